@@ -1,0 +1,232 @@
+#pragma once
+// The race desk: the main window with its lane rows, race clock, command keys, serial inputs and
+// the hidden results table. Controls are public members named as in the window description, so
+// that the other windows and the tests reach them by name.
+
+#include "FrameLine.h"
+#include "Platform.h"
+
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+class QTimer;
+class QToolButton;
+class TComPort;
+class TDateTimePicker;
+class TFormInfo;
+class TLabel3D;
+class TLbSpeedButton;
+class TLed;
+class TShape;
+class TSortGrid;
+class TSpinEdit;
+class TSpinFloatEdit;
+
+// What an open or save dialog of the window keeps between uses.
+struct TFileDialog {
+    QString Filter;
+    int FilterIndex = 1;
+    QString InitialDir;
+    QString FileName;
+    QString DefaultExt;
+};
+
+class TFormMain : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int LaneRows = 12;
+    static constexpr int RowHeight = TFrameLine::RowHeight;
+
+    // programPath: the program file; its base name keys the settings and names the help file.
+    explicit TFormMain(const platform::Platform &platform, const QString &programPath = QString());
+    ~TFormMain() override;
+
+    platform::Platform &Platform() { return platform_; }
+
+    // ---- controls (window description) ----
+    QWidget *Panel1;
+    QWidget *PanelTop;
+    QPushButton *bHilfe;
+    QPushButton *bCFG;
+    QPushButton *bInfo;
+    QPushButton *bOpen;
+    QPushButton *bSave;
+    QLabel *PanelDate;
+    QLabel *LabelBest;
+    QLabel *lbl_Titel;
+    QLineEdit *eTitle;
+    QLabel *lbl_am;
+    TDateTimePicker *DateTimePicker1;
+    QLabel *lbl_Wind;
+    TSpinFloatEdit *sfWind;
+    QLabel *lbl_ms;
+    QWidget *PanelLauf;
+    QComboBox *cmb_Lauf;
+    TSpinEdit *seLauf;
+    QComboBox *cmb_Disziplin;
+    QComboBox *cbKlassen;
+    TLbSpeedButton *bProtokoll;
+    QLabel *lbl_Platz;
+    TShape *Shape0;
+
+    QWidget *PanelLines;
+    std::array<TFrameLine *, LaneRows + 1> Lines{}; // Lines[1] .. Lines[12]
+    QListWidget *ListBoxStop;
+    int ListBoxStopTag = 0; // places handed out from the finish list in the one-barrier mode
+
+    QWidget *PanelBottom;
+    TShape *Shape10;
+    QCheckBox *CheckBox_all;
+    QLabel *lbl_Alle;
+    QToolButton *bSound;
+    QPushButton *cmd_Auf;
+    QPushButton *cmd_Fertig;
+    TLed *LedStart;
+    TLbSpeedButton *bStart;
+    TLbSpeedButton *bFehlStart;
+    TLbSpeedButton *bReset;
+    TLbSpeedButton *bStop;
+
+    TSortGrid *SortGrid1;
+
+    QMenuBar *MainMenu1;
+    QMenu *Control1;
+    QMenu *StopKeys1;
+    QMenu *StartKey1;
+    QMenu *SetKeys1;
+    QAction *Hilfe1;
+    QAction *Config1;
+    QAction *Info1;
+    QAction *Sound1;
+    QAction *Show1;
+    QAction *False1;
+    QAction *mStart;
+    QAction *mStop;
+    QAction *mReset;
+    QAction *mEintragen;
+    QAction *mStartList;
+    QAction *mExport;
+    QAction *mAllSet;
+    std::array<QAction *, LaneRows + 1> StopEntries{}; // "Stop 1" .. "Stop 12" (Stop11 .. Stop121)
+    std::array<QAction *, LaneRows + 1> SetEntries{};  // "Set 1" .. "Set 12"
+
+    QMenu *PopupMenuNA;
+    QAction *N11;
+    QAction *N21;
+    QAction *N31;
+    QAction *N41;
+    int PopupMenuNATag = 0; // lane row on which the place-text menu was opened
+
+    std::array<QPixmap, 1> ImageListLine;
+    TComPort *ComPort1;
+    TComPort *ComPort2;
+    TComPort *ComPort3;
+    TComPort *ComPort4;
+    QTimer *Clock;
+    QTimer *TimerDate;
+    QTimer *TimerGesperrtLuchi;
+    TFileDialog OpenDialog1;
+    TFileDialog SaveDialog1;
+
+    // The information window, created after the main window.
+    TFormInfo *FormInfo = nullptr;
+
+    // ---- state of the run ----
+    std::uint64_t StartTime = 0;  // start instant: tick count at the start, upper half 0
+    int LineCount = 8;            // lane count L
+    std::uint32_t RunMask = 0;    // bit i - 1: lane i still running
+    int FinishCount = 0;          // lanes stopped so far in this race
+    bool SoundOn = true;
+    bool OneLS = false;
+    int Accuracy = 1;
+    int Alg = 0;
+    std::uint32_t AvailablePorts = 0;
+    int MonitorNum = 0;
+    std::uint32_t LastModemStatus = 0x55555555;
+    QString ProgramName;
+    QString ProgramPath;
+    QString HelpFile;
+    QString TextFileName = QStringLiteral("Textdatei");
+    QString CsvFileName = QStringLiteral("CSV");
+    bool SpreadsheetPresent = false;
+
+    QAction *StopEntry(int lane) const { return StopEntries.at(static_cast<std::size_t>(lane)); }
+    QAction *SetEntry(int lane) const { return SetEntries.at(static_cast<std::size_t>(lane)); }
+    TFrameLine *Line(int lane) const { return Lines.at(static_cast<std::size_t>(lane)); }
+    int ClientHeightFor(int lanes) const;
+
+    // ---- start-up and shut-down ----
+    void FormCreate();
+    void FormDestroy();
+    bool FormCloseQuery();
+    void LoadListFiles();
+    void BuildAvailablePortMask();
+    void OpenConfiguredPorts();
+
+    // ---- commands ----
+    void bHelpClick();
+    void bInfoClick();
+    void bStart2Click();
+    void StopClick(int lane);
+    void bStopClick();
+    void bFehlStartClick();
+    void bResetClick();
+    void SetClick(int lane);
+    void mAllSetClick();
+    void CheckBox_allClick();
+    void cmd_AufClick();
+    void cmd_FertigClick();
+    void bSoundClick();
+    void Sound1Click();
+    void ClockTimer();
+    void TimerDateTimer();
+    void RecountPlaces();
+    void Show1Click();
+    void N11Click(QAction *entry);
+    void TimerGesperrtLuchiTimer();
+    void AssignFromFinishList(int lane);
+    void cmd_EinstellungenClick();
+    void bOpenClick();
+    void bSaveClick();
+    void bProtokollClick();
+    void seLaufChange();
+
+    // ---- serial inputs ----
+    void ComPortOpen(TComPort *port);
+    void ComPortClose(TComPort *port);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    // Keys of the command table act wherever the focus is in the window; a key whose entry is
+    // disabled does nothing and never reaches the focused control.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QAction *commandForKey(const QKeyEvent *event) const;
+    void buildControls();
+    void buildMenus();
+    void connectHandlers();
+    void layoutPanels();
+    void sizeWindow();
+    void readSettings();
+    void playCue(const char *fileName);
+    QPixmap laneNumberPicture(int lane) const;
+    void setPortLamps(TComPort *port, bool on);
+
+    platform::Platform platform_;
+    bool centred_ = false;
+    bool destroyed_ = false;
+};

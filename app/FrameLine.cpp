@@ -1,0 +1,192 @@
+#include "FrameLine.h"
+
+#include "Dmn_led.h"
+#include "Label3D.h"
+#include "Shape.h"
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+QFont arial(int pixelSize, bool bold)
+{
+    QFont f(QStringLiteral("Arial"));
+    f.setPixelSize(pixelSize);
+    f.setBold(bold);
+    return f;
+}
+
+} // namespace
+
+TTimeLabel::TTimeLabel(QWidget *parent) : QLabel(parent)
+{
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    pal.setColor(QPalette::Active, QPalette::WindowText, Qt::yellow);
+    pal.setColor(QPalette::Inactive, QPalette::WindowText, Qt::yellow);
+    pal.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+    setPalette(pal);
+    setAutoFillBackground(false);
+}
+
+void TTimeLabel::setTransparent(bool transparent)
+{
+    if (transparent == transparent_)
+        return;
+    transparent_ = transparent;
+    setAutoFillBackground(!transparent);
+    update();
+}
+
+TFrameLine::TFrameLine(int lane, QWidget *parent) : QFrame(parent), tag_(lane)
+{
+    setObjectName(QStringLiteral("FrameLine%1").arg(lane));
+    resize(RowWidth, RowHeight);
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(154, 97, 90));
+    setPalette(pal);
+
+    cbON = new QCheckBox(this);
+    cbON->setObjectName(QStringLiteral("cbON"));
+    cbON->setGeometry(3, 18, 17, 17);
+    cbON->setChecked(true);
+    cbON->setToolTip(QStringLiteral("Ctrl+F%1").arg(lane));
+    cbON->setFocusPolicy(Qt::NoFocus);
+    cbON->hide();
+
+    Image1 = new QLabel(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(24, 4, 88, 50);
+    Image1->setScaledContents(true);
+    Image1->setAlignment(Qt::AlignCenter);
+
+    Shape = new TShape(this);
+    Shape->setObjectName(QStringLiteral("Shape"));
+    Shape->setGeometry(46, 13, 42, 32);
+    Shape->setPenColor(Qt::red);
+    Shape->setBrushColor(QColor());
+    Shape->hide();
+
+    eNum = new QLineEdit(this);
+    eNum->setObjectName(QStringLiteral("eNum"));
+    eNum->setGeometry(114, 3, 119, 52);
+    eNum->setFont(arial(37, true));
+    eNum->setMaxLength(5);
+    eNum->installEventFilter(this);
+
+    eName = new QLineEdit(this);
+    eName->setObjectName(QStringLiteral("eName"));
+    eName->setGeometry(240, 3, 457, 52);
+    eName->setFont(arial(37, true));
+
+    LabelTime = new TTimeLabel(this);
+    LabelTime->setObjectName(QStringLiteral("LabelTime"));
+    LabelTime->setGeometry(701, 3, 164, 53);
+    LabelTime->setText(QStringLiteral("0,00 "));
+    LabelTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    LabelTime->setFont(arial(43, true));
+    LabelTime->setTag(-1);
+
+    bKey = new QPushButton(QStringLiteral("F%1").arg(lane), this);
+    bKey->setObjectName(QStringLiteral("bKey"));
+    bKey->setGeometry(868, 4, 67, 53);
+    bKey->setFont(arial(32, true));
+    {
+        QPalette kp = bKey->palette();
+        kp.setColor(QPalette::Active, QPalette::ButtonText, Qt::white);
+        kp.setColor(QPalette::Inactive, QPalette::ButtonText, Qt::white);
+        kp.setColor(QPalette::Button, QColor(112, 70, 65));
+        bKey->setPalette(kp);
+    }
+    bKey->setFocusPolicy(Qt::NoFocus);
+    bKey->setEnabled(false);
+
+    Led = new TLed(this);
+    Led->setObjectName(QStringLiteral("Led"));
+    Led->setGeometry(903, 24, 16, 16);
+    Led->setKind(lkRed);
+    Led->hide();
+
+    ePlatz = new TLabel3D(this);
+    ePlatz->setObjectName(QStringLiteral("ePlatz"));
+    ePlatz->setGeometry(936, 3, 83, 53);
+    ePlatz->setCaption(QStringLiteral("1"));
+    ePlatz->setAlignment(Qt::AlignCenter);
+    ePlatz->setColor(QColor(210, 174, 162));
+    ePlatz->setFont(arial(32, true));
+    ePlatz->setBorderStyle(lbLowered);
+    ePlatz->setBorderWidth(2);
+    ePlatz->setBorderColor(Qt::black);
+    ePlatz->setCursor(Qt::PointingHandCursor);
+    ePlatz->setToolTip(QStringLiteral("Doppelklick = Zeit/Aus"));
+    {
+        QPalette lp = ePlatz->palette();
+        lp.setColor(QPalette::WindowText, Qt::black);
+        ePlatz->setPalette(lp);
+    }
+
+    Shape1 = new TShape(this);
+    Shape1->setObjectName(QStringLiteral("Shape1"));
+    Shape1->setGeometry(0, RowHeight - 4, RowWidth, 4);
+    Shape1->setPenColor(QColor());
+    Shape1->setBrushColor(QColor(227, 184, 175));
+
+    connect(cbON, &QCheckBox::toggled, this, &TFrameLine::cbONClick);
+    connect(bKey, &QPushButton::clicked, this, &TFrameLine::bKeyClick);
+    connect(ePlatz, &TLabel3D::OnDblClick, this, &TFrameLine::eAusDblClick);
+    connect(ePlatz, &TLabel3D::OnMouseDown, this,
+            [this](TLabel3D *, Qt::MouseButton button) { ePlatzMouseDown(button); });
+}
+
+void TFrameLine::cbONClick()
+{
+    LabelTime->setEnabled(cbON->isChecked());
+    Shape->setVisible(!LabelTime->isEnabled());
+}
+
+void TFrameLine::bKeyClick()
+{
+    emit StopKeyPressed(tag_);
+}
+
+void TFrameLine::eAusDblClick()
+{
+    if (ePlatz->Caption() == QLatin1String("Aus")) {
+        LabelTime->show();
+        ePlatz->setCaption(QString());
+    } else {
+        LabelTime->hide();
+        ePlatz->setCaption(QStringLiteral("Aus"));
+    }
+    emit PlacesChanged();
+}
+
+void TFrameLine::ePlatzMouseDown(Qt::MouseButton button)
+{
+    if (button == Qt::RightButton)
+        emit PlaceMenuTarget(this);
+}
+
+bool TFrameLine::eNumKeyPress(QChar key)
+{
+    return (key >= QLatin1Char('0') && key <= QLatin1Char('9')) || key == QChar(8);
+}
+
+bool TFrameLine::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == eNum && event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        const QString text = key->text();
+        // Every typed character but a digit or backspace is discarded, control characters such
+        // as the one of Ctrl+V included. Editing keys without a character (Delete, arrows) pass.
+        if (text.size() == 1 && text[0] != QChar(0x7F) && !eNumKeyPress(text[0]))
+            return true;
+        if (key->matches(QKeySequence::Paste))
+            return true;
+    }
+    return QFrame::eventFilter(watched, event);
+}

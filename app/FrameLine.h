@@ -1,0 +1,76 @@
+#pragma once
+// One lane row of the race desk: lane-number picture, start number, name, time, stop key and
+// place. The row keeps the whole per-lane state of a race in its own controls.
+
+#include <QFrame>
+#include <QLabel>
+
+#include <cstdint>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class TLed;
+class TLabel3D;
+class TShape;
+
+// The time display of a lane. Its tag is the lane time in milliseconds: -1 the lane does not take
+// part, 0 ready or running, above 0 stopped. A transparent label lets the row colour through and
+// marks a lane that has not stopped; a stopped lane's label is opaque black.
+class TTimeLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit TTimeLabel(QWidget *parent = nullptr);
+    std::int32_t Tag() const { return tag_; }
+    void setTag(std::int32_t tag) { tag_ = tag; }
+    bool Transparent() const { return transparent_; }
+    void setTransparent(bool transparent);
+
+private:
+    std::int32_t tag_ = -1;
+    bool transparent_ = true;
+};
+
+class TFrameLine : public QFrame {
+    Q_OBJECT
+public:
+    static constexpr int RowWidth = 1024;
+    static constexpr int RowHeight = 63;
+
+    explicit TFrameLine(int lane, QWidget *parent = nullptr);
+
+    int Tag() const { return tag_; }
+
+    QCheckBox *cbON;
+    QLabel *Image1;
+    TShape *Shape;
+    QLineEdit *eNum;
+    QLineEdit *eName;
+    TTimeLabel *LabelTime;
+    QPushButton *bKey;
+    TLed *Led;
+    TLabel3D *ePlatz;
+    TShape *Shape1;
+
+    // Handlers of the row's own events.
+    void cbONClick();
+    void bKeyClick();
+    void eAusDblClick();
+    void ePlatzMouseDown(Qt::MouseButton button);
+    // The start-number filter: true when the typed character passes.
+    static bool eNumKeyPress(QChar key);
+
+signals:
+    // The lane key asks for the stop entry of this lane.
+    void StopKeyPressed(int lane);
+    // The "Aus" toggle changed a place label; the places need a recount.
+    void PlacesChanged();
+    // A right click on the place label: this row is the target of the place-text menu.
+    void PlaceMenuTarget(TFrameLine *row);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    int tag_;
+};

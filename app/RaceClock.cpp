@@ -1,0 +1,266 @@
+// The race clock and the race state machine: start, stops, STOPP, false start, reset, calls,
+// set keys, sound, time of day and the place recount.
+
+#include "FormMain.h"
+
+#include "Dmn_led.h"
+#include "Label3D.h"
+#include "LbSpeedButton.h"
+#include "TimeText.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QLocale>
+#include <QPushButton>
+#include <QTime>
+#include <QTimer>
+#include <QToolButton>
+
+#include <limits>
+
+void TFormMain::playCue(const char *fileName)
+{
+    if (SoundOn)
+        platform_.sound.play(QString::fromLatin1(fileName));
+}
+
+void TFormMain::bStart2Click()
+{
+    playCue("Audio-Start.wav");
+    // The start instant follows the start cue by 200 ms; nothing else of the desk runs meanwhile.
+    platform_.ticks.sleep(200);
+    StartTime = platform_.ticks.tickCount();
+    RunMask = 0;
+    FinishCount = 0;
+
+    bCFG->setEnabled(false);
+    PanelDate->setToolTip(PanelDate->text());
+    cmd_Auf->setEnabled(false);
+    cmd_Fertig->setEnabled(false);
+    bStop->setEnabled(true);
+    mStop->setEnabled(true);
+    bStart->setEnabled(false);
+    mStart->setEnabled(false);
+    bFehlStart->setEnabled(true);
+    mAllSet->setEnabled(false);
+    CheckBox_all->setEnabled(false);
+    ListBoxStop->clear();
+
+    for (int i = 1; i <= LineCount; ++i) {
+        TFrameLine *row = Line(i);
+        row->ePlatz->setCaption(QString());
+        row->LabelTime->show();
+        if (row->cbON->isChecked()) {
+            row->LabelTime->setTag(0);
+            RunMask |= 1u << (i - 1);
+            StopEntry(i)->setEnabled(true);
+            SetEntry(i)->setEnabled(false);
+            if (row->Led->Value())
+                row->Led->setKind(lkRed);
+            row->cbON->setEnabled(false);
+            row->bKey->setEnabled(true);
+        } else {
+            row->LabelTime->setTag(-1);
+        }
+    }
+    Clock->start();
+}
+
+void TFormMain::ClockTimer()
+{
+    for (int i = 1; i <= LineCount; ++i) {
+        TFrameLine *row = Line(i);
+        if (row->LabelTime->Tag() != 0)
+            continue;
+        const std::uint32_t elapsed = platform_.ticks.tickCount() - static_cast<std::uint32_t>(StartTime);
+        row->LabelTime->setText(RaceTimeText(static_cast<std::int32_t>(elapsed), Accuracy) + QLatin1Char(' '));
+    }
+}
+
+void TFormMain::StopClick(int lane)
+{
+    playCue("Audio-Stopp.wav");
+    if (OneLS && !bStop->isEnabled()) {
+        AssignFromFinishList(lane);
+        return;
+    }
+    TFrameLine *row = Line(lane);
+    // Unsigned 32-bit difference: a race across the wrap of the tick counter is timed correctly.
+    std::int32_t time = static_cast<std::int32_t>(platform_.ticks.tickCount() - static_cast<std::uint32_t>(StartTime));
+    // A stop within the start's own millisecond still counts as stopped (a time above 0).
+    if (time <= 0)
+        time = 1;
+    RunMask &= ~(1u << (lane - 1));
+    row->LabelTime->setTag(time);
+    row->LabelTime->setText(RaceTimeText(time, Accuracy) + QLatin1Char(' '));
+    row->LabelTime->setTransparent(false);
+    StopEntry(lane)->setEnabled(false);
+    row->bKey->setEnabled(false);
+    bFehlStart->setEnabled(false);
+    ++FinishCount;
+    row->ePlatz->setCaption(QString::number(FinishCount));
+
+    if (RunMask == 0) {
+        bProtokoll->setEnabled(true);
+        bStop->setEnabled(false);
+        ListBoxStop->resize(ListBoxStop->width(), PanelLines->height());
+        if (ListBoxStop->count() > 0)
+            ListBoxStop->setCurrentRow(0);
+        ListBoxStop->raise();
+    }
+}
+
+void TFormMain::bStopClick()
+{
+    Clock->stop();
+    bFehlStart->setEnabled(false);
+    if (ListBoxStop->count() > 0)
+        ListBoxStop->setCurrentRow(0);
+    bProtokoll->setEnabled(true);
+    bStop->setEnabled(false);
+    for (int i = 1; i <= LineCount; ++i) {
+        TFrameLine *row = Line(i);
+        row->bKey->setEnabled(false);
+        if (row->LabelTime->Transparent())
+            row->LabelTime->setText(QString());
+    }
+    if (ListBoxStop->isVisible())
+        ListBoxStop->setFocus();
+}
+
+void TFormMain::bFehlStartClick()
+{
+    playCue("Audio-Start-Fehl.wav");
+    bFehlStart->hide();
+    bFehlStart->setEnabled(false);
+    bProtokoll->setEnabled(false);
+    bReset->show();
+    bResetClick();
+}
+
+void TFormMain::bResetClick()
+{
+    Clock->stop();
+    TimerGesperrtLuchi->stop();
+
+    bCFG->setEnabled(true);
+    cmd_Auf->setEnabled(true);
+    cmd_Fertig->setEnabled(false);
+    bFehlStart->setEnabled(false);
+    bStart->setEnabled(true);
+    mStart->setEnabled(true);
+    bReset->setEnabled(false);
+    mReset->setEnabled(false);
+    bReset->hide();
+    bFehlStart->show();
+    bStop->setEnabled(false);
+    mStop->setEnabled(false);
+
+    const QString zero = RaceTimeText(0, Accuracy);
+    LabelBest->setText(zero);
+    for (int i = 1; i <= LineCount; ++i) {
+        TFrameLine *row = Line(i);
+        row->LabelTime->setText(zero + QLatin1Char(' '));
+        row->LabelTime->setTag(0);
+        row->LabelTime->setTransparent(true);
+        row->LabelTime->show();
+        row->bKey->setEnabled(false);
+        StopEntry(i)->setEnabled(false);
+        SetEntry(i)->setEnabled(true);
+        if (row->Led->Value())
+            row->Led->setKind(lkRed);
+        row->cbON->setEnabled(true);
+        row->ePlatz->setCaption(QString());
+        if (!row->cbON->isChecked())
+            row->LabelTime->setTag(-1);
+    }
+    // Rows beyond the lane count are out of view: none of them may keep an armed stop key from a
+    // race run with more lanes, or a hidden lane would take a place.
+    for (int i = LineCount + 1; i <= LaneRows; ++i) {
+        StopEntry(i)->setEnabled(false);
+        Line(i)->bKey->setEnabled(false);
+    }
+
+    mAllSet->setEnabled(true);
+    CheckBox_all->setEnabled(true);
+    bStart->setEnabled(true);
+}
+
+void TFormMain::RecountPlaces()
+{
+    const QString out = QStringLiteral("Aus");
+    for (int i = 1; i <= LineCount; ++i)
+        if (Line(i)->ePlatz->Caption() != out)
+            Line(i)->ePlatz->setCaption(QString());
+
+    int place = 0;
+    for (int round = 0; round < LineCount; ++round) {
+        int best = 0;
+        std::int32_t bestTime = std::numeric_limits<std::int32_t>::max();
+        for (int i = 1; i <= LineCount; ++i) {
+            TFrameLine *row = Line(i);
+            const std::int32_t t = row->LabelTime->Tag();
+            if (row->ePlatz->Caption().isEmpty() && t > 0 && t < bestTime) {
+                best = i;
+                bestTime = t;
+            }
+        }
+        if (best != 0)
+            Line(best)->ePlatz->setCaption(QString::number(++place));
+    }
+}
+
+void TFormMain::SetClick(int lane)
+{
+    QCheckBox *on = Line(lane)->cbON;
+    on->setChecked(!on->isChecked());
+}
+
+void TFormMain::mAllSetClick()
+{
+    CheckBox_all->setChecked(!CheckBox_all->isChecked());
+}
+
+void TFormMain::CheckBox_allClick()
+{
+    const bool on = CheckBox_all->isChecked();
+    for (int i = 1; i <= LineCount; ++i)
+        Line(i)->cbON->setChecked(on);
+}
+
+void TFormMain::cmd_AufClick()
+{
+    playCue("Audio-Auf-Platz.wav");
+    cmd_Auf->setEnabled(false);
+    cmd_Fertig->setEnabled(true);
+}
+
+void TFormMain::cmd_FertigClick()
+{
+    playCue("Audio-Fertig.wav");
+    cmd_Fertig->setEnabled(false);
+}
+
+void TFormMain::bSoundClick()
+{
+    SoundOn = bSound->isChecked();
+}
+
+void TFormMain::Sound1Click()
+{
+    bSound->setChecked(!bSound->isChecked());
+    SoundOn = bSound->isChecked();
+}
+
+void TFormMain::TimerDateTimer()
+{
+    // The system's long time format without the time zone, e.g. 14:05:33.
+    static const QString format = [] {
+        QString f = QLocale().timeFormat(QLocale::LongFormat);
+        f.remove(QLatin1Char('t'));
+        return f.trimmed();
+    }();
+    PanelDate->setText(QLocale().toString(QTime::currentTime(), format));
+}

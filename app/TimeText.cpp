@@ -1,0 +1,68 @@
+#include "TimeText.h"
+
+#include <QLocale>
+#include <QRegularExpression>
+
+#include <cmath>
+#include <limits>
+
+QString RaceTimeText(std::int32_t t, int accuracy)
+{
+    QString fraction;
+    if (accuracy == 1) {
+        fraction = QString::number((t / 100) % 10);
+    } else if (accuracy > 0) {
+        fraction = QString::number((t / 10) % 100);
+        if (fraction.size() == 1)
+            fraction.prepend(QLatin1Char('0'));
+    }
+    QString seconds = QString::number((t / 1000) % 60);
+    if (seconds.size() == 1)
+        seconds.prepend(QLatin1Char('0'));
+    const QString body = accuracy == 0 ? seconds : seconds + QLocale().decimalPoint() + fraction;
+    QString text = QString::number((t / 60000) % 10) + QLatin1Char(':') + body;
+
+    qsizetype cut = 3;
+    for (qsizetype i = 0; i < text.size() && i < 3; ++i) {
+        const QChar c = text[i];
+        if (c >= QLatin1Char('1') && c <= QLatin1Char('9')) {
+            cut = i;
+            break;
+        }
+    }
+    return text.mid(cut);
+}
+
+namespace {
+
+std::int32_t toMilliseconds(double seconds)
+{
+    const double ms = std::round(seconds * 1000.0);
+    if (!std::isfinite(ms) || ms > std::numeric_limits<std::int32_t>::max()
+        || ms < std::numeric_limits<std::int32_t>::min())
+        return 0;
+    return static_cast<std::int32_t>(ms);
+}
+
+} // namespace
+
+std::int32_t TimeTextToLaneTime(const QString &text)
+{
+    QLocale locale;
+    locale.setNumberOptions(QLocale::RejectGroupSeparator);
+    const QString trimmed = text.trimmed();
+    bool ok = false;
+    const double seconds = locale.toDouble(trimmed, &ok);
+    if (ok)
+        return toMilliseconds(seconds);
+
+    // The minutes form of the race time text, e.g. "1:05,43".
+    static const QRegularExpression minutesForm(QStringLiteral("^(\\d{1,3}):(\\d{2}(?:\\D\\d*)?)$"));
+    const QRegularExpressionMatch m = minutesForm.match(trimmed);
+    if (!m.hasMatch())
+        return 0;
+    const double secs = locale.toDouble(m.captured(2), &ok);
+    if (!ok || secs < 0 || secs >= 60)
+        return 0;
+    return toMilliseconds(m.captured(1).toInt() * 60.0 + secs);
+}

@@ -1,0 +1,16 @@
+#pragma once
+// The text form of a race time and its inverse.
+
+#include <QString>
+#include <cstdint>
+
+// Race time text of t milliseconds for accuracy 0 (whole seconds), 1 (tenths) or 2 (hundredths):
+// one minutes digit, ":", two-digit seconds, the decimal separator of the default locale and the
+// fraction, truncated, never rounded; leading zeros and the colon are cut off, at most three
+// characters. 65 432 ms with accuracy 2 gives "1:05,43", 9 999 gives "9,99".
+QString RaceTimeText(std::int32_t t, int accuracy);
+
+// The lane time of a time text: a decimal number of seconds (blanks around it, a sign and an
+// exponent accepted) or the minutes form "m:ss,ff" that RaceTimeText writes, times 1000 rounded
+// to the millisecond. Anything else, the empty text included, gives 0.
+std::int32_t TimeTextToLaneTime(const QString &text);

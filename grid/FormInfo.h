@@ -1,0 +1,19 @@
+#pragma once
+// The information window: product name, version and release date of the build.
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+class TFormInfo : public QDialog {
+    Q_OBJECT
+public:
+    explicit TFormInfo(QWidget *parent = nullptr);
+
+    QLabel *Image1;
+    QLabel *ProgramIcon;
+    QLabel *ProductName;
+    QLabel *Version;
+    QPushButton *OKButton;
+};

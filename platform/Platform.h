@@ -1,0 +1,117 @@
+#pragma once
+// The services of the operating system that the desk relies on. Every window and component
+// reaches them only through these interfaces; the real implementations live beside them, the
+// test fakes in tests/support.
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class QWidget;
+class QDialog;
+
+namespace platform {
+
+// Millisecond tick counter (32 bits, wraps after about 49.7 days) and a blocking sleep.
+class TickSource {
+public:
+    virtual ~TickSource() = default;
+    virtual std::uint32_t tickCount() = 0;
+    virtual void sleep(std::uint32_t ms) = 0;
+};
+
+// Plays WAV cues by bare file name, asynchronously. A new cue replaces the one playing;
+// a missing file plays nothing and reports nothing.
+class SoundPlayer {
+public:
+    virtual ~SoundPlayer() = default;
+    virtual void play(const QString &fileName) = 0;
+};
+
+// One opened settings key for reading. Integer reads are strict: a missing value or one that
+// is not of integer type gives no value.
+class SettingsReader {
+public:
+    virtual ~SettingsReader() = default;
+    virtual std::optional<std::int32_t> readInteger(const QString &name) = 0;
+    virtual std::optional<QString> readString(const QString &name) = 0;
+};
+
+// One settings key opened (and created when missing) for writing. commit() stores everything
+// written since the key was opened; when it fails nothing of it is kept.
+class SettingsWriter {
+public:
+    virtual ~SettingsWriter() = default;
+    virtual void writeInteger(const QString &name, std::int32_t value) = 0;
+    virtual void writeString(const QString &name, const QString &value) = 0;
+    virtual bool commit() = 0;
+};
+
+// The per-user settings, one key per program name.
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+    // nullptr when the key does not exist; reading never creates it.
+    virtual std::unique_ptr<SettingsReader> openForRead(const QString &program) = 0;
+    // nullptr when the key cannot be opened or created for writing.
+    virtual std::unique_ptr<SettingsWriter> openForWrite(const QString &program) = 0;
+};
+
+// Message box buttons and answers, numbered as the desk has always numbered them.
+enum class MessageIcon { None, Information, Warning, Error, Question };
+enum MessageButton : int { MbOk = 1, MbCancel = 2, MbYes = 6, MbNo = 7 };
+enum class MessageButtons { Ok, OkCancel, YesNo };
+
+// A file dialog's request and answer. The filter uses the desk's own notation:
+// "Description (*.txt)|*.txt|Other (*.csv)|*.csv"; filterIndex counts from 1.
+struct FileDialogRequest {
+    QString title;
+    QString filter;
+    int filterIndex = 1;
+    QString initialDir;
+    QString fileName;
+    QString defaultExt;
+};
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    // Shows a modal message box; returns the MessageButton that closed it (Esc answers No or Cancel).
+    virtual int messageBox(QWidget *parent, const QString &text, const QString &caption,
+                           MessageButtons buttons, MessageIcon icon) = 0;
+    // Open and save dialogs. On true, request.fileName holds the full path of the chosen file and
+    // request.filterIndex the chosen type. On false (cancelled) the request is unchanged.
+    virtual bool openFile(QWidget *parent, FileDialogRequest &request) = 0;
+    virtual bool saveFile(QWidget *parent, FileDialogRequest &request) = 0;
+    // Runs a dialog modally and returns its result code.
+    virtual int execModal(QDialog *dialog) = 0;
+};
+
+// Opens a help file at its contents page; a missing file is ignored.
+class HelpViewer {
+public:
+    virtual ~HelpViewer() = default;
+    virtual void showContents(const QString &helpFile) = 0;
+};
+
+// The system's names of the file types offered in the open and save dialogs.
+class FileTypeNames {
+public:
+    virtual ~FileTypeNames() = default;
+    virtual std::optional<QString> textFiles() = 0;
+    virtual std::optional<QString> csvFiles() = 0;
+};
+
+// The bundle the main window receives. Serial devices and the workbook engine join it later.
+struct Platform {
+    TickSource &ticks;
+    SoundPlayer &sound;
+    SettingsStore &settings;
+    Dialogs &dialogs;
+    HelpViewer &help;
+    FileTypeNames &fileTypes;
+};
+
+} // namespace platform

@@ -1,0 +1,88 @@
+#pragma once
+// The real implementations of the platform services, used by the program itself.
+
+#include "Platform.h"
+
+#include <QDir>
+#include <map>
+#include <memory>
+
+class QSoundEffect;
+
+namespace platform {
+
+// CLOCK_MONOTONIC in milliseconds, truncated to 32 bits.
+class MonotonicTicks final : public TickSource {
+public:
+    std::uint32_t tickCount() override;
+    void sleep(std::uint32_t ms) override;
+};
+
+// One preloaded QSoundEffect per cue file found in the folder. A file that appears later is
+// loaded on its first play.
+class CueSoundPlayer final : public SoundPlayer {
+public:
+    CueSoundPlayer(const QStringList &cueFiles, const QString &folder);
+    ~CueSoundPlayer() override;
+    void play(const QString &fileName) override;
+
+private:
+    QSoundEffect *effectFor(const QString &fileName);
+    QDir folder_;
+    std::map<QString, std::unique_ptr<QSoundEffect>> effects_;
+    QSoundEffect *playing_ = nullptr;
+};
+
+// INI files under "<folder>/<organisation>/<program>.ini". With an empty folder the per-user
+// configuration folder of the system is used (QSettings' user scope).
+class IniSettingsStore final : public SettingsStore {
+public:
+    explicit IniSettingsStore(QString organisation, QString folder = {});
+    std::unique_ptr<SettingsReader> openForRead(const QString &program) override;
+    std::unique_ptr<SettingsWriter> openForWrite(const QString &program) override;
+    QString fileNameFor(const QString &program) const;
+
+private:
+    QString organisation_;
+    QString folder_;
+};
+
+class QtDialogs final : public Dialogs {
+public:
+    int messageBox(QWidget *parent, const QString &text, const QString &caption,
+                   MessageButtons buttons, MessageIcon icon) override;
+    bool openFile(QWidget *parent, FileDialogRequest &request) override;
+    bool saveFile(QWidget *parent, FileDialogRequest &request) override;
+    int execModal(QDialog *dialog) override;
+};
+
+class DesktopHelpViewer final : public HelpViewer {
+public:
+    void showContents(const QString &helpFile) override;
+};
+
+class MimeFileTypeNames final : public FileTypeNames {
+public:
+    std::optional<QString> textFiles() override;
+    std::optional<QString> csvFiles() override;
+};
+
+// Converts the desk's filter notation "A (*.a)|*.a|B (*.b)|*.b" into Qt name filters.
+QStringList nameFiltersFromDeskFilter(const QString &filter);
+
+// Owns one of each real service.
+class RealPlatform {
+public:
+    RealPlatform(const QStringList &cueFiles, const QString &workingFolder);
+    Platform bundle();
+
+private:
+    MonotonicTicks ticks_;
+    CueSoundPlayer sound_;
+    IniSettingsStore settings_;
+    QtDialogs dialogs_;
+    DesktopHelpViewer help_;
+    MimeFileTypeNames fileTypes_;
+};
+
+} // namespace platform

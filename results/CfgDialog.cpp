@@ -1,0 +1,5 @@
+// The settings command of the main window.
+
+#include "FormMain.h"
+
+void TFormMain::cmd_EinstellungenClick() {}

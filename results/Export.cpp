@@ -1,0 +1,5 @@
+// Export of the results table.
+
+#include "FormMain.h"
+
+void TFormMain::bSaveClick() {}

@@ -1,0 +1,5 @@
+// Start-list import.
+
+#include "FormMain.h"
+
+void TFormMain::bOpenClick() {}

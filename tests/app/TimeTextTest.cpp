@@ -1,0 +1,41 @@
+#include "TimeText.h"
+
+#include <gtest/gtest.h>
+
+TEST(RaceTimeText, TruncatesAndCutsLeadingZeros)
+{
+    struct Case {
+        int t, accuracy;
+        const char *text;
+    } cases[] = {
+        {0, 2, "0,00"},      {9990, 2, "9,99"},  {10230, 2, "10,23"}, {65432, 2, "1:05,43"},
+        {600000, 2, "0,00"}, {9999, 2, "9,99"},  {61000, 2, "1:01,00"}, {12345, 2, "12,34"},
+        {0, 1, "0,0"},       {5234, 1, "5,2"},   {10050, 1, "10,0"},  {9999, 1, "9,9"},
+        {12345, 1, "12,3"},  {5234, 0, "5"},     {0, 0, "0"},         {59999, 0, "59"},
+        {60000, 0, "1:00"},  {599999, 2, "9:59,99"}, {1, 2, "0,00"},  {100, 2, "0,10"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(RaceTimeText(c.t, c.accuracy), QString::fromLatin1(c.text)) << c.t << " A=" << c.accuracy;
+}
+
+TEST(TimeTextToLaneTime, ReadsSecondsAndTheMinutesForm)
+{
+    EXPECT_EQ(TimeTextToLaneTime(QStringLiteral("10,23 ")), 10230);
+    EXPECT_EQ(TimeTextToLaneTime(QStringLiteral(" 9,9")), 9900);
+    EXPECT_EQ(TimeTextToLaneTime(QStringLiteral("1:05,43 ")), 65430);
+    EXPECT_EQ(TimeTextToLaneTime(QStringLiteral("1:00")), 60000);
+    EXPECT_EQ(TimeTextToLaneTime(QStringLiteral("-1,5")), -1500);
+    EXPECT_EQ(TimeTextToLaneTime(QStringLiteral("1,2e1")), 12000);
+    EXPECT_EQ(TimeTextToLaneTime(QStringLiteral("0,0005")), 1); // rounded to the millisecond
+    for (const char *notATime : {"", " ", "Aus", "n. a.", "1.234,5", "1:75,00", "1:05,43x", "1e30", "nan"})
+        EXPECT_EQ(TimeTextToLaneTime(QString::fromLatin1(notATime)), 0) << notATime;
+}
+
+TEST(TimeTextToLaneTime, IsTheInverseOfTheRaceTimeText)
+{
+    // Every hundredth below ten minutes comes back as it was shown.
+    for (int t = 0; t < 600000; t += 10)
+        ASSERT_EQ(TimeTextToLaneTime(RaceTimeText(t, 2) + QLatin1Char(' ')), t) << t;
+    for (int t = 0; t < 600000; t += 100)
+        ASSERT_EQ(TimeTextToLaneTime(RaceTimeText(t, 1)), t) << t;
+}

@@ -1,0 +1,93 @@
+#pragma once
+// Fakes of the platform services: a settable tick counter, a cue recorder, settings in memory,
+// scripted dialog answers and a help recorder. Tests never reach the real system through them.
+
+#include "Platform.h"
+
+#include <QMap>
+#include <QVariant>
+
+#include <deque>
+#include <functional>
+
+namespace fake {
+
+class Ticks final : public platform::TickSource {
+public:
+    std::uint32_t now = 1000;
+    std::vector<std::uint32_t> sleeps;
+    std::uint32_t tickCount() override { return now; }
+    void sleep(std::uint32_t ms) override
+    {
+        sleeps.push_back(ms);
+        now += ms;
+    }
+};
+
+class Sound final : public platform::SoundPlayer {
+public:
+    QStringList played;
+    void play(const QString &fileName) override { played << fileName; }
+};
+
+// Values of one key: an int for an integer value, a QString for a string value.
+using Key = QMap<QString, QVariant>;
+
+class Settings final : public platform::SettingsStore {
+public:
+    QMap<QString, Key> keys; // program name -> values
+    bool writable = true;
+    std::unique_ptr<platform::SettingsReader> openForRead(const QString &program) override;
+    std::unique_ptr<platform::SettingsWriter> openForWrite(const QString &program) override;
+    QStringList writeOrder; // names in the order of the last write
+};
+
+struct MessageCall {
+    QString text;
+    QString caption;
+    platform::MessageButtons buttons;
+    platform::MessageIcon icon;
+};
+
+class Dialogs final : public platform::Dialogs {
+public:
+    std::deque<int> answers;                // message box answers; empty: Yes/Ok
+    QList<MessageCall> messages;
+    std::deque<std::function<bool(platform::FileDialogRequest &)>> fileAnswers; // empty: cancel
+    QList<platform::FileDialogRequest> fileRequests;
+    std::deque<std::function<int(QDialog *)>> modalAnswers; // empty: reject (0)
+    QList<QDialog *> modals;
+
+    int messageBox(QWidget *, const QString &text, const QString &caption, platform::MessageButtons buttons,
+                   platform::MessageIcon icon) override;
+    bool openFile(QWidget *, platform::FileDialogRequest &request) override;
+    bool saveFile(QWidget *, platform::FileDialogRequest &request) override;
+    int execModal(QDialog *dialog) override;
+};
+
+class Help final : public platform::HelpViewer {
+public:
+    QStringList shown;
+    void showContents(const QString &helpFile) override { shown << helpFile; }
+};
+
+class FileTypes final : public platform::FileTypeNames {
+public:
+    std::optional<QString> text;
+    std::optional<QString> csv;
+    std::optional<QString> textFiles() override { return text; }
+    std::optional<QString> csvFiles() override { return csv; }
+};
+
+// One of each fake, bundled.
+struct Platform {
+    Ticks ticks;
+    Sound sound;
+    Settings settings;
+    Dialogs dialogs;
+    Help help;
+    FileTypes fileTypes;
+    platform::Platform bundle() { return {ticks, sound, settings, dialogs, help, fileTypes}; }
+};
+
+} // namespace fake
