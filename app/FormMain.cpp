@@ -54,17 +54,23 @@ void setColours(QWidget *w, const QColor &background, const QColor &text)
     QPalette pal = w->palette();
     if (background.isValid()) {
         pal.setColor(QPalette::Window, background);
-        pal.setColor(QPalette::Base, background);
-        pal.setColor(QPalette::Button, background);
         w->setAutoFillBackground(true);
     }
     if (text.isValid()) {
         pal.setColor(QPalette::Active, QPalette::WindowText, text);
         pal.setColor(QPalette::Inactive, QPalette::WindowText, text);
-        pal.setColor(QPalette::Active, QPalette::Text, text);
-        pal.setColor(QPalette::Inactive, QPalette::Text, text);
-        pal.setColor(QPalette::Active, QPalette::ButtonText, text);
-        pal.setColor(QPalette::Inactive, QPalette::ButtonText, text);
+    }
+    w->setPalette(pal);
+}
+
+// The text colour of an edit field or combo box.
+void setFieldText(QWidget *w, const QColor &text)
+{
+    QPalette pal = w->palette();
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive}) {
+        pal.setColor(g, QPalette::Text, text);
+        pal.setColor(g, QPalette::ButtonText, text);
+        pal.setColor(g, QPalette::WindowText, text);
     }
     w->setPalette(pal);
 }
@@ -249,13 +255,18 @@ void TFormMain::buildControls()
     eTitle = named(new QLineEdit(QStringLiteral("Deutsche Meisterschaften"), PanelTop), "eTitle");
     eTitle->setGeometry(52, 42, 373, 30);
     eTitle->setFont(arial(19));
-    setColours(eTitle, QColor(), Qt::blue);
+    setFieldText(eTitle, Qt::blue);
     lbl_am = label(PanelTop, "lbl_am", QStringLiteral("am"), QRect(434, 44, 28, 26), arial(19));
     DateTimePicker1 = named(new TDateTimePicker(PanelTop), "DateTimePicker1");
     DateTimePicker1->setGeometry(464, 42, 313, 30);
     DateTimePicker1->setFont(arial(19));
     setColours(DateTimePicker1, QColor(147, 180, 135), Qt::black);
-    setColours(DateTimePicker1->edit, QColor(147, 180, 135), Qt::black);
+    {
+        QPalette pal = DateTimePicker1->edit->palette();
+        pal.setColor(QPalette::Base, QColor(147, 180, 135));
+        pal.setColor(QPalette::Text, Qt::black);
+        DateTimePicker1->edit->setPalette(pal);
+    }
     lbl_Wind = label(PanelTop, "lbl_Wind", QStringLiteral("Wind:"), QRect(824, 44, 54, 26), arial(21));
     sfWind = named(new TSpinFloatEdit(PanelTop), "sfWind");
     sfWind->setGeometry(880, 41, 89, 34);
@@ -265,6 +276,7 @@ void TFormMain::buildControls()
     sfWind->setMin(-10.0);
     sfWind->setIncrement(0.5);
     sfWind->setValue(0.0);
+    setFieldText(sfWind, Qt::black);
     lbl_ms = label(PanelTop, "lbl_ms", QStringLiteral("m/s"), QRect(974, 44, 44, 26), arial(21));
 
     // The heat bar above the closing line.
@@ -293,7 +305,7 @@ void TFormMain::buildControls()
     cbKlassen->setFont(arial(24));
     for (QWidget *w : {static_cast<QWidget *>(cmb_Lauf), static_cast<QWidget *>(seLauf),
                        static_cast<QWidget *>(cmb_Disziplin), static_cast<QWidget *>(cbKlassen)})
-        setColours(w, QColor(), Qt::blue);
+        setFieldText(w, Qt::blue);
     bProtokoll = speedButton(PanelLauf, "bProtokoll", QStringLiteral("Eintragen"), QRect(788, 3, 156, 35),
                              {QColor(166, 202, 240), QColor(0, 0, 128), QColor(200, 224, 255), QColor(0, 0, 128),
                               QColor(166, 202, 240), Qt::black, Qt::blue},
