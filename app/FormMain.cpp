@@ -411,10 +411,10 @@ void TFormMain::buildControls()
     SortGrid1->hide();
 
     // ---- components without a window ----
-    ComPort1 = named(new TComPort(this), "ComPort1");
-    ComPort2 = named(new TComPort(this), "ComPort2");
-    ComPort3 = named(new TComPort(this), "ComPort3");
-    ComPort4 = named(new TComPort(this), "ComPort4");
+    ComPort1 = named(new TComPort(this, &platform_.serial), "ComPort1");
+    ComPort2 = named(new TComPort(this, &platform_.serial), "ComPort2");
+    ComPort3 = named(new TComPort(this, &platform_.serial), "ComPort3");
+    ComPort4 = named(new TComPort(this, &platform_.serial), "ComPort4");
     for (TComPort *port : {ComPort1, ComPort2, ComPort3, ComPort4}) {
         port->BaudRate = br9600;
         port->BaudRateUser = 28800;
@@ -737,7 +737,13 @@ void TFormMain::FormCreate()
 
 void TFormMain::BuildAvailablePortMask()
 {
-    AvailablePorts = 0; // the serial device services probe COM1..COM16 here
+    AvailablePorts = 0;
+    for (int n = 1; n <= 16; ++n) {
+        if (!platform_.serial.probe(n))
+            continue;
+        AvailablePorts |= 1u << (n - 1);
+        AvailablePorts = (AvailablePorts & 0xFFFFu) | (static_cast<std::uint32_t>(n) << 16);
+    }
 }
 
 void TFormMain::OpenConfiguredPorts()

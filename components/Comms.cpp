@@ -1,6 +1,50 @@
 #include "Comms.h"
 
-TComPort::TComPort(QObject *parent) : QObject(parent) {}
+#include <QCoreApplication>
+#include <QMetaMethod>
+
+#include <chrono>
+
+using platform::SerialDevice;
+
+// ---------------------------------------------------------------------------------------------
+
+TComThread::TComThread(TComPort *port, SerialDevice *device, unsigned eventMask)
+    : port_(port), device_(device), mask_(eventMask), thread_([this] { run(); })
+{
+}
+
+TComThread::~TComThread()
+{
+    // Ask again and again until the thread has ended: a stop that arrives just before the thread
+    // blocks would otherwise be missed. A dispatch the thread handed over meanwhile runs here, on
+    // the UI thread, so that the thread can see the stop.
+    for (;;) {
+        device_->stop();
+        if (finished_.load())
+            break;
+        QCoreApplication::sendPostedEvents(port_, QEvent::MetaCall);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    thread_.join();
+}
+
+void TComThread::run()
+{
+    for (;;) {
+        unsigned received = 0;
+        if (device_->waitEvents(mask_, received) == SerialDevice::Wait::Stopped)
+            break;
+        QMetaObject::invokeMethod(
+            port_, [port = port_, received] { port->DispatchEvents(received); }, Qt::BlockingQueuedConnection);
+    }
+    device_->purge();
+    finished_ = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TComPort::TComPort(QObject *parent, platform::SerialDevices *devices) : QObject(parent), devices_(devices) {}
 
 TComPort::~TComPort()
 {
@@ -14,21 +58,103 @@ void TComPort::setDataBits(int bits)
     dataBits_ = static_cast<quint8>(bits > 8 ? 8 : bits < 5 ? 5 : bits);
 }
 
+int TComPort::baudRateValue() const
+{
+    static const int rates[] = {110,   300,   600,   1200,   2400,   4800,   9600,  14400,
+                                19200, 38400, 56000, 57600, 115200, 128000, 256000};
+    if (BaudRate == brUser)
+        return BaudRateUser;
+    return rates[BaudRate];
+}
+
+unsigned TComPort::eventMask() const
+{
+    static const unsigned bits[] = {
+        platform::EvRxChar, platform::EvTxEmpty, platform::EvRxFlag, platform::EvRing,  platform::EvBreak,
+        platform::EvCts,    platform::EvDsr,     platform::EvError,  platform::EvRlsd,
+    };
+    unsigned mask = 0;
+    for (int e = evRxChar; e <= evRLSD; ++e)
+        if (Events & (1u << e))
+            mask |= bits[e];
+    return mask;
+}
+
+platform::SerialSettings TComPort::settings() const
+{
+    platform::SerialSettings s;
+    s.baudRate = baudRateValue();
+    s.dataBits = dataBits_;
+    s.parity = Parity;
+    s.stopBits = StopBits;
+    s.flowControl = FlowControl;
+    s.dtr = EnableDTR;
+    s.readBufSize = ReadBufSize;
+    s.writeBufSize = WriteBufSize;
+    return s;
+}
+
 void TComPort::Open()
 {
     Close();
-    throw EComHandle("Unable to open com port: no serial device service");
+    if (!devices_)
+        throw EComHandle("Unable to open com port: no serial devices on this system");
+    try {
+        device_ = devices_->open(port_, settings());
+    } catch (const platform::SerialError &e) {
+        if (e.kind == platform::SerialError::State)
+            throw EComState(std::string("Unable to set com state: ") + e.what());
+        throw EComHandle(std::string("Unable to open com port: ") + e.what());
+    }
+    thread_ = std::make_unique<TComThread>(this, device_.get(), eventMask());
+    connected_ = true;
+    emit OnOpen(this);
 }
 
 void TComPort::Close()
 {
     if (!connected_)
         return;
+    thread_.reset();
+    device_.reset();
     connected_ = false;
     emit OnClose(this);
 }
 
 quint32 TComPort::GetModemStatus()
 {
-    return 0;
+    if (!device_)
+        return 0;
+    return device_->modemStatus().value_or(0);
+}
+
+qint32 TComPort::GetInQueue()
+{
+    return device_ ? device_->inQueue() : 0;
+}
+
+void TComPort::DispatchEvents(unsigned received)
+{
+    using namespace platform;
+    if (received & EvRxChar) {
+        static const QMetaMethod rx = QMetaMethod::fromSignal(&TComPort::OnRxChar);
+        if (isSignalConnected(rx))
+            emit OnRxChar(this, GetInQueue());
+    }
+    if (received & EvTxEmpty)
+        emit OnTxEmpty(this);
+    if (received & EvBreak)
+        emit OnBreak(this);
+    if (received & EvRing)
+        emit OnRing(this);
+    if (received & EvCts)
+        emit OnCTS(this);
+    if (received & EvDsr)
+        emit OnDSR(this);
+    if (received & EvRxFlag)
+        emit OnRxFlag(this);
+    if (received & EvRlsd)
+        emit OnRLSD(this);
+    if (received & EvError)
+        emit OnError(this);
 }

@@ -3,6 +3,8 @@
 // reaches them only through these interfaces; the real implementations live beside them, the
 // test fakes in tests/support.
 
+#include "Serial.h"
+
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -104,7 +106,7 @@ public:
     virtual std::optional<QString> csvFiles() = 0;
 };
 
-// The bundle the main window receives. Serial devices and the workbook engine join it later.
+// The bundle the main window receives. The workbook engine joins it later.
 struct Platform {
     TickSource &ticks;
     SoundPlayer &sound;
@@ -112,6 +114,7 @@ struct Platform {
     Dialogs &dialogs;
     HelpViewer &help;
     FileTypeNames &fileTypes;
+    SerialDevices &serial;
 };
 
 } // namespace platform

@@ -302,13 +302,14 @@ std::optional<QString> MimeFileTypeNames::csvFiles() { return mimeComment("text/
 // ---------------------------------------------------------------------------------------------
 
 RealPlatform::RealPlatform(const QStringList &cueFiles, const QString &workingFolder)
-    : sound_(cueFiles, workingFolder), settings_(QStringLiteral("Tempovia"))
+    : sound_(cueFiles, workingFolder), settings_(QStringLiteral("Tempovia")),
+      serial_(defaultDevicesFolder(), defaultDeviceTable())
 {
 }
 
 Platform RealPlatform::bundle()
 {
-    return Platform{ticks_, sound_, settings_, dialogs_, help_, fileTypes_};
+    return Platform{ticks_, sound_, settings_, dialogs_, help_, fileTypes_, serial_};
 }
 
 } // namespace platform

@@ -2,6 +2,7 @@
 // The real implementations of the platform services, used by the program itself.
 
 #include "Platform.h"
+#include "SerialLinux.h"
 
 #include <QDir>
 #include <map>
@@ -83,6 +84,7 @@ private:
     QtDialogs dialogs_;
     DesktopHelpViewer help_;
     MimeFileTypeNames fileTypes_;
+    LinuxSerialDevices serial_;
 };
 
 } // namespace platform

@@ -3,6 +3,9 @@
 // scripted dialog answers and a help recorder. Tests never reach the real system through them.
 
 #include "Platform.h"
+#include "SerialLinux.h"
+
+#include <QTemporaryDir>
 
 #include <QMap>
 #include <QVariant>
@@ -79,6 +82,18 @@ public:
     std::optional<QString> csvFiles() override { return csv; }
 };
 
+// Serial devices of a temporary devices folder without any default device: only the virtual
+// lines a test serves there exist, never a real tty.
+struct SerialDevices {
+    QTemporaryDir folder;
+    platform::LinuxSerialDevices devices{folder.path(), platform::DeviceTable{}};
+    // The socket path of COMn, for a VirtualLineServer.
+    std::string socketFor(int port) const
+    {
+        return folder.filePath(QStringLiteral("com%1").arg(port)).toStdString();
+    }
+};
+
 // One of each fake, bundled.
 struct Platform {
     Ticks ticks;
@@ -87,7 +102,8 @@ struct Platform {
     Dialogs dialogs;
     Help help;
     FileTypes fileTypes;
-    platform::Platform bundle() { return {ticks, sound, settings, dialogs, help, fileTypes}; }
+    SerialDevices serial;
+    platform::Platform bundle() { return {ticks, sound, settings, dialogs, help, fileTypes, serial.devices}; }
 };
 
 } // namespace fake

@@ -1,0 +1,78 @@
+#pragma once
+// Serial devices: the port numbers COM1..COM16 mapped to device names, exclusive opening with line
+// settings, waiting for changes of the modem-status lines, reading their levels.
+
+#include <QString>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+namespace platform {
+
+// Events of a serial port, numbered as the port monitor's event mask.
+enum SerialEvent : unsigned {
+    EvRxChar = 0x0001,
+    EvRxFlag = 0x0002,
+    EvTxEmpty = 0x0004,
+    EvCts = 0x0008,
+    EvDsr = 0x0010,
+    EvRlsd = 0x0020,
+    EvBreak = 0x0040,
+    EvError = 0x0080,
+    EvRing = 0x0100,
+};
+
+// Modem-status bits as the port monitor reports them.
+enum ModemStatusBit : unsigned { MsCts = 0x10, MsDsr = 0x20, MsRing = 0x40, MsRlsd = 0x80 };
+
+// Line settings of an opened port.
+struct SerialSettings {
+    int baudRate = 9600;
+    int dataBits = 8;       // 5..8
+    int parity = 0;         // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int stopBits = 0;       // 0 one, 1 one and a half, 2 two
+    int flowControl = 0;    // 0 none, 1 RTS/CTS, 2 XON/XOFF
+    bool dtr = true;
+    int readBufSize = 2048;
+    int writeBufSize = 2048;
+};
+
+class SerialError : public std::runtime_error {
+public:
+    enum Kind { Open, State };
+    SerialError(Kind kind, const std::string &text) : std::runtime_error(text), kind(kind) {}
+    Kind kind;
+};
+
+// One opened device. Destroying it closes the device.
+class SerialDevice {
+public:
+    virtual ~SerialDevice() = default;
+    enum class Wait { Events, Stopped };
+    // Blocks until one of the events of mask occurs (received gets them) or stop() was called.
+    // Called by the port's monitor thread only. An empty mask waits for the stop alone.
+    virtual Wait waitEvents(unsigned mask, unsigned &received) = 0;
+    // Thread-safe: ends the current wait and every later one. Cheap enough to repeat.
+    virtual void stop() = 0;
+    // Modem-status bits (MsCts ...), nothing when they cannot be read.
+    virtual std::optional<unsigned> modemStatus() = 0;
+    virtual int inQueue() = 0;
+    // Discards both queues.
+    virtual void purge() = 0;
+};
+
+class SerialDevices {
+public:
+    virtual ~SerialDevices() = default;
+    // The device name of COMn.
+    virtual QString deviceName(int port) = 0;
+    // Opens COMn exclusively with the settings; throws SerialError (Open: the device cannot be
+    // opened; State: the settings were refused) with the system's error text.
+    virtual std::unique_ptr<SerialDevice> open(int port, const SerialSettings &settings) = 0;
+    // True when COMn exists and can be opened now; whatever it opens it closes again.
+    virtual bool probe(int port) = 0;
+};
+
+} // namespace platform

@@ -1,0 +1,84 @@
+#pragma once
+// Virtual serial lines: a UNIX-domain socket that stands in for a serial port's modem-status
+// inputs. The server end is the light barrier (the simulator, or a test); the desk's port connects
+// as its one client.
+//
+// Protocol, one text line per message, each ended by LF:
+//   client -> server  "OPEN"                       the desk attaches; answered by the levels, or
+//                                                  "BUSY" when another desk is attached
+//   client -> server  "PROBE"                      answered as OPEN, but nothing attaches
+//   server -> client  "CTS=1 DSR=0 DCD=1 RI=0"     the new line levels, one message per change
+//   client -> server  "CMD <lines> on|off|pulse [ms]"  a command of the simulator's command line,
+//                                                  answered by "OK" or "ERR <text>"
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace platform {
+
+enum LineBit : unsigned { LineCts = 1, LineDsr = 2, LineDcd = 4, LineRi = 8 };
+
+std::string formatLevels(unsigned levels);
+// The levels of a message "CTS=1 DSR=0 DCD=1 RI=0" (any order, missing names keep 'previous').
+std::optional<unsigned> parseLevels(const std::string &message, unsigned previous);
+
+// A parsed command "<line>[+<line>...] on|off|pulse [ms]": lines are cts, dsr, dcd (or rlsd), ri.
+struct LineCommand {
+    unsigned lines = 0;
+    enum Action { On, Off, Pulse } action = On;
+    int pulseMs = 50;
+};
+std::optional<LineCommand> parseLineCommand(const std::string &text, std::string *error);
+
+class VirtualLineServer {
+public:
+    explicit VirtualLineServer(std::string socketPath);
+    ~VirtualLineServer();
+    VirtualLineServer(const VirtualLineServer &) = delete;
+    VirtualLineServer &operator=(const VirtualLineServer &) = delete;
+
+    // Creates the socket and starts serving; false with the reason when that fails.
+    bool start(std::string *error = nullptr);
+    void stop();
+    const std::string &path() const { return path_; }
+
+    // Sets the given lines on or off in one message.
+    void set(unsigned lines, bool on);
+    // Sets the lines, waits ms milliseconds and clears them; 0 sends both messages back to back.
+    void pulse(unsigned lines, int ms);
+    // Runs a command; false with the reason when it is not one.
+    bool apply(const LineCommand &command);
+    unsigned levels() const { return levels_.load(); }
+    bool deskAttached() const { return desk_ >= 0; }
+    // Waits until a desk is attached (true) or the time is up.
+    bool waitForDesk(int timeoutMs);
+
+    // Called (on the server's thread) with a line of text for every event worth telling.
+    std::function<void(const std::string &)> onEvent;
+
+private:
+    void run();
+    void sendLevels(unsigned levels);
+    void handleClient(int fd);
+    void dropDeadDesk();
+    void tell(const std::string &text);
+
+    std::string path_;
+    int listen_ = -1;
+    int wake_ = -1;
+    std::atomic<int> desk_{-1};
+    std::atomic<unsigned> levels_{0};
+    std::mutex sendMutex_;
+    std::mutex deskMutex_;
+    std::condition_variable deskChanged_;
+    std::thread thread_;
+    std::atomic<bool> running_{false};
+};
+
+} // namespace platform
