@@ -1,0 +1,259 @@
+// zielkron-signal: the light barrier and start contact simulator of the desk. It serves virtual
+// serial lines (UNIX-domain sockets named comN in the devices folder) that the desk opens like
+// serial ports, and sets, clears or pulses their modem-status lines on command.
+
+#include "SerialLinux.h"
+#include "VirtualLines.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+
+using namespace platform;
+
+namespace {
+
+std::atomic<bool> quit{false};
+
+const char *const kUsage = R"(Usage:
+  zielkron-signal serve [COMn ...]
+      Serves virtual lines for the ports (default COM1 COM2 COM3 COM4) and reads commands from
+      standard input until "quit", Ctrl+D or Ctrl+C.
+  zielkron-signal COMn <lines> on|off|pulse [ms]
+      Sends one command to the running simulator, e.g. "zielkron-signal COM1 dsr pulse 50".
+
+Lines: cts, dsr, dcd (also rlsd), ri; several at once with "+": "cts+dsr on".
+A pulse lasts 50 ms unless a duration is given; "pulse 0" sends on and off back to back.
+
+Commands on standard input:
+  COMn <lines> on|off|pulse [ms]   as above
+  start                            pulse the start contact (COM1 DSR)
+  finish                           pulse the finish light barrier (COM1 CTS)
+  lane N                           pulse the light barrier of lane N (1..10)
+  wait MS                          pause the command input (for scripted races)
+  status                           show the line levels of every port
+  quit
+
+Wiring of the desk: COM1 DSR start contact, CTS finish barrier, DCD lane 1;
+COM2 DCD lane 2, DSR lane 3, CTS lane 4; COM3 DCD 5, DSR 6, CTS 7; COM4 DCD 8, DSR 9, CTS 10.
+The devices folder is $ZIELKRON_DEVICES, else ~/.config/Tempovia/devices.
+)";
+
+int portNumber(const std::string &name)
+{
+    if (name.size() < 4 || strncasecmp(name.c_str(), "com", 3) != 0)
+        return 0;
+    char *end = nullptr;
+    const long n = std::strtol(name.c_str() + 3, &end, 10);
+    return (*end == '\0' && n >= 1 && n <= 16) ? static_cast<int>(n) : 0;
+}
+
+std::string socketPath(int port)
+{
+    return QDir(defaultDevicesFolder()).filePath(QStringLiteral("com%1").arg(port)).toStdString();
+}
+
+// The port and line of lane n.
+std::pair<int, std::string> laneLine(int lane)
+{
+    static const char *const lines[] = {"dcd", "dsr", "cts"};
+    if (lane == 1)
+        return {1, "dcd"};
+    return {2 + (lane - 2) / 3, lines[(lane - 2) % 3]};
+}
+
+int sendOne(int port, const std::string &command)
+{
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string path = socketPath(port);
+    std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        std::cerr << "zielkron-signal: COM" << port << " is not served (" << path
+                  << "); start 'zielkron-signal serve' first\n";
+        ::close(fd);
+        return 2;
+    }
+    const std::string message = "CMD " + command + "\n";
+    [[maybe_unused]] const ssize_t sent = ::send(fd, message.data(), message.size(), MSG_NOSIGNAL);
+    std::string reply;
+    char c;
+    while (::recv(fd, &c, 1, 0) == 1 && c != '\n')
+        reply += c;
+    ::close(fd);
+    if (reply == "OK")
+        return 0;
+    std::cerr << "zielkron-signal: " << (reply.rfind("ERR ", 0) == 0 ? reply.substr(4) : "no answer") << "\n";
+    return 1;
+}
+
+class Simulator {
+public:
+    bool serve(int port)
+    {
+        auto server = std::make_unique<VirtualLineServer>(socketPath(port));
+        server->onEvent = [port](const std::string &text) { std::cout << "COM" << port << ": " << text << std::endl; };
+        std::string why;
+        if (!server->start(&why)) {
+            std::cerr << "zielkron-signal: COM" << port << ": " << why << "\n";
+            return false;
+        }
+        std::cout << "COM" << port << " -> " << server->path() << std::endl;
+        servers_[port] = std::move(server);
+        return true;
+    }
+
+    bool run(int port, const std::string &command)
+    {
+        auto it = servers_.find(port);
+        if (it == servers_.end()) {
+            std::cout << "COM" << port << " is not served here" << std::endl;
+            return false;
+        }
+        std::string why;
+        const std::optional<LineCommand> cmd = parseLineCommand(command, &why);
+        if (!cmd) {
+            std::cout << why << std::endl;
+            return false;
+        }
+        it->second->apply(*cmd);
+        std::cout << "COM" << port << ": " << formatLevels(it->second->levels())
+                  << (it->second->deskAttached() ? "" : "  (no desk attached)") << std::endl;
+        return true;
+    }
+
+    void status()
+    {
+        for (const auto &[port, server] : servers_)
+            std::cout << "COM" << port << ": " << formatLevels(server->levels())
+                      << (server->deskAttached() ? "  desk attached" : "  no desk") << std::endl;
+    }
+
+    void handle(const std::string &line)
+    {
+        std::istringstream in(line);
+        std::string first;
+        in >> first;
+        if (first.empty() || first[0] == '#')
+            return;
+        std::string rest;
+        std::getline(in, rest);
+        if (first == "quit" || first == "exit") {
+            quit = true;
+        } else if (first == "status") {
+            status();
+        } else if (first == "help") {
+            std::cout << kUsage;
+        } else if (first == "start") {
+            run(1, "dsr pulse 50");
+        } else if (first == "finish") {
+            run(1, "cts pulse 20");
+        } else if (first == "lane") {
+            const int lane = std::atoi(rest.c_str());
+            if (lane < 1 || lane > 10) {
+                std::cout << "lane 1..10" << std::endl;
+                return;
+            }
+            const auto [port, name] = laneLine(lane);
+            run(port, name + " pulse 20");
+        } else if (first == "wait") {
+            const int ms = std::atoi(rest.c_str());
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms < 0 ? 0 : ms));
+        } else if (const int port = portNumber(first)) {
+            run(port, rest);
+        } else {
+            std::cout << "unknown command; try 'help'" << std::endl;
+        }
+    }
+
+private:
+    std::map<int, std::unique_ptr<VirtualLineServer>> servers_;
+};
+
+int serve(int argc, char **argv)
+{
+    QDir().mkpath(defaultDevicesFolder());
+    Simulator sim;
+    std::vector<int> ports;
+    for (int i = 2; i < argc; ++i) {
+        const int port = portNumber(argv[i]);
+        if (!port) {
+            std::cerr << "zielkron-signal: not a port: " << argv[i] << "\n";
+            return 2;
+        }
+        ports.push_back(port);
+    }
+    if (ports.empty())
+        ports = {1, 2, 3, 4};
+    for (int port : ports)
+        if (!sim.serve(port))
+            return 1;
+
+    std::signal(SIGINT, [](int) { quit = true; });
+    std::signal(SIGTERM, [](int) { quit = true; });
+    std::string buffer;
+    bool input = true;
+    while (!quit) {
+        pollfd p{STDIN_FILENO, POLLIN, 0};
+        if (!input || ::poll(&p, 1, 200) <= 0) {
+            if (!input)
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            continue;
+        }
+        char chunk[256];
+        const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n <= 0) {
+            input = false; // end of input: keep serving until Ctrl+C
+            continue;
+        }
+        buffer.append(chunk, static_cast<std::size_t>(n));
+        std::size_t eol;
+        while (!quit && (eol = buffer.find('\n')) != std::string::npos) {
+            sim.handle(buffer.substr(0, eol));
+            buffer.erase(0, eol + 1);
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") {
+        std::cout << kUsage;
+        return argc < 2 ? 2 : 0;
+    }
+    if (std::string(argv[1]) == "serve")
+        return serve(argc, argv);
+    const int port = portNumber(argv[1]);
+    if (!port || argc < 4) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    std::string command;
+    for (int i = 2; i < argc; ++i)
+        command += (i > 2 ? " " : "") + std::string(argv[i]);
+    std::string why;
+    if (!parseLineCommand(command, &why)) {
+        std::cerr << "zielkron-signal: " << why << "\n";
+        return 2;
+    }
+    return sendOne(port, command);
+}
