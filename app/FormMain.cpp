@@ -30,6 +30,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QToolButton>
 
@@ -181,6 +182,30 @@ QPixmap laneMarker()
     return pm;
 }
 
+// The finish list draws its entries itself: one per lane-row height, the entry's rectangle filled
+// with the list's brush (the selection colours for the selected entry), the text at left + 1,
+// top + 1.
+class FinishListDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const bool selected = option.state & QStyle::State_Selected;
+        const QPalette &pal = option.palette;
+        p->fillRect(option.rect, selected ? pal.color(QPalette::Highlight) : pal.color(QPalette::Base));
+        if (!(option.state & QStyle::State_Enabled))
+            return;
+        p->setFont(option.font);
+        p->setPen(selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::Text));
+        const QFontMetrics fm(option.font);
+        p->drawText(option.rect.left() + 1, option.rect.top() + 1 + fm.ascent(), index.data().toString());
+    }
+    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override
+    {
+        return QSize(200, TFrameLine::RowHeight);
+    }
+};
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -329,8 +354,16 @@ void TFormMain::buildControls()
     ListBoxStop->setGeometry(493, 0, 227, RowHeight * 8);
     ListBoxStop->setFont(arial(51));
     ListBoxStop->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    ListBoxStop->setLineWidth(1);
     ListBoxStop->setUniformItemSizes(true);
-    ListBoxStop->setStyleSheet(QStringLiteral("QListWidget { background: rgb(255,176,176); color: black; }"));
+    ListBoxStop->setItemDelegate(new FinishListDelegate(ListBoxStop));
+    ListBoxStop->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    {
+        QPalette pal = ListBoxStop->palette();
+        pal.setColor(QPalette::Base, QColor(255, 176, 176));
+        pal.setColor(QPalette::Text, Qt::black);
+        ListBoxStop->setPalette(pal);
+    }
     ListBoxStop->hide();
 
     // ---- bottom panel ----
@@ -495,11 +528,11 @@ void TFormMain::buildMenus()
     };
 
     Control1 = named(MainMenu1->addMenu(QStringLiteral("Control")), "Control1");
-    Hilfe1 = entry(Control1, QStringLiteral("Hilfe"), "Hilfe1", QKeySequence(Qt::CTRL | Qt::Key_H));
-    Config1 = entry(Control1, QStringLiteral("Config"), "Config1", QKeySequence(Qt::CTRL | Qt::Key_E));
-    Info1 = entry(Control1, QStringLiteral("Info"), "Info1", QKeySequence(Qt::CTRL | Qt::Key_I));
-    Sound1 = entry(Control1, QStringLiteral("Sound"), "Sound1", QKeySequence(Qt::CTRL | Qt::Key_S));
-    Show1 = entry(Control1, QStringLiteral("Show"), "Show1", QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_D));
+    Hilfe1 = entry(Control1, QStringLiteral("Hilfe"), "Hilfe1", ShortCutSequence(0x4048));
+    Config1 = entry(Control1, QStringLiteral("Config"), "Config1", ShortCutSequence(0x4045));
+    Info1 = entry(Control1, QStringLiteral("Info"), "Info1", ShortCutSequence(0x4049));
+    Sound1 = entry(Control1, QStringLiteral("Sound"), "Sound1", ShortCutSequence(0x4053));
+    Show1 = entry(Control1, QStringLiteral("Show"), "Show1", ShortCutSequence(0xC044));
 
     StopKeys1 = named(MainMenu1->addMenu(QStringLiteral("StopKeys")), "StopKeys1");
     False1 = entry(StopKeys1, QStringLiteral("False"), "False1", QKeySequence());
@@ -508,27 +541,27 @@ void TFormMain::buildMenus()
     for (int n = 1; n <= LaneRows; ++n) {
         const QByteArray name = "Stop" + QByteArray::number(n) + "1";
         QAction *a = entry(StopKeys1, QStringLiteral("Stop %1").arg(n), name.constData(),
-                           QKeySequence(Qt::Key(Qt::Key_F1 + n - 1)));
+                           ShortCutSequence(0x70 + n - 1));
         a->setData(n);
         a->setEnabled(false);
         StopEntries[static_cast<std::size_t>(n)] = a;
     }
 
     StartKey1 = named(MainMenu1->addMenu(QStringLiteral("StartKey")), "StartKey1");
-    mStart = entry(StartKey1, QStringLiteral("Start"), "mStart", QKeySequence(Qt::ALT | Qt::Key_L));
-    mStop = entry(StartKey1, QStringLiteral("Stopp"), "mStop", QKeySequence(Qt::ALT | Qt::Key_S));
-    mReset = entry(StartKey1, QStringLiteral("Reset"), "mReset", QKeySequence(Qt::ALT | Qt::Key_0));
-    mEintragen = entry(StartKey1, QStringLiteral("Eintragen "), "mEintragen", QKeySequence(Qt::ALT | Qt::Key_E));
-    mStartList = entry(StartKey1, QStringLiteral("StartList"), "mStartList", QKeySequence(Qt::ALT | Qt::Key_O));
-    mExport = entry(StartKey1, QStringLiteral("Export"), "mExport", QKeySequence(Qt::ALT | Qt::Key_X));
+    mStart = entry(StartKey1, QStringLiteral("Start"), "mStart", ShortCutSequence(0x804C));
+    mStop = entry(StartKey1, QStringLiteral("Stopp"), "mStop", ShortCutSequence(0x8053));
+    mReset = entry(StartKey1, QStringLiteral("Reset"), "mReset", ShortCutSequence(0x8030));
+    mEintragen = entry(StartKey1, QStringLiteral("Eintragen "), "mEintragen", ShortCutSequence(0x8045));
+    mStartList = entry(StartKey1, QStringLiteral("StartList"), "mStartList", ShortCutSequence(0x804F));
+    mExport = entry(StartKey1, QStringLiteral("Export"), "mExport", ShortCutSequence(0x8058));
 
     SetKeys1 = named(MainMenu1->addMenu(QStringLiteral("SetKeys")), "SetKeys1");
-    mAllSet = entry(SetKeys1, QStringLiteral("All Set"), "mAllSet", QKeySequence(Qt::CTRL | Qt::Key_0));
+    mAllSet = entry(SetKeys1, QStringLiteral("All Set"), "mAllSet", ShortCutSequence(0x4030));
     SetEntries[0] = mAllSet;
     for (int n = 1; n <= LaneRows; ++n) {
         const QByteArray name = "Set" + QByteArray::number(n) + "1";
         QAction *a = entry(SetKeys1, QStringLiteral("Set %1").arg(n), name.constData(),
-                           QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_F1 + n - 1)));
+                           ShortCutSequence(0x4070 + n - 1));
         a->setData(n);
         SetEntries[static_cast<std::size_t>(n)] = a;
     }
@@ -585,6 +618,23 @@ void TFormMain::connectHandlers()
         connect(port, &TComPort::OnOpen, this, &TFormMain::ComPortOpen);
         connect(port, &TComPort::OnClose, this, &TFormMain::ComPortClose);
     }
+    // Serial inputs: the start contact and the finish barrier on port 1, the lane stop lines on all
+    // four. A lane line acts through its stop entry: its first change after the start stops the lane.
+    connect(ComPort1, &TComPort::OnDSR, this, &TFormMain::ComPortStart);
+    connect(ComPort1, &TComPort::OnCTS, this, &TFormMain::ComPortStop);
+    auto laneLine = [this](TComPort *port, void (TComPort::*line)(TComPort *), int lane) {
+        connect(port, line, this, [this, lane] { StopEntry(lane)->trigger(); });
+    };
+    laneLine(ComPort1, &TComPort::OnRLSD, 1);
+    laneLine(ComPort2, &TComPort::OnRLSD, 2);
+    laneLine(ComPort2, &TComPort::OnDSR, 3);
+    laneLine(ComPort2, &TComPort::OnCTS, 4);
+    laneLine(ComPort3, &TComPort::OnRLSD, 5);
+    laneLine(ComPort3, &TComPort::OnDSR, 6);
+    laneLine(ComPort3, &TComPort::OnCTS, 7);
+    laneLine(ComPort4, &TComPort::OnRLSD, 8);
+    laneLine(ComPort4, &TComPort::OnDSR, 9);
+    laneLine(ComPort4, &TComPort::OnCTS, 10);
     connect(seLauf, &TSpinEdit::OnChange, this, &TFormMain::seLaufChange);
 
     qApp->installEventFilter(this);

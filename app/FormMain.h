@@ -12,6 +12,7 @@
 #include <cstdint>
 
 class QAction;
+class QKeySequence;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -205,6 +206,14 @@ public:
     // ---- serial inputs ----
     void ComPortOpen(TComPort *port);
     void ComPortClose(TComPort *port);
+    void ComPortStart(TComPort *port); // DSR of port 1: the start contact
+    void ComPortStop(TComPort *port);  // CTS of port 1: the finish light barrier
+    void ListBoxStopKeyDown(int key);
+    void ShowFinishList();
+
+    // Shortcut values as the desk stores them: virtual key + 0x2000 Shift, 0x4000 Ctrl, 0x8000 Alt.
+    static int ShortCutValue(const QKeySequence &key);
+    static QKeySequence ShortCutSequence(int value);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -5,11 +5,99 @@
 #include "Comms.h"
 #include "Dmn_led.h"
 #include "Label3D.h"
+#include "LbSpeedButton.h"
+#include "TimeText.h"
 
 #include <QAction>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QTimer>
+
+// ---------------------------------------------------------------------------------------------
+// Shortcut values
+
+namespace {
+
+constexpr int kShift = 0x2000, kCtrl = 0x4000, kAlt = 0x8000;
+
+// Virtual key codes of the keys the desk uses, and Qt's keys for them.
+int virtualKey(int qtKey)
+{
+    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24)
+        return 0x70 + (qtKey - Qt::Key_F1);
+    if ((qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9) || (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z))
+        return qtKey; // the same codes
+    switch (qtKey) {
+    case Qt::Key_Backspace: return 0x08;
+    case Qt::Key_Tab: return 0x09;
+    case Qt::Key_Return: return 0x0D;
+    case Qt::Key_Escape: return 0x1B;
+    case Qt::Key_Space: return 0x20;
+    case Qt::Key_PageUp: return 0x21;
+    case Qt::Key_PageDown: return 0x22;
+    case Qt::Key_End: return 0x23;
+    case Qt::Key_Home: return 0x24;
+    case Qt::Key_Left: return 0x25;
+    case Qt::Key_Up: return 0x26;
+    case Qt::Key_Right: return 0x27;
+    case Qt::Key_Down: return 0x28;
+    case Qt::Key_Insert: return 0x2D;
+    case Qt::Key_Delete: return 0x2E;
+    default: return 0;
+    }
+}
+
+int qtKeyOf(int vk)
+{
+    if (vk >= 0x70 && vk <= 0x87)
+        return Qt::Key_F1 + (vk - 0x70);
+    if ((vk >= 0x30 && vk <= 0x39) || (vk >= 0x41 && vk <= 0x5A))
+        return vk;
+    for (int key : {Qt::Key_Backspace, Qt::Key_Tab, Qt::Key_Return, Qt::Key_Escape, Qt::Key_Space, Qt::Key_PageUp,
+                    Qt::Key_PageDown, Qt::Key_End, Qt::Key_Home, Qt::Key_Left, Qt::Key_Up, Qt::Key_Right,
+                    Qt::Key_Down, Qt::Key_Insert, Qt::Key_Delete})
+        if (virtualKey(key) == vk)
+            return key;
+    return 0;
+}
+
+} // namespace
+
+int TFormMain::ShortCutValue(const QKeySequence &key)
+{
+    if (key.isEmpty())
+        return 0;
+    const QKeyCombination c = key[0];
+    const int vk = virtualKey(c.key());
+    if (vk == 0)
+        return 0;
+    int value = vk;
+    if (c.keyboardModifiers() & Qt::ShiftModifier)
+        value |= kShift;
+    if (c.keyboardModifiers() & Qt::ControlModifier)
+        value |= kCtrl;
+    if (c.keyboardModifiers() & Qt::AltModifier)
+        value |= kAlt;
+    return value;
+}
+
+QKeySequence TFormMain::ShortCutSequence(int value)
+{
+    const int key = qtKeyOf(value & 0xFF);
+    if (key == 0)
+        return QKeySequence();
+    Qt::KeyboardModifiers mods;
+    if (value & kShift)
+        mods |= Qt::ShiftModifier;
+    if (value & kCtrl)
+        mods |= Qt::ControlModifier;
+    if (value & kAlt)
+        mods |= Qt::AltModifier;
+    return QKeySequence(QKeyCombination(mods, static_cast<Qt::Key>(key)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keys
 
 QAction *TFormMain::commandForKey(const QKeyEvent *event) const
 {
@@ -29,6 +117,11 @@ bool TFormMain::eventFilter(QObject *watched, QEvent *event)
     const QEvent::Type type = event->type();
     if (type != QEvent::ShortcutOverride && type != QEvent::KeyPress)
         return false;
+    if (watched == ListBoxStop && type == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) {
+        ListBoxStopKeyDown(0x2E);
+        return true;
+    }
     auto *widget = qobject_cast<QWidget *>(watched);
     if (!widget || widget->window() != this)
         return false;
@@ -65,6 +158,68 @@ void TFormMain::ComPortOpen(TComPort *port)
 void TFormMain::ComPortClose(TComPort *port)
 {
     setPortLamps(port, false);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start contact and finish barrier
+
+void TFormMain::ShowFinishList()
+{
+    ListBoxStopTag = 0;
+    ListBoxStop->clear();
+    ListBoxStop->resize(ListBoxStop->width(), PanelLines->height());
+    ListBoxStop->raise();
+    ListBoxStop->show();
+}
+
+void TFormMain::ComPortStart(TComPort *)
+{
+    const std::uint32_t status = ComPort1->GetModemStatus();
+    if (status == LastModemStatus)
+        return;
+    const bool on = status & 0x20;
+    LastModemStatus = status;
+    if (!((Alg == 0 && on) || (Alg == 1 && !on)))
+        return;
+    if (TimerGesperrtLuchi->isActive() || !bStart->isEnabled())
+        return;
+    mStart->trigger();
+    if (OneLS)
+        ShowFinishList();
+    if (TimerGesperrtLuchi->interval() != 0)
+        TimerGesperrtLuchi->start();
+}
+
+void TFormMain::ComPortStop(TComPort *)
+{
+    const std::uint32_t status = ComPort1->GetModemStatus();
+    if (status == LastModemStatus)
+        return;
+    const bool on = status & 0x10;
+    LastModemStatus = status;
+    if (!((Alg == 0 && on) || (Alg == 1 && !on)))
+        return;
+    if (TimerGesperrtLuchi->isActive() || bStart->isEnabled())
+        return;
+    TimerGesperrtLuchi->start();
+    if (OneLS) {
+        const auto elapsed = static_cast<std::int32_t>(platform_.ticks.tickCount() - static_cast<std::uint32_t>(StartTime));
+        ListBoxStop->addItem(RaceTimeText(elapsed, Accuracy));
+        ListBoxStop->setCurrentRow(ListBoxStop->count() - 1);
+    }
+}
+
+void TFormMain::ListBoxStopKeyDown(int key)
+{
+    if (key != 0x2E || ListBoxStop->count() == 0)
+        return;
+    const int selected = ListBoxStop->currentRow();
+    if (selected >= 0)
+        delete ListBoxStop->takeItem(selected);
+    if (ListBoxStop->count() > 0)
+        ListBoxStop->setCurrentRow(0);
+    else
+        ListBoxStop->hide();
 }
 
 void TFormMain::TimerGesperrtLuchiTimer()
