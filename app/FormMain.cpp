@@ -436,12 +436,25 @@ void TFormMain::buildControls()
 
     // ---- results table, right of the desk, hidden ----
     SortGrid1 = named(new TSortGrid(this), "SortGrid1");
+    SortGrid1->hide();
+    SortGrid1->setDialogs(&platform_.dialogs);
     SortGrid1->setGeometry(1024, 0, 433, 354);
+    {
+        QFont gridFont(QStringLiteral("Arial"));
+        gridFont.setPixelSize(11);
+        SortGrid1->setFont(gridFont);
+    }
+    SortGrid1->SortOptions.CanSort = false;
+    SortGrid1->SortOptions.SortStyle = ssNormal;
+    SortGrid1->SortOptions.SortCaseSensitive = false;
+    SortGrid1->SortOptions.SortCol = 0;
+    SortGrid1->SortOptions.SortDirection = sdAscending;
+    SortGrid1->SortOptions.UpdateOnSizeChange = false;
+    SortGrid1->PrintOptions.Copies = 0;
     SortGrid1->setColCount(7);
     SortGrid1->setRowCount(13);
     SortGrid1->setFixedCols(0);
     SortGrid1->setDefaultRowHeight(20);
-    SortGrid1->hide();
 
     // ---- components without a window ----
     ComPort1 = named(new TComPort(this, &platform_.serial), "ComPort1");
