@@ -296,6 +296,7 @@ void TFormMain::buildControls()
     sfWind = named(new TSpinFloatEdit(PanelTop), "sfWind");
     sfWind->setGeometry(880, 41, 89, 34);
     sfWind->setFont(arial(21));
+    sfWind->setDialogs(&platform_.dialogs);
     sfWind->setDigits(1);
     sfWind->setMax(10.0);
     sfWind->setMin(-10.0);

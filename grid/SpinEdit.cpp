@@ -1,57 +1,236 @@
 #include "SpinEdit.h"
 
+#include "Platform.h"
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLocale>
-#include <QToolButton>
+#include <QPainter>
+#include <QStyleOptionButton>
 
 #include <cmath>
 
+// The glyph resources live in this static library; they must be registered before first use.
+static void registerGlyphs()
+{
+    static const bool done = [] {
+        Q_INIT_RESOURCE(glyphs);
+        return true;
+    }();
+    (void)done;
+}
+
 // ---------------------------------------------------------------------------------------------
+// Repeating button
+
+TTimerSpeedButton::TTimerSpeedButton(QWidget *parent) : QAbstractButton(parent), timer_(new QTimer(this))
+{
+    setFocusPolicy(Qt::NoFocus);
+    timer_->setObjectName(QStringLiteral("RepeatTimer"));
+    connect(timer_, &QTimer::timeout, this, &TTimerSpeedButton::TimerExpired);
+}
+
+void TTimerSpeedButton::TimerExpired()
+{
+    timer_->setInterval(100);
+    if (isDown())
+        emit clicked();
+}
+
+void TTimerSpeedButton::mousePressEvent(QMouseEvent *event)
+{
+    QAbstractButton::mousePressEvent(event);
+    if (event->button() == Qt::LeftButton && AllowTimer && isDown()) {
+        timer_->setInterval(400);
+        timer_->start();
+    }
+}
+
+void TTimerSpeedButton::mouseReleaseEvent(QMouseEvent *event)
+{
+    timer_->stop();
+    QAbstractButton::mouseReleaseEvent(event); // clicks once when released over the button
+}
+
+void TTimerSpeedButton::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    QStyleOptionButton option;
+    option.initFrom(this);
+    option.features = QStyleOptionButton::Flat;
+    if (isDown())
+        option.state |= QStyle::State_Sunken;
+    else
+        option.state |= QStyle::State_Raised;
+    style()->drawControl(QStyle::CE_PushButtonBevel, &option, &p, this);
+    const int shift = isDown() ? 1 : 0;
+    if (!Glyph.isNull()) {
+        QPixmap glyph = Glyph;
+        if (!isEnabled()) {
+            QImage img = glyph.toImage();
+            for (int y = 0; y < img.height(); ++y)
+                for (int x = 0; x < img.width(); ++x)
+                    if (qAlpha(img.pixel(x, y)) > 0)
+                        img.setPixel(x, y, qRgb(0x80, 0x80, 0x80));
+            glyph = QPixmap::fromImage(img);
+        }
+        p.drawPixmap((width() - glyph.width()) / 2 + shift, (height() - glyph.height()) / 2 + shift, glyph);
+    }
+    if (FocusRect) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = rect().adjusted(3 + shift, 3 + shift, -3 + shift, -3 + shift);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &p, this);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Button pair
 
 TSpinButton::TSpinButton(QWidget *parent)
-    : QWidget(parent), up_(new QToolButton(this)), down_(new QToolButton(this))
+    : QWidget(parent), up_(new TTimerSpeedButton(this)), down_(new TTimerSpeedButton(this)), focused_(up_)
 {
+    registerGlyphs();
     up_->setObjectName(QStringLiteral("UpButton"));
     down_->setObjectName(QStringLiteral("DownButton"));
-    up_->setArrowType(Qt::UpArrow);
-    down_->setArrowType(Qt::DownArrow);
-    for (QToolButton *b : {up_, down_}) {
-        b->setFocusPolicy(Qt::NoFocus);
-        b->setAutoRepeat(true);
-        b->setAutoRepeatDelay(400);
-        b->setAutoRepeatInterval(100);
-    }
-    connect(up_, &QToolButton::clicked, this, &TSpinButton::OnUpClick);
-    connect(down_, &QToolButton::clicked, this, &TSpinButton::OnDownClick);
+    up_->Glyph = QPixmap(QStringLiteral(":/glyphs/SpinUp"));
+    down_->Glyph = QPixmap(QStringLiteral(":/glyphs/SpinDown"));
+    setFocusPolicy(Qt::NoFocus); // TabStop false
+    connect(up_, &TTimerSpeedButton::clicked, this, &TSpinButton::OnUpClick);
+    connect(down_, &TTimerSpeedButton::clicked, this, &TSpinButton::OnDownClick);
+    up_->installEventFilter(this);
+    down_->installEventFilter(this);
     resize(20, 25);
+}
+
+void TSpinButton::setFocusedButton(TTimerSpeedButton *button)
+{
+    focused_ = button;
+    const bool focus = hasFocus();
+    up_->FocusRect = focus && focused_ == up_;
+    down_->FocusRect = focus && focused_ == down_;
+    up_->update();
+    down_->update();
+}
+
+bool TSpinButton::eventFilter(QObject *watched, QEvent *event)
+{
+    // A left press first makes the button the focused one, then gives the focus to the edit.
+    if (event->type() == QEvent::MouseButtonPress && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        setFocusedButton(watched == up_ ? up_ : down_);
+        if (focusControl_ && focusControl_->isEnabled() && focusControl_->isVisible() && !focusControl_->hasFocus())
+            focusControl_->setFocus(Qt::MouseFocusReason);
+        else if (focusPolicy() != Qt::NoFocus && !hasFocus())
+            setFocus(Qt::MouseFocusReason);
+    }
+    return false;
 }
 
 void TSpinButton::resizeEvent(QResizeEvent *)
 {
-    // The lower button starts one pixel above the end of the upper one.
+    const int w = std::max(width(), 15);
     const int half = height() / 2;
-    up_->setGeometry(0, 0, width(), half);
-    down_->setGeometry(0, half - 1, width(), height() - half + 1);
+    up_->setGeometry(0, 0, w, half);
+    down_->setGeometry(0, half - 1, w, height() - half + 1);
 }
 
-namespace {
-void placeButton(QLineEdit *edit, TSpinButton *button)
+void TSpinButton::keyPressEvent(QKeyEvent *event)
 {
-    const int w = 15;
-    button->setGeometry(edit->width() - w - 2, 2, w, edit->height() - 4);
-    edit->setTextMargins(0, 0, w + 2, 0);
+    switch (event->key()) {
+    case Qt::Key_Space: focused_->click(); break;
+    case Qt::Key_Up:
+        setFocusedButton(up_);
+        up_->click();
+        break;
+    case Qt::Key_Down:
+        setFocusedButton(down_);
+        down_->click();
+        break;
+    default: QWidget::keyPressEvent(event); return;
+    }
 }
-} // namespace
+
+void TSpinButton::focusInEvent(QFocusEvent *event)
+{
+    QWidget::focusInEvent(event);
+    setFocusedButton(focused_);
+}
+
+void TSpinButton::focusOutEvent(QFocusEvent *event)
+{
+    QWidget::focusOutEvent(event);
+    setFocusedButton(focused_);
+}
 
 // ---------------------------------------------------------------------------------------------
+// Common edit part
 
-TSpinEdit::TSpinEdit(QWidget *parent) : QLineEdit(parent), button_(new TSpinButton(this))
+TSpinEditBase::TSpinEditBase(QWidget *parent) : QLineEdit(parent), button_(new TSpinButton(this))
 {
     button_->setObjectName(QStringLiteral("Button"));
+    button_->setFocusControl(this);
+    button_->resize(15, 17);
+    Beep = [] { QApplication::beep(); };
+    connect(button_, &TSpinButton::OnUpClick, this, [this] { UpClick(); });
+    connect(button_, &TSpinButton::OnDownClick, this, [this] { DownClick(); });
+}
+
+void TSpinEditBase::beep()
+{
+    if (Beep)
+        Beep();
+}
+
+int TSpinEditBase::MinHeight() const
+{
+    const QFontMetrics fm(font());
+    const QFontMetrics system(QApplication::font());
+    return 4 * 1 + fm.height() + std::min(fm.height(), system.height()) / 4 + 2;
+}
+
+void TSpinEditBase::placeButtons()
+{
+    // The pair keeps its width at the right edge, inside the frame; the text ends 2 pixels left of it.
+    const int w = button_->width();
+    button_->setGeometry(width() - w - 2, 2, w, std::max(height() - 4, 2));
+    setTextMargins(0, 0, w + 2, 0);
+}
+
+void TSpinEditBase::resizeEvent(QResizeEvent *event)
+{
+    if (height() < MinHeight()) {
+        resize(width(), MinHeight());
+        return;
+    }
+    QLineEdit::resizeEvent(event);
+    placeButtons();
+}
+
+void TSpinEditBase::changeEvent(QEvent *event)
+{
+    QLineEdit::changeEvent(event);
+    if (event->type() == QEvent::FontChange && height() < MinHeight())
+        resize(width(), MinHeight());
+}
+
+void TSpinEditBase::focusInEvent(QFocusEvent *event)
+{
+    QLineEdit::focusInEvent(event);
+    if (AutoSelect && event->reason() != Qt::MouseFocusReason)
+        selectAll();
+}
+
+bool TSpinEditBase::clipboardKey(QKeyEvent *event) const
+{
+    return event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Integer edit
+
+TSpinEdit::TSpinEdit(QWidget *parent) : TSpinEditBase(parent)
+{
     setText(QStringLiteral("0"));
-    connect(button_, &TSpinButton::OnUpClick, this, &TSpinEdit::UpClick);
-    connect(button_, &TSpinButton::OnDownClick, this, &TSpinEdit::DownClick);
     connect(this, &QLineEdit::textChanged, this, [this] { emit OnChange(this); });
 }
 
@@ -78,43 +257,42 @@ void TSpinEdit::setValue(int value)
 
 void TSpinEdit::UpClick()
 {
-    if (isReadOnly()) {
-        QApplication::beep();
-        return;
-    }
-    setValue(Value() + increment_);
+    if (isReadOnly())
+        beep();
+    else
+        setValue(Value() + increment_);
 }
 
 void TSpinEdit::DownClick()
 {
-    if (isReadOnly()) {
-        QApplication::beep();
-        return;
-    }
-    setValue(Value() - increment_);
+    if (isReadOnly())
+        beep();
+    else
+        setValue(Value() - increment_);
 }
 
 void TSpinEdit::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Up) {
-        UpClick();
+    if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) {
+        event->key() == Qt::Key_Up ? UpClick() : DownClick();
         return;
     }
-    if (event->key() == Qt::Key_Down) {
-        DownClick();
+    if (clipboardKey(event) && (!EditorEnabled() || isReadOnly()))
         return;
-    }
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        QApplication::beep();
-        return;
-    }
     const QString t = event->text();
-    if (t.size() == 1 && t[0].isPrint()) {
+    if (t.size() == 1) {
         const QChar c = t[0];
-        const bool ok = c.isDigit() || c == QLatin1Char('+') || c == QLatin1Char('-')
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
+            beep(); // Enter changes nothing
+            return;
+        }
+        const bool printable = c.unicode() >= 0x20 && c.unicode() != 0x7F;
+        bool accepted = !printable || c.isDigit() || c == QLatin1Char('+') || c == QLatin1Char('-')
                         || c == QLocale().decimalPoint().front();
-        if (!ok) {
-            QApplication::beep();
+        if (!EditorEnabled() && (printable || c == QChar(8)))
+            accepted = false;
+        if (!accepted) {
+            beep();
             return;
         }
     }
@@ -124,52 +302,69 @@ void TSpinEdit::keyPressEvent(QKeyEvent *event)
 void TSpinEdit::focusOutEvent(QFocusEvent *event)
 {
     QLineEdit::focusOutEvent(event);
+    emit OnExit();
     if (clamp(Value()) != Value())
         setValue(Value());
 }
 
-void TSpinEdit::resizeEvent(QResizeEvent *event)
-{
-    QLineEdit::resizeEvent(event);
-    placeButton(this, button_);
-}
-
 // ---------------------------------------------------------------------------------------------
+// Float edit
 
-TSpinFloatEdit::TSpinFloatEdit(QWidget *parent) : QLineEdit(parent), button_(new TSpinButton(this))
+TSpinFloatEdit::TSpinFloatEdit(QWidget *parent) : TSpinEditBase(parent)
 {
-    button_->setObjectName(QStringLiteral("Button"));
+    separator_ = QLocale().decimalPoint().front();
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     setText(format(min_));
-    connect(button_, &TSpinButton::OnUpClick, this, &TSpinFloatEdit::UpClick);
-    connect(button_, &TSpinButton::OnDownClick, this, &TSpinFloatEdit::DownClick);
     connect(this, &QLineEdit::textChanged, this, [this] { emit OnChange(this); });
 }
 
 QString TSpinFloatEdit::format(double value) const
 {
-    return QLocale().toString(value, 'f', digits_).remove(QLocale().groupSeparator());
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(value, 'f', digits_);
+}
+
+std::optional<double> TSpinFloatEdit::convert(const QString &text) const
+{
+    QString t = text.trimmed();
+    // "3," is the number 3, as typed on the way to "3,5".
+    if (t.endsWith(separator_))
+        t += QLatin1Char('0');
+    QLocale locale;
+    locale.setNumberOptions(QLocale::RejectGroupSeparator);
+    bool ok = false;
+    const double v = locale.toDouble(t, &ok);
+    if (!ok || !std::isfinite(v))
+        return std::nullopt;
+    return v;
 }
 
 double TSpinFloatEdit::Value() const
 {
-    QString t = text().trimmed();
-    const QString sep = QLocale().decimalPoint();
-    if (t.isEmpty() || t == QLatin1String("-") || t == sep || t == QLatin1String("E"))
+    QString t = text();
+    if (t.isEmpty() || t == QLatin1String("-") || t == QString(separator_) || t == QLatin1String("E"))
         t = QStringLiteral("0");
-    bool ok = false;
-    double v = QLocale().toDouble(t, &ok);
-    if (!ok)
-        v = min_;
+    const double v = convert(t).value_or(min_);
     return v < min_ ? min_ : v > max_ ? max_ : v;
+}
+
+void TSpinFloatEdit::showError()
+{
+    if (!ErrorMessage.isEmpty() && dialogs_)
+        dialogs_->messageBox(this, ErrorMessage, QGuiApplication::applicationDisplayName(),
+                             platform::MessageButtons::Ok, platform::MessageIcon::None);
 }
 
 void TSpinFloatEdit::setValue(double value)
 {
-    if (value > max_)
+    if (value > max_) {
+        showError();
         value = max_;
-    if (value < min_)
+    } else if (value < min_) {
+        showError();
         value = min_;
+    }
     setText(format(value));
 }
 
@@ -197,6 +392,8 @@ void TSpinFloatEdit::setDigits(int digits)
 {
     if (digits > 18)
         digits = 18;
+    if (digits < 0)
+        digits = 0;
     if (digits == digits_)
         return;
     const double v = Value();
@@ -206,49 +403,103 @@ void TSpinFloatEdit::setDigits(int digits)
 
 void TSpinFloatEdit::UpClick()
 {
-    if (isReadOnly()) {
-        QApplication::beep();
-        return;
-    }
-    setValue(Value() + increment_);
+    if (isReadOnly())
+        beep();
+    else if (OnComputedIncrement)
+        OnComputedIncrement(this, true);
+    else
+        setValue(Value() + increment_);
 }
 
 void TSpinFloatEdit::DownClick()
 {
-    if (isReadOnly()) {
-        QApplication::beep();
-        return;
-    }
-    setValue(Value() - increment_);
+    if (isReadOnly())
+        beep();
+    else if (OnComputedIncrement)
+        OnComputedIncrement(this, false);
+    else
+        setValue(Value() - increment_);
 }
 
 void TSpinFloatEdit::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Up) {
-        UpClick();
+    const int key = event->key();
+    if (key == Qt::Key_Up || key == Qt::Key_Down) {
+        if (EditorEnabled())
+            key == Qt::Key_Up ? UpClick() : DownClick();
         return;
     }
-    if (event->key() == Qt::Key_Down) {
-        DownClick();
+    if (clipboardKey(event) && (!EditorEnabled() || isReadOnly()))
+        return;
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        QChar c(13);
+        if (OnEnterPress)
+            OnEnterPress(this, c);
         return;
     }
+    if (key == Qt::Key_Escape) {
+        setValue(entryValue_);
+        selectAll();
+        return;
+    }
+    if (!EditorEnabled())
+        return; // no key has an effect
     const QString t = event->text();
-    if (t.size() == 1 && t[0].isPrint()) {
-        const QChar c = t[0];
-        if (!(c.isDigit() || c == QLatin1Char('-') || c == QLocale().decimalPoint().front()))
-            return;
+    if (t.size() != 1 || t[0].unicode() < 0x20 || t[0].unicode() == 0x7F) {
+        QLineEdit::keyPressEvent(event); // control keys pass unchanged
+        return;
     }
-    QLineEdit::keyPressEvent(event);
+    const QChar c = t[0];
+    if (!(c.isDigit() || c == QLatin1Char('-') || c == QLatin1Char('e') || c == separator_))
+        return;
+
+    const int start = hasSelectedText() ? selectionStart() : cursorPosition();
+    const int end = hasSelectedText() ? selectionStart() + static_cast<int>(selectedText().size()) : start;
+    const QString current = text();
+    const QString next = current.left(start) + c + current.mid(end);
+    if (next == QLatin1String("-")) {
+        setText(QStringLiteral("-0"));
+        setSelection(1, 1);
+        return;
+    }
+    if (next == QString(separator_)) {
+        setText(QStringLiteral("0") + separator_ + QStringLiteral("0"));
+        setSelection(2, 1);
+        return;
+    }
+    const std::optional<double> v = convert(next);
+    bool ok = v && *v >= min_ && *v <= max_ && !(c == separator_ && digits_ == 0);
+    if (ok && !next.contains(QLatin1Char('e'), Qt::CaseInsensitive)) {
+        const qsizetype sep = next.indexOf(separator_);
+        if (sep >= 0 && next.size() - sep - 1 > digits_)
+            ok = false;
+    }
+    if (ok)
+        QLineEdit::keyPressEvent(event);
+}
+
+void TSpinFloatEdit::focusInEvent(QFocusEvent *event)
+{
+    TSpinEditBase::focusInEvent(event);
+    entryValue_ = Value();
 }
 
 void TSpinFloatEdit::focusOutEvent(QFocusEvent *event)
 {
     QLineEdit::focusOutEvent(event);
-    setValue(Value());
-}
-
-void TSpinFloatEdit::resizeEvent(QResizeEvent *event)
-{
-    QLineEdit::resizeEvent(event);
-    placeButton(this, button_);
+    QString t = text();
+    if (t.isEmpty())
+        t = format(min_);
+    const std::optional<double> v = convert(t);
+    if (v && *v >= min_ && *v <= max_) {
+        setText(format(*v));
+        setValue(convert(text()).value_or(*v));
+        emit OnExit();
+        return;
+    }
+    showError();
+    setValue(entryValue_);
+    selectAll();
+    // The focus comes back once the change of focus is over.
+    QTimer::singleShot(0, this, [this] { setFocus(Qt::OtherFocusReason); });
 }
