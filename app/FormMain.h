@@ -202,6 +202,9 @@ public:
     void bSaveClick();
     void bProtokollClick();
     void seLaufChange();
+    // The heat number in use (a heat number below 1 counts as 1) and a heat's header row.
+    int CurrentHeat() const;
+    static int HeatHeaderRow(int heat, int lanes);
 
     // ---- serial inputs ----
     void ComPortOpen(TComPort *port);

@@ -1,12 +1,24 @@
-// The list files read at start-up.
+// The results protocol: "Eintragen" writes the heat into its block of the results table, the heat
+// change loads a heat's lanes back; and the list files read at start-up.
 
 #include "FormMain.h"
 
+#include "DateTimePicker.h"
+#include "Label3D.h"
+#include "LbSpeedButton.h"
+#include "SortGrid.h"
+#include "SpinEdit.h"
 #include "TextEncoding.h"
+#include "TimeText.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QLocale>
 
 namespace {
 
@@ -52,6 +64,95 @@ void TFormMain::LoadListFiles()
     }
 }
 
-void TFormMain::bProtokollClick() {}
+int TFormMain::CurrentHeat() const
+{
+    // A typed 0 never addresses a block above the title rows: it counts as heat 1.
+    return std::max(seLauf->Value(), 1);
+}
 
-void TFormMain::seLaufChange() {}
+int TFormMain::HeatHeaderRow(int heat, int lanes)
+{
+    return (heat - 1) * (lanes + 1) + 2;
+}
+
+void TFormMain::bProtokollClick()
+{
+    ListBoxStop->hide();
+    bProtokoll->setEnabled(false);
+
+    TSortGrid *table = SortGrid1;
+    table->setCells(0, 0, eTitle->text());
+    if (DateTimePicker1->Checked())
+        table->setCells(0, 1, QLocale().toString(DateTimePicker1->Date(), QLocale::ShortFormat));
+
+    const int h = CurrentHeat();
+    const int lanes = LineCount;
+    const int header = HeatHeaderRow(h, lanes);
+    if (table->RowCount() < h * (lanes + 1) + 2)
+        table->setRowCount(h * (lanes + 1) + 2);
+
+    table->setCells(0, header, QString::number(h));
+    table->setCells(2, header, cmb_Disziplin->currentText());
+    table->setCells(3, header, cbKlassen->currentText());
+    if (sfWind->Value() != 0.0)
+        table->setCells(4, header, sfWind->text() + QLatin1Char(' ') + lbl_ms->text());
+    table->setCells(5, header, PanelDate->toolTip());
+
+    for (int i = 1; i <= lanes; ++i) {
+        const TFrameLine *row = Line(i);
+        const int r = header + i;
+        table->setCells(0, r, QString::number(i) + QLatin1Char('.'));
+        table->setCells(1, r, row->eNum->text());
+        table->setCells(2, r, row->eName->text());
+        table->setCells(4, r, row->eName->toolTip());
+        table->setCells(5, r, row->LabelTime->text());
+        table->setCells(6, r, row->ePlatz->Caption());
+    }
+
+    bResetClick();
+    seLauf->setValue(h + 1);
+}
+
+namespace {
+
+// Blanks and control characters off both ends, as the name field shows a name.
+QString trimName(const QString &text)
+{
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && text[begin].unicode() <= ' ')
+        ++begin;
+    while (end > begin && text[end - 1].unicode() <= ' ')
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+} // namespace
+
+void TFormMain::seLaufChange()
+{
+    const int h = CurrentHeat();
+    const int lanes = LineCount;
+    const int header = HeatHeaderRow(h, lanes);
+    const TSortGrid *table = SortGrid1;
+
+    const QString discipline = table->Cells(2, header);
+    if (!discipline.isEmpty())
+        cmb_Disziplin->setEditText(discipline);
+    const QString klass = table->Cells(3, header);
+    if (!klass.isEmpty())
+        cbKlassen->setEditText(klass);
+
+    for (int i = 1; i <= lanes; ++i) {
+        TFrameLine *row = Line(i);
+        const int r = header + i;
+        row->eNum->setText(table->Cells(1, r));
+        row->eName->setText(trimName(table->Cells(2, r)));
+        row->eName->setToolTip(table->Cells(4, r));
+        row->cbON->setChecked(true);
+        row->ePlatz->setCaption(table->Cells(6, r));
+        row->LabelTime->setTag(0);
+        row->LabelTime->setText(table->Cells(5, r));
+        row->LabelTime->setTag(TimeTextToLaneTime(row->LabelTime->text()));
+    }
+    CheckBox_all->setChecked(true);
+}
