@@ -140,7 +140,8 @@ public:
     TFileDialog OpenDialog1;
     TFileDialog SaveDialog1;
 
-    // The information window, created after the main window.
+    // The settings dialog and the information window, created after the main window.
+    class TCfgDialog *CfgDialog = nullptr;
     TFormInfo *FormInfo = nullptr;
 
     // ---- state of the run ----

@@ -1,5 +1,6 @@
 // The timing desk: the main window, then the information window, then the message loop.
 
+#include "CfgDialog.h"
 #include "FormInfo.h"
 #include "FormMain.h"
 #include "RealPlatform.h"
@@ -19,6 +20,8 @@ int main(int argc, char *argv[])
     platform::Platform services = real.bundle();
 
     TFormMain formMain(services);
+    TCfgDialog cfgDialog(formMain.AvailablePorts, &formMain);
+    formMain.CfgDialog = &cfgDialog;
     TFormInfo formInfo(&formMain);
     formMain.FormInfo = &formInfo;
     formMain.show();

@@ -1,5 +1,314 @@
-// The settings command of the main window.
+// The settings dialog and the main window's settings command.
 
+#include "CfgDialog.h"
+
+#include "Comms.h"
 #include "FormMain.h"
+#include "SpinEdit.h"
 
-void TFormMain::cmd_EinstellungenClick() {}
+#include <QAbstractItemView>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyledItemDelegate>
+
+namespace {
+
+QPixmap switchPicture(bool closed)
+{
+    QPixmap pm(41, 16);
+    pm.fill(Qt::white);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::black, 1.5));
+    p.drawLine(QPointF(1, 11), QPointF(10, 11));  // lead in
+    p.drawLine(QPointF(31, 11), QPointF(40, 11)); // lead out
+    p.setBrush(Qt::black);
+    p.drawEllipse(QPointF(11, 11), 1.8, 1.8);
+    p.drawEllipse(QPointF(30, 11), 1.8, 1.8);
+    p.setPen(QPen(closed ? QColor(0, 128, 0) : QColor(192, 0, 0), 2));
+    if (closed)
+        p.drawLine(QPointF(11, 11), QPointF(30, 10)); // lever on the contact
+    else
+        p.drawLine(QPointF(11, 11), QPointF(28, 2)); // lever lifted
+    return pm;
+}
+
+class SwitchDelegate : public QStyledItemDelegate {
+public:
+    explicit SwitchDelegate(TSwitchList *list) : QStyledItemDelegate(list), list_(list) {}
+    void paint(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        list_->drawItem(*p, option.rect, index.row(), option.state & QStyle::State_Enabled,
+                        option.state & QStyle::State_Selected);
+    }
+    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override { return QSize(70, 18); }
+
+private:
+    TSwitchList *list_;
+};
+
+QLabel *label(QWidget *parent, const QString &text, int x, int y, int w = 110)
+{
+    auto *l = new QLabel(text, parent);
+    l->setGeometry(x, y, w, 22);
+    return l;
+}
+
+QComboBox *portList(QWidget *parent, const char *name, int x, int y, const QString &hint)
+{
+    auto *c = new QComboBox(parent);
+    c->setObjectName(QString::fromLatin1(name));
+    c->setGeometry(x, y, 110, 24);
+    c->setMaxVisibleItems(20);
+    c->setToolTip(hint);
+    return c;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+TSwitchList::TSwitchList(const QPixmap *open, const QPixmap *closed, QWidget *parent)
+    : QComboBox(parent), open_(open), closed_(closed)
+{
+    addItems({QStringLiteral("ON"), QStringLiteral("OFF")});
+    setItemDelegate(new SwitchDelegate(this));
+}
+
+void TSwitchList::drawItem(QPainter &p, const QRect &rect, int index, bool enabled, bool selected) const
+{
+    p.fillRect(rect, selected ? palette().color(QPalette::Highlight) : palette().color(QPalette::Base));
+    if (!enabled || index < 0)
+        return;
+    p.setPen(selected ? palette().color(QPalette::HighlightedText) : palette().color(QPalette::Text));
+    p.setFont(font());
+    p.drawText(rect.left() + 1, rect.top() + 3 + QFontMetrics(font()).ascent(), itemText(index));
+    p.drawPixmap(rect.left() + 22, rect.top(), index == 0 ? *open_ : *closed_);
+}
+
+void TSwitchList::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    option.currentText.clear();
+    style()->drawComplexControl(QStyle::CC_ComboBox, &option, &p, this);
+    const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+    drawItem(p, field, currentIndex(), isEnabled(), false);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TCfgDialog::TCfgDialog(std::uint32_t availablePorts, QWidget *parent)
+    : QDialog(parent), openSwitch_(switchPicture(false)), closedSwitch_(switchPicture(true))
+{
+    setObjectName(QStringLiteral("CfgDialog"));
+    setWindowTitle(QStringLiteral("Einstellungen"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFixedSize(420, 372);
+
+    label(this, QStringLiteral("Bahnen:"), 16, 20, 70);
+    seBahn = new TSpinEdit(this);
+    seBahn->setObjectName(QStringLiteral("seBahn"));
+    QFont bahnFont(QStringLiteral("MS Sans Serif"));
+    bahnFont.setPixelSize(19);
+    bahnFont.setBold(true);
+    seBahn->setFont(bahnFont);
+    seBahn->setMinValue(1);
+    seBahn->setMaxValue(10);
+    seBahn->setMaxLength(2);
+    seBahn->setValue(8);
+    seBahn->setGeometry(86, 14, 60, seBahn->MinHeight());
+
+    rgTip = new QGroupBox(this);
+    rgTip->setObjectName(QStringLiteral("rgTip"));
+    rgTip->setGeometry(170, 6, 236, 62);
+    rbHand = new QRadioButton(QStringLiteral("Handzeitnahme 1/10 s."), rgTip);
+    rbHand->setGeometry(10, 8, 220, 22);
+    rbElectronic = new QRadioButton(QStringLiteral("Elektronische  1/100 s."), rgTip);
+    rbElectronic->setGeometry(10, 32, 220, 22);
+    tipGroup_ = new QButtonGroup(this);
+    tipGroup_->addButton(rbHand, 0);
+    tipGroup_->addButton(rbElectronic, 1);
+
+    label(this, QStringLiteral("Lichtschranke:"), 16, 86);
+    cbPort1 = portList(this, "cbPort1", 126, 84, QStringLiteral("4+6 Start, 7+8 Stopp, 1+4 Stopp-Bahn1"));
+    label(this, QStringLiteral("Start, Stopp Bahn 1"), 244, 86, 160);
+    label(this, QStringLiteral("Ereignis bei:"), 16, 116);
+    ComboBox1 = new TSwitchList(&openSwitch_, &closedSwitch_, this);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setGeometry(126, 114, 110, 24);
+    cbOneLS = new QCheckBox(QStringLiteral("1 Ziel Lichtschranke"), this);
+    cbOneLS->setObjectName(QStringLiteral("cbOneLS"));
+    cbOneLS->setGeometry(244, 116, 170, 22);
+
+    const QString laneHint = QStringLiteral("1+4, 4+6, 7+8");
+    label(this, QStringLiteral("Lichtschranke:"), 16, 166);
+    cbPort2 = portList(this, "cbPort2", 126, 164, laneHint);
+    label(this, QStringLiteral("Stopp Bahn 2,3,4"), 244, 166, 160);
+    label(this, QStringLiteral("Lichtschranke:"), 16, 196);
+    cbPort3 = portList(this, "cbPort3", 126, 194, laneHint);
+    label(this, QStringLiteral("Stopp Bahn 5,6,7"), 244, 196, 160);
+    label(this, QStringLiteral("Lichtschranke:"), 16, 226);
+    cbPort4 = portList(this, "cbPort4", 126, 224, laneHint);
+    label(this, QStringLiteral("Stopp Bahn 8,9,10"), 244, 226, 160);
+    for (QComboBox *c : {cbPort2, cbPort3, cbPort4})
+        c->setEnabled(false);
+
+    label(this, QStringLiteral("Ereignis bei:"), 16, 266);
+    cbAlg = new TSwitchList(&openSwitch_, &closedSwitch_, this);
+    cbAlg->setObjectName(QStringLiteral("cbAlg"));
+    cbAlg->setGeometry(126, 264, 110, 24);
+
+    OKBtn = new QPushButton(QStringLiteral("OK"), this);
+    OKBtn->setObjectName(QStringLiteral("OKBtn"));
+    OKBtn->setGeometry(216, 326, 90, 30);
+    OKBtn->setDefault(true);
+    CancelBtn = new QPushButton(QStringLiteral("Abbrechen"), this);
+    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+    CancelBtn->setGeometry(316, 326, 90, 30);
+    connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
+    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+
+    Image1 = new QLabel(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setPixmap(openSwitch_);
+    Image1->setGeometry(0, 0, 41, 16);
+    Image1->hide();
+    Image2 = new QLabel(this);
+    Image2->setObjectName(QStringLiteral("Image2"));
+    Image2->setPixmap(closedSwitch_);
+    Image2->setGeometry(0, 0, 41, 16);
+    Image2->hide();
+
+    // The port lists: "keine", then every port found at start-up, once for the whole run.
+    cbPort1->addItem(QStringLiteral("keine"));
+    const std::uint32_t highest = availablePorts >> 16;
+    for (std::uint32_t n = 1; n <= highest && n <= 16; ++n)
+        if (availablePorts & (1u << (n - 1)))
+            cbPort1->addItem(QStringLiteral("COM%1").arg(n));
+    for (QComboBox *c : {cbPort2, cbPort3, cbPort4})
+        for (int i = 0; i < cbPort1->count(); ++i)
+            c->addItem(cbPort1->itemText(i));
+    for (QComboBox *c : {cbPort1, cbPort2, cbPort3, cbPort4})
+        connect(c, &QComboBox::currentIndexChanged, this, &TCfgDialog::cbPortChange);
+}
+
+int TCfgDialog::TipIndex() const
+{
+    return tipGroup_->checkedId();
+}
+
+void TCfgDialog::setTipIndex(int index)
+{
+    if (index < 0) {
+        // No item: the group lets go of its checked button for a moment.
+        tipGroup_->setExclusive(false);
+        rbHand->setChecked(false);
+        rbElectronic->setChecked(false);
+        tipGroup_->setExclusive(true);
+        return;
+    }
+    (index == 0 ? rbHand : rbElectronic)->setChecked(true);
+}
+
+QComboBox *TCfgDialog::PortList(int k) const
+{
+    switch (k) {
+    case 1: return cbPort1;
+    case 2: return cbPort2;
+    case 3: return cbPort3;
+    default: return cbPort4;
+    }
+}
+
+int TCfgDialog::PortNumber(const QComboBox *list)
+{
+    if (list->currentIndex() <= 0)
+        return 0;
+    // The characters from the fourth on, at most three digits.
+    return list->currentText().mid(3, 3).toInt();
+}
+
+void TCfgDialog::cbPortChange()
+{
+    cbAlg->setEnabled(cbPort1->currentIndex() > 0);
+    for (QComboBox *c : {cbPort2, cbPort3, cbPort4})
+        c->setEnabled(cbAlg->isEnabled());
+}
+
+void TCfgDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (parentWidget()) {
+        const QRect owner = parentWidget()->frameGeometry();
+        move(owner.center() - QPoint(width() / 2, height() / 2));
+    }
+    cbPortChange();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The settings command of the main window
+
+void TFormMain::cmd_EinstellungenClick()
+{
+    if (!CfgDialog)
+        return;
+    TCfgDialog *dlg = CfgDialog;
+    TComPort *ports[] = {nullptr, ComPort1, ComPort2, ComPort3, ComPort4};
+    for (int k = 1; k <= 4; ++k) {
+        QComboBox *list = dlg->PortList(k);
+        const int found = list->findText(QStringLiteral("COM%1").arg(ports[k]->Port()));
+        list->setCurrentIndex(ports[k]->Port() != 0 && found > 0 ? found : 0);
+    }
+    dlg->cbAlg->setEnabled(dlg->cbPort1->currentIndex() > 0);
+    dlg->cbAlg->setCurrentIndex(Alg >= 0 && Alg < dlg->cbAlg->count() ? Alg : -1);
+    dlg->seBahn->setValue(LineCount);
+    dlg->setTipIndex(Accuracy <= 0 ? -1 : std::min(Accuracy - 1, 1));
+    dlg->cbOneLS->setChecked(OneLS);
+    dlg->cbPortChange(); // as on showing
+
+    if (platform_.dialogs.execModal(dlg) != QDialog::Accepted)
+        return;
+
+    OneLS = dlg->cbOneLS->isChecked();
+    Accuracy = dlg->TipIndex() + 1;
+    // A lane count typed but not yet confirmed by leaving the field is held to the field's limits.
+    LineCount = dlg->seBahn->clamp(dlg->seBahn->Value());
+    sizeWindow();
+
+    for (int k = 1; k <= 4; ++k) {
+        try {
+            ports[k]->Close();
+        } catch (const std::exception &) {
+        }
+        ports[k]->setPort(0);
+    }
+    if (dlg->cbPort1->currentIndex() > 0) {
+        Alg = dlg->cbAlg->currentIndex();
+        ports[1]->setPort(static_cast<quint8>(TCfgDialog::PortNumber(dlg->cbPort1)));
+        if (ports[1]->Port() > 0) {
+            platform_.ticks.sleep(200);
+            try {
+                ports[1]->Open();
+            } catch (const std::exception &) {
+            }
+        }
+        for (int k = 2; k <= 4; ++k) {
+            const int number = TCfgDialog::PortNumber(dlg->PortList(k));
+            if (number <= 0)
+                continue;
+            ports[k]->setPort(static_cast<quint8>(number));
+            try {
+                ports[k]->Open();
+            } catch (const std::exception &) {
+            }
+        }
+    }
+    bResetClick();
+}

@@ -2,6 +2,8 @@
 
 #include "DeskFixture.h"
 
+#include "CfgDialog.h"
+#include "FormInfo.h"
 #include "Label3D.h"
 #include "LbSpeedButton.h"
 #include "Wait.h"
@@ -160,7 +162,9 @@ TEST(Keys, AlwaysAvailableCommands)
     EXPECT_EQ(startList.count(), 1);
     EXPECT_EQ(exportCmd.count(), 1); // Alt+X: the export command once, not twice
     EXPECT_EQ(info.count(), 1);
-    EXPECT_EQ(d.fp.dialogs.modals.size(), 1); // Ctrl+I shows the information window
+    ASSERT_EQ(d.fp.dialogs.modals.size(), 2); // Ctrl+E the settings, Ctrl+I the information window
+    EXPECT_EQ(d.fp.dialogs.modals[0], static_cast<QDialog *>(f.CfgDialog));
+    EXPECT_EQ(d.fp.dialogs.modals[1], static_cast<QDialog *>(f.FormInfo));
     d.press(Qt::Key_H, Qt::ControlModifier);
     EXPECT_EQ(d.fp.help.shown.size(), 1);
     d.press(Qt::Key_S, Qt::ControlModifier);

@@ -1,6 +1,7 @@
 #pragma once
 // A main window on the platform fakes, in a working folder of its own.
 
+#include "CfgDialog.h"
 #include "FakePlatform.h"
 #include "FormInfo.h"
 #include "FormMain.h"
@@ -16,12 +17,14 @@ struct Desk {
     QString previousDir = QDir::currentPath();
     QString programPath = QStringLiteral("/opt/zielkron/zielkron");
     std::unique_ptr<TFormMain> form;
+    std::unique_ptr<TCfgDialog> cfg;
     std::unique_ptr<TFormInfo> info;
 
     Desk() { QDir::setCurrent(workDir.path()); }
     ~Desk()
     {
         info.reset();
+        cfg.reset();
         form.reset();
         QDir::setCurrent(previousDir);
     }
@@ -29,6 +32,8 @@ struct Desk {
     TFormMain &create()
     {
         form = std::make_unique<TFormMain>(fp.bundle(), programPath);
+        cfg = std::make_unique<TCfgDialog>(form->AvailablePorts, form.get());
+        form->CfgDialog = cfg.get();
         info = std::make_unique<TFormInfo>(form.get());
         form->FormInfo = info.get();
         return *form;
@@ -37,6 +42,7 @@ struct Desk {
     void destroy()
     {
         info.reset();
+        cfg.reset();
         form.reset();
     }
     fake::Key &key() { return fp.settings.keys[QStringLiteral("zielkron")]; }
