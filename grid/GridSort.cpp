@@ -1,5 +1,7 @@
 #include "GridSort.h"
 
+#include "TextEncoding.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QLocale>
@@ -12,17 +14,8 @@ namespace {
 // The rank of a character: its Windows-1252 byte where it has one, else after all of them.
 int rank(QChar c)
 {
-    static const char16_t high[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    const char16_t u = c.unicode();
-    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
-        return u;
-    for (int i = 0; i < 32; ++i)
-        if (high[i] == u)
-            return 0x80 + i;
-    return 0x100 + u;
+    const int b = platform::windows1252Byte(c);
+    return b >= 0 ? b : 0x100 + c.unicode();
 }
 
 bool isDigit(QChar c)

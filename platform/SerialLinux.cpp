@@ -328,32 +328,18 @@ std::optional<unsigned> attach(int fd, const char *request = "OPEN\n")
     return levels;
 }
 
-unsigned statusFromLines(unsigned lines)
+int tiocmFromLines(unsigned lines)
 {
-    unsigned s = 0;
+    int bits = 0;
     if (lines & LineCts)
-        s |= MsCts;
+        bits |= TIOCM_CTS;
     if (lines & LineDsr)
-        s |= MsDsr;
-    if (lines & LineRi)
-        s |= MsRing;
+        bits |= TIOCM_DSR;
     if (lines & LineDcd)
-        s |= MsRlsd;
-    return s;
-}
-
-unsigned eventsFromLines(unsigned lines)
-{
-    unsigned e = 0;
-    if (lines & LineCts)
-        e |= EvCts;
-    if (lines & LineDsr)
-        e |= EvDsr;
-    if (lines & LineDcd)
-        e |= EvRlsd;
+        bits |= TIOCM_CD;
     if (lines & LineRi)
-        e |= EvRing;
-    return e;
+        bits |= TIOCM_RNG;
+    return bits;
 }
 
 class VirtualDevice final : public SerialDevice {
@@ -371,7 +357,7 @@ public:
     {
         for (;;) {
             // Lines already read but not reported (a report holds only watched lines).
-            if (const unsigned watched = eventsFromLines(pending_) & mask) {
+            if (const unsigned watched = eventsFromTiocm(tiocmFromLines(pending_)) & mask) {
                 pending_ = 0;
                 received = watched;
                 return Wait::Events;
@@ -397,7 +383,7 @@ public:
         [[maybe_unused]] const ssize_t n = ::write(stopFd_, &one, sizeof one);
     }
 
-    std::optional<unsigned> modemStatus() override { return statusFromLines(levels_.load()); }
+    std::optional<unsigned> modemStatus() override { return statusFromTiocm(tiocmFromLines(levels_.load())); }
     int inQueue() override { return 0; }
     void purge() override {}
 

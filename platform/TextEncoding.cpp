@@ -17,8 +17,11 @@ constexpr std::array<char16_t, 32> kHighControls = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-int windows1252Byte(char16_t c)
+} // namespace
+
+int windows1252Byte(QChar ch)
 {
+    const char16_t c = ch.unicode();
     if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
         return c;
     for (int i = 0; i < 32; ++i)
@@ -26,8 +29,6 @@ int windows1252Byte(char16_t c)
             return 0x80 + i;
     return -1;
 }
-
-} // namespace
 
 QString decodeWindows1252(const QByteArray &bytes)
 {
@@ -46,7 +47,7 @@ QByteArray encodeWindows1252(const QString &text)
     QByteArray out;
     out.reserve(text.size());
     for (const QChar c : text) {
-        const int b = windows1252Byte(c.unicode());
+        const int b = windows1252Byte(c);
         out.append(static_cast<char>(b < 0 ? '?' : b));
     }
     return out;
@@ -55,7 +56,7 @@ QByteArray encodeWindows1252(const QString &text)
 bool fitsWindows1252(const QString &text)
 {
     for (const QChar c : text)
-        if (windows1252Byte(c.unicode()) < 0)
+        if (windows1252Byte(c) < 0)
             return false;
     return true;
 }

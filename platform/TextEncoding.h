@@ -17,6 +17,8 @@ QByteArray encodeText(const QString &text);
 bool fitsWindows1252(const QString &text);
 QString decodeWindows1252(const QByteArray &bytes);
 QByteArray encodeWindows1252(const QString &text); // characters that do not fit become '?'
+// The Windows-1252 byte of a character, -1 when the code page has none.
+int windows1252Byte(QChar c);
 
 // Splits a text into lines at CR LF, LF or a lone CR. A line end at the very end of the text
 // starts no further line; an empty text has no lines.
