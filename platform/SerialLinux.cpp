@@ -210,6 +210,11 @@ private:
                 nanosleep(&ts, nullptr);
                 if (stop_)
                     return Wait::Stopped;
+                int bits = 0;
+                if (ioctl(fd_, TIOCMGET, &bits) != 0) {
+                    mode_ = Mode::StopOnly; // the driver has no modem lines to compare either
+                    continue;
+                }
                 const int changed = changedLevels() & watched;
                 if (changed) {
                     markReported(nullptr);
