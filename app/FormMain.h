@@ -201,6 +201,8 @@ public:
     void cmd_EinstellungenClick();
     void bOpenClick();
     void bSaveClick();
+    void ImportTextList(const QString &fileName);
+    void ExportTextFile(const QString &fileName); // throws with the file error's text
     void bProtokollClick();
     void seLaufChange();
     // The heat number in use (a heat number below 1 counts as 1) and a heat's header row.

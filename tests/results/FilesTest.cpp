@@ -1,0 +1,147 @@
+// Start-list import and export through the dialogs, on files in a temporary folder.
+
+#include "DeskFixture.h"
+
+#include "DateTimePicker.h"
+
+#include "Label3D.h"
+#include "SortGrid.h"
+#include "SpinEdit.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Files : Desk {
+    TFormMain *f;
+    explicit Files(int lanes = 8)
+    {
+        key() = {{"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 0}, {"Port1", 0}, {"Port2", 0},
+                 {"Port3", 0}, {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0}, {"Title", "T"},
+                 {"LineCount", lanes}, {"Accuracy", 2}};
+        f = &create();
+    }
+    QString path(const QString &name) { return QDir(workDir.path()).filePath(name); }
+    // Answers the next file dialog with a file and a file type.
+    void choose(const QString &file, int type)
+    {
+        fp.dialogs.fileAnswers.push_back([file, type](platform::FileDialogRequest &r) {
+            r.fileName = file;
+            r.filterIndex = type;
+            return true;
+        });
+    }
+    QByteArray read(const QString &name)
+    {
+        QFile file(path(name));
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    }
+    TSortGrid &table() { return *f->SortGrid1; }
+};
+
+} // namespace
+
+TEST(StartList, TextLinesFillTheTableRowForRow)
+{
+    Files d(2);
+    TFormMain &f = *d.f;
+    d.table().setRowCount(20);
+    d.table().setCells(3, 15, QStringLiteral("kept"));
+    d.writeFile(QStringLiteral("start.txt"),
+                "Kreismeisterschaften\r\n"
+                "\r\n"
+                "1\t\t100 m H\xfcrden;Zeit\tM\xe4nner\r\n"      // TAB wins over ';', code page bytes
+                "1.;;Anna \"Anni\" Meyer;;LG Nord\r\n"          // semicolons, an empty field
+                "2.;205;Ben Berg;;;;;x;y\r\n");                 // nine fields: seven are kept
+    f.seLauf->setValue(3);
+    d.choose(d.path(QStringLiteral("start.txt")), 1);
+    f.mStartList->trigger();
+    EXPECT_EQ(f.bOpen->toolTip(), d.path(QStringLiteral("start.txt")));
+    EXPECT_EQ(f.seLauf->Value(), 1);
+    EXPECT_EQ(d.table().RowCount(), 20); // never shrinks
+    EXPECT_EQ(d.table().Cells(0, 0), QStringLiteral("Kreismeisterschaften"));
+    EXPECT_EQ(d.table().Cells(2, 2), QString::fromUtf8("100 m Hürden;Zeit"));
+    EXPECT_EQ(d.table().Cells(1, 3), QStringLiteral(" "));
+    EXPECT_EQ(d.table().Cells(2, 3), QStringLiteral("Anna \"Anni\" Meyer"));
+    EXPECT_EQ(d.table().Cells(6, 4), QStringLiteral(" "));
+    EXPECT_EQ(d.table().Cells(3, 15), QStringLiteral("kept"));
+    // Heat 1 is on the lanes.
+    EXPECT_EQ(f.cmb_Disziplin->currentText(), QString::fromUtf8("100 m Hürden;Zeit"));
+    EXPECT_EQ(f.cbKlassen->currentText(), QString::fromUtf8("Männer"));
+    EXPECT_EQ(f.Line(1)->eName->text(), QStringLiteral("Anna \"Anni\" Meyer"));
+    EXPECT_EQ(f.Line(1)->eNum->text(), QStringLiteral(" "));
+    EXPECT_EQ(f.Line(1)->eName->toolTip(), QStringLiteral("LG Nord"));
+    EXPECT_EQ(f.Line(2)->eNum->text(), QStringLiteral("205"));
+}
+
+TEST(StartList, GrowsTheTableAndCancelChangesNothing)
+{
+    Files d;
+    QByteArray lines;
+    for (int i = 0; i < 30; ++i)
+        lines += "x" + QByteArray::number(i) + "\n";
+    d.writeFile(QStringLiteral("long.txt"), lines);
+    d.f->mStartList->trigger(); // cancelled
+    EXPECT_EQ(d.table().RowCount(), 13);
+    EXPECT_EQ(d.f->bOpen->toolTip(), QStringLiteral("Alt+O"));
+    d.choose(d.path(QStringLiteral("long.txt")), 1);
+    d.f->bOpen->click();
+    EXPECT_EQ(d.table().RowCount(), 30);
+    EXPECT_EQ(d.table().Cells(0, 29), QStringLiteral("x29"));
+    // A missing file ends the import silently.
+    d.choose(d.path(QStringLiteral("missing.txt")), 1);
+    d.f->bOpen->click();
+    EXPECT_TRUE(d.fp.dialogs.messages.isEmpty());
+}
+
+TEST(Export, TextFileWritesEveryRowWithAFirstCell)
+{
+    Files d(2);
+    TFormMain &f = *d.f;
+    f.DateTimePicker1->setChecked(false); // the rows are written without a date, too
+    f.Line(1)->eName->setText(QString::fromUtf8("Jürgen Groß"));
+    f.mStart->trigger();
+    d.fp.ticks.now += 10230;
+    f.StopEntry(1)->trigger();
+    f.mStop->trigger();
+    f.mEintragen->trigger();
+    d.table().setCells(2, 9, QStringLiteral("no first cell: not written"));
+    d.choose(d.path(QStringLiteral("ergebnis.txt")), 1);
+    f.mExport->trigger();
+    const QByteArray text = d.read(QStringLiteral("ergebnis.txt"));
+    const QList<QByteArray> lines = text.split('\n');
+    ASSERT_EQ(text.count("\r\n"), 4); // title, heat header, two lanes
+    EXPECT_TRUE(lines[0].startsWith("T\t \t \t \t \t \t \t\r"));
+    EXPECT_EQ(lines[2], QByteArray("1.\t \tJ\xfcrgen Gro\xdf\t \t \t10,23 \t1\t\r"));
+    EXPECT_EQ(lines[1].count('\t'), 7);
+    EXPECT_FALSE(text.contains("not written"));
+    EXPECT_EQ(d.fp.dialogs.fileRequests.last().filter, f.SaveDialog1.Filter);
+}
+
+TEST(Export, CsvByThePickedEntryAndErrorsShown)
+{
+    Files d;
+    TFormMain &f = *d.f;
+    d.table().setRowCount(20);
+    d.choose(d.path(QStringLiteral("ergebnis.csv")), 2); // no workbook entry: CSV is the second
+    f.bSave->click();
+    const QByteArray csv = d.read(QStringLiteral("ergebnis.csv"));
+    EXPECT_EQ(csv.count("\r\n"), 20);
+    EXPECT_EQ(csv.count(';'), 20 * 6);
+    EXPECT_EQ(f.SaveDialog1.FilterIndex, 2); // kept for the next start
+
+    d.choose(d.path(QStringLiteral("no/folder/ergebnis.txt")), 1);
+    f.bSave->click();
+    ASSERT_EQ(d.fp.dialogs.messages.size(), 1);
+    EXPECT_EQ(d.fp.dialogs.messages[0].icon, platform::MessageIcon::Error);
+    EXPECT_TRUE(d.fp.dialogs.messages[0].text.contains(QStringLiteral("ergebnis.txt")));
+    f.bSave->click(); // cancelled: nothing
+    EXPECT_EQ(d.fp.dialogs.messages.size(), 1);
+}
