@@ -128,11 +128,9 @@ bool TFormMain::eventFilter(QObject *watched, QEvent *event)
     QAction *command = commandForKey(static_cast<QKeyEvent *>(event));
     if (!command)
         return false;
-    // A focused text field must not claim a command key (Ctrl+E, Ctrl+H ... are editing keys of
-    // some platforms): the override request never reaches it, so the window's shortcut decides.
-    if (type == QEvent::ShortcutOverride)
-        return true;
-    // A key press arrives only when no enabled shortcut took the key: the command is disabled.
+    // The override request never reaches the focused field, so no text field can claim a command
+    // key (Ctrl+E, Ctrl+H ... are editing keys on some platforms) and the window's shortcut decides.
+    // A key press of a command key arrives only when its command is disabled: it is swallowed.
     return true;
 }
 
