@@ -41,6 +41,17 @@ struct TFileDialog {
     QString InitialDir;
     QString FileName;
     QString DefaultExt;
+
+    platform::FileDialogRequest request() const
+    {
+        platform::FileDialogRequest r;
+        r.filter = Filter;
+        r.filterIndex = FilterIndex;
+        r.initialDir = InitialDir;
+        r.fileName = FileName;
+        r.defaultExt = DefaultExt;
+        return r;
+    }
 };
 
 class TFormMain : public QWidget {

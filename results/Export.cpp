@@ -24,12 +24,7 @@ QString patternOf(const QString &filter, int index)
 
 void TFormMain::bSaveClick()
 {
-    platform::FileDialogRequest request;
-    request.filter = SaveDialog1.Filter;
-    request.filterIndex = SaveDialog1.FilterIndex;
-    request.initialDir = SaveDialog1.InitialDir;
-    request.fileName = SaveDialog1.FileName;
-    request.defaultExt = SaveDialog1.DefaultExt;
+    platform::FileDialogRequest request = SaveDialog1.request();
     if (!platform_.dialogs.saveFile(this, request))
         return;
     SaveDialog1.FileName = request.fileName;

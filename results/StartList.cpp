@@ -12,11 +12,7 @@
 
 void TFormMain::bOpenClick()
 {
-    platform::FileDialogRequest request;
-    request.filter = OpenDialog1.Filter;
-    request.filterIndex = OpenDialog1.FilterIndex;
-    request.initialDir = OpenDialog1.InitialDir;
-    request.fileName = OpenDialog1.FileName;
+    platform::FileDialogRequest request = OpenDialog1.request();
     if (!platform_.dialogs.openFile(this, request))
         return;
     OpenDialog1.FileName = request.fileName;
