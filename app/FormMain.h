@@ -223,6 +223,11 @@ public:
     // ---- serial inputs ----
     void ComPortOpen(TComPort *port);
     void ComPortClose(TComPort *port);
+    // Milliseconds since the start instant, read from the tick counter now.
+    std::int32_t RaceTimeNow();
+    // Reads port 1's status: true when the line (0x10 CTS, 0x20 DSR) made the edge the edge
+    // setting asks for.
+    bool Port1EdgeActs(std::uint32_t line);
     void ComPortStart(TComPort *port); // DSR of port 1: the start contact
     void ComPortStop(TComPort *port);  // CTS of port 1: the finish light barrier
     void ListBoxStopKeyDown(int key);

@@ -26,6 +26,12 @@ void TFormMain::playCue(const char *fileName)
         platform_.sound.play(QString::fromLatin1(fileName));
 }
 
+std::int32_t TFormMain::RaceTimeNow()
+{
+    // Unsigned 32-bit difference: a race across the wrap of the tick counter is timed correctly.
+    return static_cast<std::int32_t>(platform_.ticks.tickCount() - static_cast<std::uint32_t>(StartTime));
+}
+
 void TFormMain::bStart2Click()
 {
     playCue("Audio-Start.wav");
@@ -74,8 +80,7 @@ void TFormMain::ClockTimer()
         TFrameLine *row = Line(i);
         if (row->LabelTime->Tag() != 0)
             continue;
-        const std::uint32_t elapsed = platform_.ticks.tickCount() - static_cast<std::uint32_t>(StartTime);
-        row->LabelTime->setText(RaceTimeText(static_cast<std::int32_t>(elapsed), Accuracy) + QLatin1Char(' '));
+        row->LabelTime->setText(RaceTimeText(RaceTimeNow(), Accuracy) + QLatin1Char(' '));
     }
 }
 
@@ -87,8 +92,7 @@ void TFormMain::StopClick(int lane)
         return;
     }
     TFrameLine *row = Line(lane);
-    // Unsigned 32-bit difference: a race across the wrap of the tick counter is timed correctly.
-    std::int32_t time = static_cast<std::int32_t>(platform_.ticks.tickCount() - static_cast<std::uint32_t>(StartTime));
+    std::int32_t time = RaceTimeNow();
     // A stop within the start's own millisecond still counts as stopped (a time above 0).
     if (time <= 0)
         time = 1;

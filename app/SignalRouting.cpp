@@ -170,14 +170,21 @@ void TFormMain::ShowFinishList()
     ListBoxStop->show();
 }
 
-void TFormMain::ComPortStart(TComPort *)
+bool TFormMain::Port1EdgeActs(std::uint32_t line)
 {
+    // Both handlers share the last status: a report that changed CTS and DSR together is examined
+    // once, by the handler that runs first.
     const std::uint32_t status = ComPort1->GetModemStatus();
     if (status == LastModemStatus)
-        return;
-    const bool on = status & 0x20;
+        return false;
+    const bool on = status & line;
     LastModemStatus = status;
-    if (!((Alg == 0 && on) || (Alg == 1 && !on)))
+    return (Alg == 0 && on) || (Alg == 1 && !on);
+}
+
+void TFormMain::ComPortStart(TComPort *)
+{
+    if (!Port1EdgeActs(0x20))
         return;
     if (TimerGesperrtLuchi->isActive() || !bStart->isEnabled())
         return;
@@ -190,19 +197,13 @@ void TFormMain::ComPortStart(TComPort *)
 
 void TFormMain::ComPortStop(TComPort *)
 {
-    const std::uint32_t status = ComPort1->GetModemStatus();
-    if (status == LastModemStatus)
-        return;
-    const bool on = status & 0x10;
-    LastModemStatus = status;
-    if (!((Alg == 0 && on) || (Alg == 1 && !on)))
+    if (!Port1EdgeActs(0x10))
         return;
     if (TimerGesperrtLuchi->isActive() || bStart->isEnabled())
         return;
     TimerGesperrtLuchi->start();
     if (OneLS) {
-        const auto elapsed = static_cast<std::int32_t>(platform_.ticks.tickCount() - static_cast<std::uint32_t>(StartTime));
-        ListBoxStop->addItem(RaceTimeText(elapsed, Accuracy));
+        ListBoxStop->addItem(RaceTimeText(RaceTimeNow(), Accuracy));
         ListBoxStop->setCurrentRow(ListBoxStop->count() - 1);
     }
 }
