@@ -259,14 +259,13 @@ void VirtualLineServer::pulse(unsigned lines, int ms)
     set(lines, false);
 }
 
-bool VirtualLineServer::apply(const LineCommand &command)
+void VirtualLineServer::apply(const LineCommand &command)
 {
     switch (command.action) {
     case LineCommand::On: set(command.lines, true); break;
     case LineCommand::Off: set(command.lines, false); break;
     case LineCommand::Pulse: pulse(command.lines, command.pulseMs); break;
     }
-    return true;
 }
 
 bool VirtualLineServer::waitForDesk(int timeoutMs)

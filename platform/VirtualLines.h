@@ -52,8 +52,8 @@ public:
     void set(unsigned lines, bool on);
     // Sets the lines, waits ms milliseconds and clears them; 0 sends both messages back to back.
     void pulse(unsigned lines, int ms);
-    // Runs a command; false with the reason when it is not one.
-    bool apply(const LineCommand &command);
+    // Runs a parsed command.
+    void apply(const LineCommand &command);
     unsigned levels() const { return levels_.load(); }
     bool deskAttached() const { return desk_ >= 0; }
     // Waits until a desk is attached (true) or the time is up.
