@@ -42,7 +42,7 @@ rundir: build
 	cp -n resources/*.lst resources/*.wav $(RUN_DIR)/ 2>/dev/null || true
 
 run: rundir
-	cd $(RUN_DIR) && ../zielkron
+	cd $(RUN_DIR) && ../zielkron $(ARGS)
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)

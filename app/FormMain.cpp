@@ -7,6 +7,7 @@
 #include "DateTimePicker.h"
 #include "Dmn_led.h"
 #include "FormInfo.h"
+#include "Journal.h"
 #include "Label3D.h"
 #include "LbSpeedButton.h"
 #include "Shape.h"
@@ -675,6 +676,13 @@ void TFormMain::sizeWindow()
     layoutPanels();
 }
 
+void TFormMain::sizeWindowHeight()
+{
+    // Only the height follows the lane count; a window widened by "Show" stays wide.
+    setFixedSize(std::max(width(), PanelTop->width()), ClientHeightFor(LineCount));
+    layoutPanels();
+}
+
 void TFormMain::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
@@ -715,14 +723,16 @@ void TFormMain::readSettings()
         && integer("Port2", [this](int v) { ComPort2->setPort(static_cast<quint8>(v)); })
         && integer("Port3", [this](int v) { ComPort3->setPort(static_cast<quint8>(v)); })
         && integer("Port4", [this](int v) { ComPort4->setPort(static_cast<quint8>(v)); })
-        && integer("Alg", [this](int v) { Alg = v; })
+        // A hand-edited value outside the settings' range is brought into it: an edge setting
+        // other than 0 or 1 would silently keep every start and finish line from acting.
+        && integer("Alg", [this](int v) { Alg = std::clamp(v, 0, 1); })
         && integer("FilterInd", [this](int v) { SaveDialog1.FilterIndex = v; })
         && integer("Monitor", [this](int v) { MonitorNum = v; });
     if (!complete)
         return;
     eTitle->setText(key->readString(QStringLiteral("Title")).value_or(QString()));
     integer("LineCount", [this](int v) { LineCount = std::clamp(v, 1, static_cast<int>(LaneRows)); })
-        && integer("Accuracy", [this](int v) { Accuracy = v; })
+        && integer("Accuracy", [this](int v) { Accuracy = std::clamp(v, 0, 2); })
         && integer("OneLS", [this](int v) { OneLS = v != 0; })
         && integer("Wind", [this](int v) { sfWind->setValue(v / 10.0); })
         && integer("DataON", [this](int v) { DateTimePicker1->setChecked(v != 0); });
@@ -862,6 +872,8 @@ void TFormMain::FormDestroy()
         } catch (const std::exception &) {
         }
     }
+    // The journal of the last entry reaches the disk before the program ends.
+    journal_.reset();
 }
 
 bool TFormMain::FormCloseQuery()

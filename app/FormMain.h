@@ -8,8 +8,11 @@
 
 #include <QWidget>
 
+#include <QList>
+
 #include <array>
 #include <cstdint>
+#include <memory>
 
 class QAction;
 class QKeySequence;
@@ -33,6 +36,10 @@ class TShape;
 class TSortGrid;
 class TSpinEdit;
 class TSpinFloatEdit;
+namespace platform {
+class JournalWriter;
+struct MeetingJournal;
+}
 
 // What an open or save dialog of the window keeps between uses.
 struct TFileDialog {
@@ -58,6 +65,7 @@ class TFormMain : public QWidget {
     Q_OBJECT
 public:
     static constexpr int LaneRows = 12;
+    static constexpr int MaxHeat = 100;
     static constexpr int RowHeight = TFrameLine::RowHeight;
 
     // programPath: the program file; its base name keys the settings and names the help file.
@@ -216,6 +224,17 @@ public:
     void ExportTextFile(const QString &fileName); // throws with the file error's text
     void bProtokollClick();
     void seLaufChange();
+    // The meeting journal: the whole table written to disk after each entry and each import.
+    void WriteJournal();
+    bool FlushJournal();            // waits until the journal is on disk; false when it failed
+    QString JournalFile() const;
+    // At start-up: offers to restore the meeting of the journal, or says that it is damaged.
+    void OfferJournalRestore();
+    void RestoreJournal(const platform::MeetingJournal &journal);
+    QList<int> EnteredHeats;        // heats entered since the table was started, in entry order
+    int LastEnteredHeat = 0;        // heat of the latest entry, 0 before the first
+    // The program's standard error box with the text of an error.
+    void ShowError(const QString &text);
     // The heat number in use (a heat number below 1 counts as 1) and a heat's header row.
     int CurrentHeat() const;
     static int HeatHeaderRow(int heat, int lanes);
@@ -231,6 +250,10 @@ public:
     void ComPortStart(TComPort *port); // DSR of port 1: the start contact
     void ComPortStop(TComPort *port);  // CTS of port 1: the finish light barrier
     void ListBoxStopKeyDown(int key);
+    // Appends a finish time (milliseconds since the start) to the finish list and selects it.
+    void AddFinishTime(std::int32_t time);
+    // A place label holding a place number ("1", "2" ...), as opposed to "Aus" or a place text.
+    static bool IsPlaceNumber(const QString &caption);
     void ShowFinishList();
 
     // Shortcut values as the desk stores them: virtual key + 0x2000 Shift, 0x4000 Ctrl, 0x8000 Alt.
@@ -245,6 +268,9 @@ protected:
     // disabled does nothing and never reaches the focused control.
     bool eventFilter(QObject *watched, QEvent *event) override;
 
+    // Sets the client height for the lane count and keeps the width.
+    void sizeWindowHeight();
+
 private:
     QAction *commandForKey(const QKeyEvent *event) const;
     void buildControls();
@@ -258,6 +284,7 @@ private:
     void setPortLamps(TComPort *port, bool on);
 
     platform::Platform platform_;
+    std::unique_ptr<platform::JournalWriter> journal_;
     bool centred_ = false;
     bool destroyed_ = false;
 };

@@ -8,8 +8,38 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QValidator>
+
+#include <algorithm>
 
 namespace {
+
+// Keeps only the digits 0..9 of whatever reaches the start-number field by a way other than a
+// typed key: a paste from the context menu, a dropped text, an input method's text.
+class DigitsOnly final : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &pos) const override
+    {
+        // A start list marks a missing start number with a blank, which the heat change puts
+        // into the field and the entry writes back: a text of blanks alone stays as it is.
+        if (std::all_of(input.cbegin(), input.cend(), [](QChar c) { return c == QLatin1Char(' '); }))
+            return Acceptable;
+        QString digits;
+        digits.reserve(input.size());
+        int newPos = 0;
+        for (qsizetype i = 0; i < input.size(); ++i) {
+            if (TFrameLine::eNumKeyPress(input[i]) && input[i] != QChar(8)) {
+                digits += input[i];
+                if (i < pos)
+                    ++newPos;
+            }
+        }
+        input = digits;
+        pos = newPos;
+        return Acceptable;
+    }
+};
 
 QFont arial(int pixelSize, bool bold)
 {
@@ -76,6 +106,7 @@ TFrameLine::TFrameLine(int lane, QWidget *parent) : QFrame(parent), tag_(lane)
     eNum->setGeometry(114, 3, 119, 52);
     eNum->setFont(arial(37, true));
     eNum->setMaxLength(5);
+    eNum->setValidator(new DigitsOnly(eNum));
     eNum->installEventFilter(this);
 
     eName = new QLineEdit(this);

@@ -53,6 +53,9 @@ void TFormMain::bStart2Click()
     mAllSet->setEnabled(false);
     CheckBox_all->setEnabled(false);
     ListBoxStop->clear();
+    // Every race hands out finish-list places from 1, however it was started and whatever the
+    // last race left in the list.
+    ListBoxStopTag = 0;
 
     for (int i = 1; i <= LineCount; ++i) {
         TFrameLine *row = Line(i);
@@ -78,7 +81,9 @@ void TFormMain::ClockTimer()
 {
     for (int i = 1; i <= LineCount; ++i) {
         TFrameLine *row = Line(i);
-        if (row->LabelTime->Tag() != 0)
+        // Only a lane the current race still runs shows a running time; a lane loaded by a heat
+        // change after the last stop has time 0 too, but never ran.
+        if (row->LabelTime->Tag() != 0 || !(RunMask & (1u << (i - 1))))
             continue;
         row->LabelTime->setText(RaceTimeText(RaceTimeNow(), Accuracy) + QLatin1Char(' '));
     }
@@ -192,11 +197,22 @@ void TFormMain::bResetClick()
     bStart->setEnabled(true);
 }
 
+bool TFormMain::IsPlaceNumber(const QString &caption)
+{
+    if (caption.isEmpty())
+        return false;
+    for (const QChar c : caption)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    return true;
+}
+
 void TFormMain::RecountPlaces()
 {
-    const QString out = QStringLiteral("Aus");
+    // Only place numbers are handed out again. "Aus" and the texts of the place-text menu
+    // ("disq.", "n.a." ...) stay, and such a lane takes no place.
     for (int i = 1; i <= LineCount; ++i)
-        if (Line(i)->ePlatz->Caption() != out)
+        if (IsPlaceNumber(Line(i)->ePlatz->Caption()))
             Line(i)->ePlatz->setCaption(QString());
 
     int place = 0;
@@ -261,10 +277,6 @@ void TFormMain::Sound1Click()
 void TFormMain::TimerDateTimer()
 {
     // The system's long time format without the time zone, e.g. 14:05:33.
-    static const QString format = [] {
-        QString f = QLocale().timeFormat(QLocale::LongFormat);
-        f.remove(QLatin1Char('t'));
-        return f.trimmed();
-    }();
+    static const QString format = TimeOfDayFormat(QLocale());
     PanelDate->setText(QLocale().toString(QTime::currentTime(), format));
 }

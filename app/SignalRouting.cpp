@@ -13,6 +13,8 @@
 #include <QListWidget>
 #include <QTimer>
 
+#include <algorithm>
+
 // ---------------------------------------------------------------------------------------------
 // Shortcut values
 
@@ -105,7 +107,9 @@ QAction *TFormMain::commandForKey(const QKeyEvent *event) const
     if (key == 0 || key == Qt::Key_unknown || key == Qt::Key_Control || key == Qt::Key_Shift
         || key == Qt::Key_Alt || key == Qt::Key_Meta)
         return nullptr;
-    const QKeySequence pressed(event->keyCombination());
+    // A keypad key is the same command key as its twin on the main block (Ctrl + keypad 0 is
+    // Ctrl+0): the keypad flag takes no part in the comparison.
+    const QKeySequence pressed(QKeyCombination(event->modifiers() & ~Qt::KeypadModifier, Qt::Key(key)));
     for (QAction *a : actions())
         if (!a->shortcut().isEmpty() && a->shortcut() == pressed)
             return a;
@@ -202,10 +206,18 @@ void TFormMain::ComPortStop(TComPort *)
     if (TimerGesperrtLuchi->isActive() || bStart->isEnabled())
         return;
     TimerGesperrtLuchi->start();
-    if (OneLS) {
-        ListBoxStop->addItem(RaceTimeText(RaceTimeNow(), Accuracy));
-        ListBoxStop->setCurrentRow(ListBoxStop->count() - 1);
-    }
+    if (OneLS)
+        AddFinishTime(RaceTimeNow());
+}
+
+void TFormMain::AddFinishTime(std::int32_t time)
+{
+    // The entry shows the time text; it keeps the time itself, which the lane it is handed to
+    // takes as its lane time, so that places are recounted from it like those of stopped lanes.
+    auto *item = new QListWidgetItem(RaceTimeText(time, Accuracy));
+    item->setData(Qt::UserRole, std::max<std::int32_t>(time, 1));
+    ListBoxStop->addItem(item);
+    ListBoxStop->setCurrentRow(ListBoxStop->count() - 1);
 }
 
 void TFormMain::ListBoxStopKeyDown(int key)
@@ -237,8 +249,11 @@ void TFormMain::AssignFromFinishList(int lane)
     if (selected < 0)
         selected = 0;
     TFrameLine *row = Line(lane);
-    row->LabelTime->setText(ListBoxStop->item(selected)->text());
+    const QListWidgetItem *entry = ListBoxStop->item(selected);
+    row->LabelTime->setText(entry->text());
     row->LabelTime->setTransparent(false);
+    const std::int32_t time = entry->data(Qt::UserRole).toInt();
+    row->LabelTime->setTag(time > 0 ? time : std::max<std::int32_t>(TimeTextToLaneTime(entry->text()), 1));
     ++ListBoxStopTag;
     row->ePlatz->setCaption(QString::number(ListBoxStopTag));
     delete ListBoxStop->takeItem(selected);

@@ -66,3 +66,26 @@ std::int32_t TimeTextToLaneTime(const QString &text)
         return 0;
     return toMilliseconds(m.captured(1).toInt() * 60.0 + secs);
 }
+
+QString TimeOfDayFormat(const QLocale &locale)
+{
+    const QString format = locale.timeFormat(QLocale::LongFormat);
+    // Walk the format as Qt reads it: quoted literal text stays as it is; the zone field (a run
+    // of 't') is dropped together with brackets left empty around it.
+    QString out;
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format[i];
+        if (c == QLatin1Char('\'')) {
+            quoted = !quoted;
+            out += c;
+            continue;
+        }
+        if (!quoted && c == QLatin1Char('t'))
+            continue;
+        out += c;
+    }
+    static const QRegularExpression emptyBrackets(QStringLiteral("[(\\[]\\s*[)\\]]"));
+    out.remove(emptyBrackets);
+    return out.simplified();
+}

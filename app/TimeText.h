@@ -14,3 +14,10 @@ QString RaceTimeText(std::int32_t t, int accuracy);
 // exponent accepted) or the minutes form "m:ss,ff" that RaceTimeText writes, times 1000 rounded
 // to the millisecond. Anything else, the empty text included, gives 0.
 std::int32_t TimeTextToLaneTime(const QString &text);
+
+class QLocale;
+
+// The time-of-day format of the locale's long time format without its time zone: hours,
+// minutes and seconds as the locale writes them ("HH:mm:ss" in German, "h:mm:ss AP" in US
+// English, "H:mm:ss" in Spanish, whose long format puts the zone in brackets).
+QString TimeOfDayFormat(const QLocale &locale);

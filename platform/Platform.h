@@ -59,6 +59,9 @@ public:
     virtual std::unique_ptr<SettingsReader> openForRead(const QString &program) = 0;
     // nullptr when the key cannot be opened or created for writing.
     virtual std::unique_ptr<SettingsWriter> openForWrite(const QString &program) = 0;
+    // The file of the program's meeting journal, in the folder of its settings. The folder is
+    // created when missing; the file itself may not exist.
+    virtual QString journalFile(const QString &program) = 0;
 };
 
 // Message box buttons and answers, numbered as the desk has always numbered them.

@@ -10,6 +10,8 @@
 #include <QSoundEffect>
 #include <QUrl>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <ctime>
 #include <limits>
@@ -150,6 +152,13 @@ QString IniSettingsStore::fileNameFor(const QString &program) const
     if (folder_.isEmpty())
         return QSettings(QSettings::IniFormat, QSettings::UserScope, organisation_, program).fileName();
     return QDir(folder_).filePath(organisation_ + QLatin1Char('/') + program + QStringLiteral(".ini"));
+}
+
+QString IniSettingsStore::journalFile(const QString &program)
+{
+    const QString folder = QFileInfo(fileNameFor(program)).absolutePath();
+    QDir().mkpath(folder);
+    return QDir(folder).filePath(program + QStringLiteral(".journal"));
 }
 
 std::unique_ptr<SettingsReader> IniSettingsStore::openForRead(const QString &program)
@@ -301,15 +310,48 @@ std::optional<QString> MimeFileTypeNames::csvFiles() { return mimeComment("text/
 
 // ---------------------------------------------------------------------------------------------
 
-RealPlatform::RealPlatform(const QStringList &cueFiles, const QString &workingFolder)
-    : sound_(cueFiles, workingFolder), settings_(QStringLiteral("Tempovia")),
-      serial_(defaultDevicesFolder(), defaultDeviceTable())
+VirtualOnlySerialDevices::VirtualOnlySerialDevices(QString devicesFolder)
+    : lines_(std::move(devicesFolder), DeviceTable{})
 {
+}
+
+bool VirtualOnlySerialDevices::isVirtualLine(int port)
+{
+    const QString name = lines_.deviceName(port);
+    struct stat st{};
+    // lstat: a link is not followed, so a link to a tty is never even looked at.
+    return !name.isEmpty() && ::lstat(QFile::encodeName(name).constData(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+QString VirtualOnlySerialDevices::deviceName(int port)
+{
+    return isVirtualLine(port) ? lines_.deviceName(port) : QString();
+}
+
+std::unique_ptr<SerialDevice> VirtualOnlySerialDevices::open(int port, const SerialSettings &settings)
+{
+    if (!isVirtualLine(port))
+        throw SerialError(SerialError::Open, "no virtual line for this port (virtual ports only)");
+    return lines_.open(port, settings);
+}
+
+bool VirtualOnlySerialDevices::probe(int port)
+{
+    return isVirtualLine(port) && lines_.probe(port);
+}
+
+RealPlatform::RealPlatform(const QStringList &cueFiles, const QString &workingFolder, bool virtualPortsOnly)
+    : sound_(cueFiles, workingFolder), settings_(QStringLiteral("Tempovia"))
+{
+    if (virtualPortsOnly)
+        serial_ = std::make_unique<VirtualOnlySerialDevices>(defaultDevicesFolder());
+    else
+        serial_ = std::make_unique<LinuxSerialDevices>(defaultDevicesFolder(), defaultDeviceTable());
 }
 
 Platform RealPlatform::bundle()
 {
-    return Platform{ticks_, sound_, settings_, dialogs_, help_, fileTypes_, serial_};
+    return Platform{ticks_, sound_, settings_, dialogs_, help_, fileTypes_, *serial_};
 }
 
 } // namespace platform

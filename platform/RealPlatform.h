@@ -41,6 +41,7 @@ public:
     explicit IniSettingsStore(QString organisation, QString folder = {});
     std::unique_ptr<SettingsReader> openForRead(const QString &program) override;
     std::unique_ptr<SettingsWriter> openForWrite(const QString &program) override;
+    QString journalFile(const QString &program) override;
     QString fileNameFor(const QString &program) const;
 
 private:
@@ -71,10 +72,26 @@ public:
 // Converts the desk's filter notation "A (*.a)|*.a|B (*.b)|*.b" into Qt name filters.
 QStringList nameFiltersFromDeskFilter(const QString &filter);
 
-// Owns one of each real service.
+// Serial devices for training and demonstrations: only the virtual lines of the devices folder
+// exist. No default device, and no entry of the folder that is not a virtual line (a link to a
+// tty included), is ever opened or probed.
+class VirtualOnlySerialDevices final : public SerialDevices {
+public:
+    explicit VirtualOnlySerialDevices(QString devicesFolder);
+    QString deviceName(int port) override;
+    std::unique_ptr<SerialDevice> open(int port, const SerialSettings &settings) override;
+    bool probe(int port) override;
+
+private:
+    bool isVirtualLine(int port);
+    LinuxSerialDevices lines_;
+};
+
+// Owns one of each real service. With virtualPortsOnly the desk never touches a real serial
+// device.
 class RealPlatform {
 public:
-    RealPlatform(const QStringList &cueFiles, const QString &workingFolder);
+    RealPlatform(const QStringList &cueFiles, const QString &workingFolder, bool virtualPortsOnly = false);
     Platform bundle();
 
 private:
@@ -84,7 +101,7 @@ private:
     QtDialogs dialogs_;
     DesktopHelpViewer help_;
     MimeFileTypeNames fileTypes_;
-    LinuxSerialDevices serial_;
+    std::unique_ptr<SerialDevices> serial_;
 };
 
 } // namespace platform

@@ -280,7 +280,7 @@ void TFormMain::cmd_EinstellungenClick()
     Accuracy = dlg->TipIndex() + 1;
     // A lane count typed but not yet confirmed by leaving the field is held to the field's limits.
     LineCount = dlg->seBahn->clamp(dlg->seBahn->Value());
-    sizeWindow();
+    sizeWindowHeight();
 
     for (int k = 1; k <= 4; ++k) {
         try {
@@ -290,7 +290,8 @@ void TFormMain::cmd_EinstellungenClick()
         ports[k]->setPort(0);
     }
     if (dlg->cbPort1->currentIndex() > 0) {
-        Alg = dlg->cbAlg->currentIndex();
+        if (dlg->cbAlg->currentIndex() >= 0) // no item chosen keeps the edge as it was
+            Alg = dlg->cbAlg->currentIndex();
         ports[1]->setPort(static_cast<quint8>(TCfgDialog::PortNumber(dlg->cbPort1)));
         if (ports[1]->Port() > 0) {
             platform_.ticks.sleep(200);

@@ -37,8 +37,7 @@ void TFormMain::bSaveClick()
         else if (pattern == QLatin1String("*.txt"))
             ExportTextFile(request.fileName);
     } catch (const std::exception &e) {
-        platform_.dialogs.messageBox(this, QString::fromStdString(e.what()), QGuiApplication::applicationDisplayName(),
-                                     platform::MessageButtons::Ok, platform::MessageIcon::Error);
+        ShowError(QString::fromStdString(e.what()));
     }
 }
 

@@ -20,6 +20,8 @@
 #include <QListWidget>
 #include <QLocale>
 
+#include <algorithm>
+
 namespace {
 
 // The whole file decoded, or nothing when it cannot be opened or read.
@@ -66,8 +68,9 @@ void TFormMain::LoadListFiles()
 
 int TFormMain::CurrentHeat() const
 {
-    // A typed 0 never addresses a block above the title rows: it counts as heat 1.
-    return std::max(seLauf->Value(), 1);
+    // Whatever the field holds while it is being typed in, a heat addresses one of the blocks
+    // 1..100: a typed 0 counts as heat 1, a long number as heat 100.
+    return std::clamp(seLauf->Value(), 1, MaxHeat);
 }
 
 int TFormMain::HeatHeaderRow(int heat, int lanes)
@@ -108,6 +111,11 @@ void TFormMain::bProtokollClick()
         table->setCells(5, r, row->LabelTime->text());
         table->setCells(6, r, row->ePlatz->Caption());
     }
+
+    if (!EnteredHeats.contains(h))
+        EnteredHeats.append(h);
+    LastEnteredHeat = h;
+    WriteJournal();
 
     bResetClick();
     seLauf->setValue(h + 1);

@@ -42,5 +42,9 @@ void TFormMain::ImportTextList(const QString &fileName)
         line.replace(separator, QLatin1Char('\n'));
         table->Rows(i).setText(line);
     }
+    // A start list begins a meeting: no heat of it has been entered yet.
+    EnteredHeats.clear();
+    LastEnteredHeat = 0;
+    WriteJournal();
     seLaufChange();
 }

@@ -79,17 +79,26 @@ TEST(FrameLine, LaneNumberPictureCarriesTheNumber)
 {
     Desk d;
     TFormMain &f = d.create();
-    const QImage one = f.Line(1)->Image1->pixmap().toImage();
-    const QImage twelve = f.Line(12)->Image1->pixmap().toImage();
-    ASSERT_EQ(one.size(), QSize(42, 25));
-    EXPECT_NE(one, twelve);
-    // The number is written black on white around x = 18.
-    bool black = false, white = false;
-    for (int y = 6; y < 22; ++y)
-        for (int x = 12; x < 24; ++x) {
-            black |= one.pixel(x, y) == qRgb(0, 0, 0);
-            white |= one.pixel(x, y) == qRgb(255, 255, 255);
-        }
-    EXPECT_TRUE(black);
-    EXPECT_TRUE(white);
+    const QImage bare = f.ImageListLine[0].toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(bare.size(), QSize(42, 25));
+    QImage previous;
+    for (int lane : {1, 7, 12}) {
+        const QImage pic = f.Line(lane)->Image1->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(pic.size(), bare.size());
+        // The number is written on the lane marker near x = 18, y = 6, black on white: the
+        // drawing whitens part of the black marker and changes nothing far from that spot.
+        int whitened = 0, blackOnWhite = 0;
+        for (int y = 0; y < pic.height(); ++y)
+            for (int x = 0; x < pic.width(); ++x) {
+                if (pic.pixel(x, y) == bare.pixel(x, y))
+                    continue;
+                EXPECT_TRUE(x >= 6 && x < 32 && y >= 6) << lane << " changed at " << x << "," << y;
+                whitened += pic.pixel(x, y) == qRgb(255, 255, 255) && bare.pixel(x, y) == qRgb(0, 0, 0);
+                blackOnWhite += pic.pixel(x, y) == qRgb(0, 0, 0);
+            }
+        EXPECT_GT(whitened, 15) << lane;
+        EXPECT_GT(blackOnWhite + whitened, 30) << lane;
+        EXPECT_NE(pic, previous) << lane;
+        previous = pic;
+    }
 }

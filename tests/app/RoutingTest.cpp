@@ -11,6 +11,7 @@
 #include "Wait.h"
 
 #include <QAction>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QSignalSpy>
 #include <QTest>
@@ -87,12 +88,16 @@ TEST(Routing, StartContactOnTheEdgeOffAndNoEdgeAtAll)
     ASSERT_TRUE(w.deliver(*w.dsr, 2));
     EXPECT_FALSE(f.mStart->isEnabled());
 
-    Wired never(7);
-    never.com1.set(LineDsr, true);
-    ASSERT_TRUE(never.deliver(*never.dsr, 1));
-    never.com1.set(LineDsr, false);
-    ASSERT_TRUE(never.deliver(*never.dsr, 2));
-    EXPECT_TRUE(never.f->mStart->isEnabled());
+    // A hand-edited edge value outside 0..1 is brought into the range when it is read: the start
+    // contact never goes dead silently.
+    Wired edited(7);
+    EXPECT_EQ(edited.f->Alg, 1);
+    edited.com1.set(LineDsr, true);
+    ASSERT_TRUE(edited.deliver(*edited.dsr, 1));
+    EXPECT_TRUE(edited.f->mStart->isEnabled());
+    edited.com1.set(LineDsr, false);
+    ASSERT_TRUE(edited.deliver(*edited.dsr, 2));
+    EXPECT_FALSE(edited.f->mStart->isEnabled());
 }
 
 TEST(Routing, CtsAndDsrInOneReportLeaveTheStartContactUnexamined)
@@ -251,8 +256,9 @@ TEST(Routing, OneBarrierRaceWithThreeRunners)
     EXPECT_FALSE(!f.ListBoxStop->isHidden());
     EXPECT_EQ(f.ListBoxStopTag, 0);
     EXPECT_EQ(w.fp.sound.played.size(), 3); // the stop cue for every assignment
-    // The lane times and the finish counter of the race are untouched.
-    EXPECT_EQ(f.Line(4)->LabelTime->Tag(), 0);
+    // A lane timed from the list takes the entry's time as its lane time (the place recount
+    // ranks it like a stopped lane); the finish counter of the race is untouched.
+    EXPECT_EQ(f.Line(4)->LabelTime->Tag(), 10120);
     EXPECT_EQ(f.FinishCount, 0);
     f.StopEntry(4)->trigger(); // an empty list: only the cue
     EXPECT_EQ(w.time(4), QStringLiteral("10,12"));
@@ -282,4 +288,58 @@ TEST(Routing, DeleteRemovesTheSelectedFinishTime)
     QTest::keyClick(f.ListBoxStop, Qt::Key_Delete);
     EXPECT_EQ(f.ListBoxStop->count(), 0);
     EXPECT_FALSE(!f.ListBoxStop->isHidden());
+}
+
+// Each of these catches a single changed line of the routing or of the state machine.
+TEST(Routing, TheFinishBarrierIsDeadInTheReadyState)
+{
+    Wired w(0, true);
+    TFormMain &f = *w.f;
+    w.com1.set(LineCts, true);
+    ASSERT_TRUE(w.deliver(*w.cts, 1));
+    EXPECT_FALSE(f.TimerGesperrtLuchi->isActive());
+    EXPECT_EQ(f.ListBoxStop->count(), 0);
+}
+
+TEST(Routing, TheStartContactWaitsForTheLockOut)
+{
+    Wired w(0);
+    TFormMain &f = *w.f;
+    f.TimerGesperrtLuchi->start(60000);
+    w.com1.set(LineDsr, true);
+    ASSERT_TRUE(w.deliver(*w.dsr, 1));
+    EXPECT_TRUE(f.mStart->isEnabled());
+    // The reset ends the lock-out.
+    f.bResetClick();
+    EXPECT_FALSE(f.TimerGesperrtLuchi->isActive());
+}
+
+TEST(Routing, StartEmptiesTheFinishListAndResetTurnsLitLampsRed)
+{
+    Wired w(0, true);
+    TFormMain &f = *w.f;
+    f.ListBoxStop->addItem(QStringLiteral("9,99"));
+    f.ListBoxStopTag = 2;
+    w.com1.set(LineDsr, true); // start through the contact
+    ASSERT_TRUE(w.deliver(*w.dsr, 1));
+    EXPECT_EQ(f.ListBoxStop->count(), 0);
+    EXPECT_EQ(f.ListBoxStopTag, 0);
+    w.lockOutEnds();
+    ASSERT_EQ(f.Line(2)->Led->Kind(), lkGreen);
+    f.bResetClick();
+    for (int lane : {1, 2, 3, 4})
+        EXPECT_EQ(f.Line(lane)->Led->Kind(), lkRed) << lane;
+}
+
+TEST(Routing, StoppGivesTheShownFinishListTheFocus)
+{
+    Wired w(0, true);
+    TFormMain &f = *w.f;
+    f.show();
+    w.com1.set(LineDsr, true);
+    ASSERT_TRUE(w.deliver(*w.dsr, 1));
+    ASSERT_TRUE(f.ListBoxStop->isVisible());
+    f.Line(1)->eName->setFocus();
+    f.mStop->trigger();
+    EXPECT_EQ(f.focusWidget(), f.ListBoxStop);
 }

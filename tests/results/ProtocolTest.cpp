@@ -166,10 +166,10 @@ TEST(Protocol, HeatChangeLoadsAHeatAndClearsAnEmptyOne)
     EXPECT_EQ(f.Line(3)->ePlatz->Caption(), QStringLiteral("n.a."));
     EXPECT_TRUE(f.CheckBox_all->isChecked());
 
-    // The recount places the loaded times.
+    // The recount places the loaded times; a lane with a place text keeps it and takes no place.
     f.RecountPlaces();
-    EXPECT_EQ(f.Line(3)->ePlatz->Caption(), QStringLiteral("1"));
-    EXPECT_EQ(f.Line(2)->ePlatz->Caption(), QStringLiteral("2"));
+    EXPECT_EQ(f.Line(3)->ePlatz->Caption(), QStringLiteral("n.a."));
+    EXPECT_EQ(f.Line(2)->ePlatz->Caption(), QStringLiteral("1"));
 
     // A heat never entered clears the lanes and keeps discipline and class.
     f.seLauf->setValue(4);

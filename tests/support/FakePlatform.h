@@ -43,6 +43,8 @@ public:
     std::unique_ptr<platform::SettingsReader> openForRead(const QString &program) override;
     std::unique_ptr<platform::SettingsWriter> openForWrite(const QString &program) override;
     QStringList writeOrder; // names in the order of the last write
+    QTemporaryDir folder;   // holds the journal
+    QString journalFile(const QString &program) override { return folder.filePath(program + ".journal"); }
 };
 
 struct MessageCall {

@@ -1,0 +1,139 @@
+// The meeting journal of the desk: after every change of the results table (each entry, each
+// start-list import) the whole table goes to a file beside the settings; at start-up a journal
+// with data is offered for restoring.
+
+#include "FormMain.h"
+
+#include "Journal.h"
+#include "SortGrid.h"
+#include "SpinEdit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QLocale>
+
+namespace {
+
+// A free name beside the journal: "<name>-<stamp>[-n].journal".
+QString asideName(const QString &journal, const QString &stamp)
+{
+    const QFileInfo info(journal);
+    const QDir folder = info.absoluteDir();
+    QString name = info.completeBaseName() + QLatin1Char('-') + stamp;
+    QString candidate = folder.filePath(name + QStringLiteral(".journal"));
+    for (int n = 2; QFileInfo::exists(candidate); ++n)
+        candidate = folder.filePath(name + QStringLiteral("-%1.journal").arg(n));
+    return candidate;
+}
+
+} // namespace
+
+QString TFormMain::JournalFile() const
+{
+    return journal_ ? journal_->path() : const_cast<TFormMain *>(this)->platform_.settings.journalFile(ProgramName);
+}
+
+void TFormMain::WriteJournal()
+{
+    platform::MeetingJournal j;
+    const TSortGrid *table = SortGrid1;
+    j.title = eTitle->text();
+    j.date = table->Cells(0, 1);
+    j.written = QDateTime::currentDateTime();
+    j.lanes = LineCount;
+    j.lastHeat = LastEnteredHeat;
+    j.heats = EnteredHeats;
+    j.rowCount = table->RowCount();
+    j.colCount = table->ColCount();
+    for (int r = 0; r < j.rowCount; ++r)
+        for (int c = 0; c < j.colCount; ++c)
+            if (QString text = table->Cells(c, r); !text.isEmpty())
+                j.cells.append({r, c, std::move(text)});
+    if (!journal_)
+        journal_ = std::make_unique<platform::JournalWriter>(platform_.settings.journalFile(ProgramName));
+    journal_->write(platform::encodeJournal(j));
+}
+
+bool TFormMain::FlushJournal()
+{
+    return !journal_ || journal_->flush();
+}
+
+void TFormMain::OfferJournalRestore()
+{
+    const QString file = JournalFile();
+    QFile in(file);
+    if (!in.exists() || !in.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = in.readAll();
+    in.close();
+    const QString caption = QGuiApplication::applicationDisplayName();
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+
+    QString why;
+    const std::optional<platform::MeetingJournal> journal = platform::decodeJournal(bytes, &why);
+    if (!journal) {
+        // Never trusted, never overwritten: the file is put aside for inspection.
+        const QString aside = asideName(file, QStringLiteral("beschaedigt-") + stamp);
+        QFile::rename(file, aside);
+        ShowError(QStringLiteral("Die gesicherte Veranstaltung ist beschädigt und wird nicht geladen (%1).\n"
+                                 "Die Ergebnistabelle beginnt leer.\n\n"
+                                 "Die Datei bleibt zur Prüfung erhalten:\n%2")
+                      .arg(why, QDir::toNativeSeparators(aside)));
+        return;
+    }
+    if (journal->cells.isEmpty())
+        return;
+
+    const QString written = QLocale().toString(journal->written, QLocale::ShortFormat);
+    const QString text =
+        QStringLiteral("Letzte Veranstaltung wiederherstellen?\n\n"
+                       "Titel: %1\nDatum: %2\nEingetragene Läufe: %3\nGesichert: %4\n\n"
+                       "Nein beginnt eine neue Veranstaltung; die Sicherung bleibt als Datei erhalten.")
+            .arg(journal->title, journal->date.isEmpty() ? QStringLiteral("–") : journal->date)
+            .arg(journal->heats.size())
+            .arg(written);
+    if (platform_.dialogs.messageBox(this, text, caption, platform::MessageButtons::YesNo,
+                                     platform::MessageIcon::Question)
+        == platform::MbYes) {
+        RestoreJournal(*journal);
+        return;
+    }
+    const QString aside =
+        asideName(file, (journal->written.isValid() ? journal->written : QDateTime::currentDateTime())
+                            .toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    QFile::rename(file, aside);
+}
+
+void TFormMain::RestoreJournal(const platform::MeetingJournal &journal)
+{
+    // The heat blocks were laid out for the journal's lane count: the desk takes it back, as
+    // the settings of a run that ended in a crash were never saved.
+    if (journal.lanes != LineCount) {
+        LineCount = journal.lanes;
+        sizeWindowHeight();
+        bResetClick();
+    }
+    TSortGrid *table = SortGrid1;
+    table->setRowCount(journal.rowCount);
+    for (const platform::JournalCell &c : journal.cells)
+        table->setCells(c.col, c.row, c.text);
+    eTitle->setText(journal.title);
+    EnteredHeats = journal.heats;
+    LastEnteredHeat = journal.lastHeat;
+
+    const int next = std::min(journal.lastHeat + 1, static_cast<int>(MaxHeat));
+    if (seLauf->Value() == next)
+        seLaufChange();
+    else
+        seLauf->setValue(next);
+}
+
+void TFormMain::ShowError(const QString &text)
+{
+    platform_.dialogs.messageBox(this, text, QGuiApplication::applicationDisplayName(), platform::MessageButtons::Ok,
+                                 platform::MessageIcon::Error);
+}
