@@ -154,14 +154,15 @@ TEST(VirtualLines, OneDeskAtATimeAndChangesInOneReport)
     // CTS and DSR in one message: one wait reports both.
     server.set(LineCts | LineDcd, true);
     unsigned received = 0;
-    ASSERT_EQ(device->waitEvents(EvCts | EvDsr | EvRlsd, received), SerialDevice::Wait::Events);
+    std::vector<LineEdge> edges;
+    ASSERT_EQ(device->waitEvents(EvCts | EvDsr | EvRlsd, received, edges), SerialDevice::Wait::Events);
     EXPECT_EQ(received, EvCts | EvRlsd);
     EXPECT_EQ(device->modemStatus(), MsCts | MsDsr | MsRlsd);
 
     // A pulse that came and went before the wait is still reported.
     server.pulse(LineCts, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_EQ(device->waitEvents(EvCts, received), SerialDevice::Wait::Events);
+    ASSERT_EQ(device->waitEvents(EvCts, received, edges), SerialDevice::Wait::Events);
     EXPECT_EQ(received, static_cast<unsigned>(EvCts));
 
     // Unwatched lines wake nobody; the stop ends the wait.
@@ -170,7 +171,7 @@ TEST(VirtualLines, OneDeskAtATimeAndChangesInOneReport)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         device->stop();
     });
-    EXPECT_EQ(device->waitEvents(EvDsr, received), SerialDevice::Wait::Stopped);
+    EXPECT_EQ(device->waitEvents(EvDsr, received, edges), SerialDevice::Wait::Stopped);
     stopper.join();
     EXPECT_EQ(device->modemStatus(), MsDsr | MsRlsd | MsRing); // the pulse left CTS off
 
