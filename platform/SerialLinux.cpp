@@ -340,6 +340,10 @@ private:
         while (::epoll_wait(epoll_, ready, 4, 0) > 0) {
         }
         haveErrorCount_ = ioctl(fd_, TIOCGICOUNT, &errors_) == 0;
+        if (ioctl(fd_, TIOCINQ, &lastInQueue_) != 0)
+            lastInQueue_ = 0;
+        if (ioctl(fd_, TIOCOUTQ, &lastOutQueue_) != 0)
+            lastOutQueue_ = 0;
 
         const int watched = tiocmFromEvents(mask);
         int bits = 0;
@@ -386,16 +390,18 @@ private:
         helper_.join();
     }
 
-    // Reads what arrived into the port's own queue and tells whether the event character (0) was
-    // among it.
-    bool takeInput()
+    // Reads what arrived into the port's own queue (the event character must be seen, which
+    // takes reading it) and adds EvRxFlag when the event character (0) was among it. True when
+    // anything arrived.
+    bool takeInput(unsigned &received)
     {
-        bool flag = false;
+        bool flag = false, any = false;
         char buf[512];
         for (;;) {
             const ssize_t n = ::read(fd_, buf, sizeof buf);
             if (n <= 0)
                 break;
+            any = true;
             std::lock_guard<std::mutex> lock(queueMutex_);
             for (ssize_t i = 0; i < n; ++i) {
                 flag = flag || buf[i] == kEventChar;
@@ -403,7 +409,9 @@ private:
                     queue_.push_back(buf[i]);
             }
         }
-        return flag;
+        if (flag)
+            received |= EvRxFlag;
+        return any;
     }
 
     unsigned lineErrors()
@@ -457,16 +465,22 @@ private:
                 mode_ = Mode::Polling;
                 haveCount_ = false;
             }
-            if (input) {
-                if ((mask & EvRxFlag) && takeInput())
-                    received |= EvRxFlag;
-                if (mask & EvRxChar)
-                    received |= EvRxChar;
-            }
-            if (output && (mask & EvTxEmpty)) {
+            // Every wake-up of the tty reports all its readiness: what counts is whether characters
+            // arrived and whether the transmit queue ran empty since the last look.
+            if (input || output) {
+                bool arrived = (mask & EvRxFlag) && takeInput(received);
                 int queued = 0;
-                if (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued == 0)
-                    received |= EvTxEmpty;
+                if (ioctl(fd_, TIOCINQ, &queued) == 0) {
+                    arrived = arrived || queued > lastInQueue_;
+                    lastInQueue_ = queued;
+                }
+                if (arrived && (mask & EvRxChar))
+                    received |= EvRxChar;
+                if (ioctl(fd_, TIOCOUTQ, &queued) == 0) {
+                    if (queued == 0 && lastOutQueue_ > 0 && (mask & EvTxEmpty))
+                        received |= EvTxEmpty;
+                    lastOutQueue_ = queued;
+                }
             }
             received |= lineErrors() & mask;
             if (modem && lines && mode_ != Mode::StopOnly)
@@ -496,6 +510,8 @@ private:
     std::thread helper_;
     std::atomic<bool> helperRunning_{false};
     std::atomic<bool> linesPolled_{false};
+    int lastInQueue_ = 0;
+    int lastOutQueue_ = 0;
     bool haveErrorCount_ = false;
     serial_icounter_struct errors_{};
     std::mutex queueMutex_;
