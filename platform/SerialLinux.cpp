@@ -127,6 +127,8 @@ public:
           queueLimit_(static_cast<std::size_t>(std::max(readBufSize, 4096)))
     {
         haveCount_ = ioctl(fd_, TIOCGICOUNT, &count_) == 0;
+        haveErrorCount_ = haveCount_;
+        errors_ = count_;
         int bits = 0;
         if (ioctl(fd_, TIOCMGET, &bits) == 0)
             levels_ = bits;
@@ -335,15 +337,8 @@ private:
             ev.events |= EPOLLOUT;
         ev.data.u32 = kPortTag;
         epoll_ctl(epoll_, EPOLL_CTL_ADD, fd_, &ev);
-        // The readiness the port has already is no event: only what comes from now on.
-        epoll_event ready[4];
-        while (::epoll_wait(epoll_, ready, 4, 0) > 0) {
-        }
-        haveErrorCount_ = ioctl(fd_, TIOCGICOUNT, &errors_) == 0;
-        if (ioctl(fd_, TIOCINQ, &lastInQueue_) != 0)
-            lastInQueue_ = 0;
-        if (ioctl(fd_, TIOCOUTQ, &lastOutQueue_) != 0)
-            lastOutQueue_ = 0;
+        // The queues were emptied on open: input found by the first look arrived since (the
+        // epoll reports the readiness the port already has once).
 
         const int watched = tiocmFromEvents(mask);
         int bits = 0;
