@@ -9,42 +9,97 @@ using platform::SerialDevice;
 
 // ---------------------------------------------------------------------------------------------
 
-TComThread::TComThread(TComPort *port, SerialDevice *device, unsigned eventMask)
-    : port_(port), device_(device), mask_(eventMask), thread_([this] { run(); })
+TComThread::TComThread(TComPort *port, SerialDevice *device, unsigned eventMask, platform::TickSource *ticks)
+    : port_(port), device_(device), mask_(eventMask), ticks_(ticks), watcher_([this] { watch(); }),
+      dispatcher_([this] { handOver(); })
 {
 }
 
 TComThread::~TComThread()
 {
-    // Ask again and again until the thread has ended: a stop that arrives just before the thread
-    // blocks would otherwise be missed. A dispatch the thread handed over meanwhile runs here, on
-    // the UI thread, so that the thread can see the stop.
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true; // reports not yet handed over are dropped
+    }
+    queued_.notify_all();
+    // Ask again and again until the threads have ended: a stop that arrives just before the wait
+    // blocks would otherwise be missed. A dispatch handed over meanwhile runs here, on the UI
+    // thread, so that the hand-over returns.
     for (;;) {
         device_->stop();
-        if (finished_.load())
+        if (watcherDone_.load() && dispatcherDone_.load())
             break;
         QCoreApplication::sendPostedEvents(port_, QEvent::MetaCall);
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    thread_.join();
+    watcher_.join();
+    dispatcher_.join();
 }
 
-void TComThread::run()
+std::uint32_t TComThread::tickNow()
+{
+    if (ticks_)
+        return ticks_->tickCount();
+    return static_cast<std::uint32_t>(platform::monotonicNanos() / 1000000);
+}
+
+void TComThread::watch()
 {
     for (;;) {
-        unsigned received = 0;
-        if (device_->waitEvents(mask_, received) == SerialDevice::Wait::Stopped)
+        Report report;
+        if (device_->waitEvents(mask_, report.received, report.edges) == SerialDevice::Wait::Stopped)
             break;
-        QMetaObject::invokeMethod(
-            port_, [port = port_, received] { port->DispatchEvents(received); }, Qt::BlockingQueuedConnection);
+        const std::uint32_t tick = tickNow();
+        for (platform::LineEdge &e : report.edges)
+            e.tick = tick;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (reports_.size() < kMaxQueuedReports) {
+                reports_.push_back(std::move(report));
+            } else {
+                // A UI thread that stays away that long gets the rest as one report.
+                Report &last = reports_.back();
+                last.received |= report.received;
+                last.edges.insert(last.edges.end(), report.edges.begin(), report.edges.end());
+            }
+        }
+        queued_.notify_one();
     }
     device_->purge();
-    finished_ = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        watching_ = false;
+    }
+    queued_.notify_all();
+    watcherDone_ = true;
+}
+
+void TComThread::handOver()
+{
+    for (;;) {
+        Report report;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            queued_.wait(lock, [this] { return stopping_ || !watching_ || !reports_.empty(); });
+            if (stopping_ || reports_.empty())
+                break;
+            report = std::move(reports_.front());
+            reports_.pop_front();
+        }
+        QMetaObject::invokeMethod(
+            port_, [port = port_, &report] { port->DispatchEvents(report.received, report.edges); },
+            Qt::BlockingQueuedConnection);
+    }
+    dispatcherDone_ = true;
 }
 
 // ---------------------------------------------------------------------------------------------
 
-TComPort::TComPort(QObject *parent, platform::SerialDevices *devices) : QObject(parent), devices_(devices) {}
+TComPort::TComPort(QObject *parent, platform::SerialDevices *devices, platform::TickSource *ticks)
+    : QObject(parent), devices_(devices), ticks_(ticks)
+{
+    qRegisterMetaType<platform::LineEdge>();
+}
 
 TComPort::~TComPort()
 {
@@ -106,7 +161,7 @@ void TComPort::Open()
             throw EComState(std::string("Unable to set com state: ") + e.what());
         throw EComHandle(std::string("Unable to open com port: ") + e.what());
     }
-    thread_ = std::make_unique<TComThread>(this, device_.get(), eventMask());
+    thread_ = std::make_unique<TComThread>(this, device_.get(), eventMask(), ticks_);
     connected_ = true;
     emit OnOpen(this);
 }
@@ -133,9 +188,11 @@ qint32 TComPort::GetInQueue()
     return device_ ? device_->inQueue() : 0;
 }
 
-void TComPort::DispatchEvents(unsigned received)
+void TComPort::DispatchEvents(unsigned received, const std::vector<platform::LineEdge> &edges)
 {
     using namespace platform;
+    for (const LineEdge &edge : edges)
+        emit OnLineEdge(this, edge);
     if (received & EvRxChar) {
         static const QMetaMethod rx = QMetaMethod::fromSignal(&TComPort::OnRxChar);
         if (isSignalConnected(rx))

@@ -3,14 +3,19 @@
 // events, above all changes of the modem-status lines CTS, DSR and RLSD, on the UI thread. A
 // monitor thread (TComThread) per open port waits for the events without polling.
 
+#include "Platform.h"
 #include "Serial.h"
 
 #include <QObject>
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 class EComHandle : public std::runtime_error {
 public:
@@ -33,29 +38,53 @@ constexpr TEvents AllEvents = 0x1FF;
 
 class TComPort;
 
-// Waits for the port's events and hands each to the UI thread, blocking until it was dispatched.
+// Waits for the port's events and hands each report to the UI thread, blocking until it was
+// dispatched. The waiting never stops for a hand-over: one thread waits and stamps every report
+// with the tick counter the moment it arrives, a second one hands the reports over in order. So
+// an edge that comes while the UI thread is busy with the last one still gets its own time.
 class TComThread {
 public:
-    TComThread(TComPort *port, platform::SerialDevice *device, unsigned eventMask);
-    ~TComThread(); // stops the thread; dispatches it already handed over still run meanwhile
+    // ticks: the desk's tick counter; nullptr: CLOCK_MONOTONIC in ms truncated to 32 bits.
+    TComThread(TComPort *port, platform::SerialDevice *device, unsigned eventMask,
+               platform::TickSource *ticks = nullptr);
+    ~TComThread(); // stops both threads; a dispatch already handed over still runs meanwhile
 
 private:
-    void run();
+    struct Report {
+        unsigned received = 0;
+        std::vector<platform::LineEdge> edges;
+    };
+    static constexpr std::size_t kMaxQueuedReports = 1024;
+    void watch();
+    void handOver();
+    std::uint32_t tickNow();
+
     TComPort *port_;
     platform::SerialDevice *device_;
     unsigned mask_;
-    std::atomic<bool> finished_{false};
-    std::thread thread_;
+    platform::TickSource *ticks_;
+    std::mutex mutex_;
+    std::condition_variable queued_;
+    std::deque<Report> reports_;
+    bool watching_ = true;
+    bool stopping_ = false;
+    std::atomic<bool> watcherDone_{false};
+    std::atomic<bool> dispatcherDone_{false};
+    std::thread watcher_;
+    std::thread dispatcher_;
 };
 
 class TComPort : public QObject {
     Q_OBJECT
 public:
-    // The serial device service; without one every Open fails with EComHandle.
-    explicit TComPort(QObject *parent = nullptr, platform::SerialDevices *devices = nullptr);
+    // The serial device service; without one every Open fails with EComHandle. ticks stamps the
+    // line edges (nullptr: CLOCK_MONOTONIC in ms truncated to 32 bits).
+    explicit TComPort(QObject *parent = nullptr, platform::SerialDevices *devices = nullptr,
+                      platform::TickSource *ticks = nullptr);
     ~TComPort() override;
 
     void setDevices(platform::SerialDevices *devices) { devices_ = devices; }
+    void setTicks(platform::TickSource *ticks) { ticks_ = ticks; } // used from the next Open
 
     quint8 Port() const { return port_; }
     void setPort(quint8 port) { port_ = port; }
@@ -88,10 +117,14 @@ public:
     unsigned eventMask() const;
     platform::SerialSettings settings() const;
 
-    // Runs the handlers of one wait's events, in the fixed order of the port.
-    void DispatchEvents(unsigned received);
+    // Runs the handlers of one wait's events: OnLineEdge for each edge in order, then the
+    // generic events in the fixed order of the port.
+    void DispatchEvents(unsigned received, const std::vector<platform::LineEdge> &edges = {});
 
 signals:
+    // One transition of a watched modem-status line, with the time it was seen; emitted before
+    // the generic OnCTS, OnDSR ... of the same report.
+    void OnLineEdge(TComPort *sender, platform::LineEdge edge);
     void OnRxChar(TComPort *sender, qint32 inQue);
     void OnTxEmpty(TComPort *sender);
     void OnBreak(TComPort *sender);
@@ -106,9 +139,12 @@ signals:
 
 private:
     platform::SerialDevices *devices_;
+    platform::TickSource *ticks_;
     std::unique_ptr<platform::SerialDevice> device_;
     std::unique_ptr<TComThread> thread_;
     quint8 port_ = 1;
     quint8 dataBits_ = 8;
     bool connected_ = false;
 };
+
+Q_DECLARE_METATYPE(platform::LineEdge)

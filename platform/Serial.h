@@ -5,9 +5,11 @@
 #include <QString>
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace platform {
 
@@ -39,6 +41,39 @@ struct SerialSettings {
     int writeBufSize = 2048;
 };
 
+// One transition of a modem-status input line, as the port's monitor thread saw it.
+struct LineEdge {
+    unsigned line = 0;        // EvCts, EvDsr, EvRlsd or EvRing
+    bool active = false;      // true: the line became active (on); false: it became inactive
+    std::uint32_t tick = 0;   // the desk's millisecond tick counter (TickSource) when the change was seen
+    std::int64_t nanos = 0;   // CLOCK_MONOTONIC nanoseconds when the change was seen; orders edges across ports
+};
+
+// The modem-status events in the order a report hands their edges over.
+inline constexpr unsigned kLineEventOrder[] = {EvCts, EvDsr, EvRlsd, EvRing};
+
+// The transitions of one line between two reports: the level at the last report, the number of
+// transitions the driver counted since (transitions), and the level read now. An odd count flips
+// the level, an even one is a pulse (or several) there and back. A level change without a count
+// (a driver that does not count the line) is one transition; a count whose parity disagrees with
+// the levels lost one transition in the driver (a pulse shorter than its status read) and gets
+// it back, so that the edges always end at the level read now. A line that chattered more than
+// kMaxEdgesPerLine times gives that many (keeping first direction and last level). Appends the
+// edges, all stamped with nanos.
+inline constexpr std::uint32_t kMaxEdgesPerLine = 16;
+void appendLineEdges(std::vector<LineEdge> &edges, unsigned line, bool previous, std::uint32_t transitions,
+                     bool current, std::int64_t nanos);
+
+// True when a count of transitions and the two levels tell the same story (odd count, changed
+// level; even count, same level).
+inline bool transitionsAgree(bool previous, std::uint32_t transitions, bool current)
+{
+    return ((transitions & 1u) != 0) == (previous != current);
+}
+
+// CLOCK_MONOTONIC in nanoseconds.
+std::int64_t monotonicNanos();
+
 class SerialError : public std::runtime_error {
 public:
     enum Kind { Open, State };
@@ -53,7 +88,10 @@ public:
     enum class Wait { Events, Stopped };
     // Blocks until one of the events of mask occurs (received gets them) or stop() was called.
     // Called by the port's monitor thread only. An empty mask waits for the stop alone.
-    virtual Wait waitEvents(unsigned mask, unsigned &received) = 0;
+    // received and edges are replaced, not added to. edges gets the transitions of the watched modem-status lines of the report (tick left 0 for
+    // the caller to stamp): per line in the order CTS, DSR, RLSD, RI, each line's transitions in
+    // the order they happened, all with the time the device saw the report.
+    virtual Wait waitEvents(unsigned mask, unsigned &received, std::vector<LineEdge> &edges) = 0;
     // Thread-safe: ends the current wait and every later one. Cheap enough to repeat.
     virtual void stop() = 0;
     // Modem-status bits (MsCts ...), nothing when they cannot be read.

@@ -10,6 +10,7 @@
 #include <linux/serial.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -18,12 +19,16 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <mutex>
+#include <string>
+#include <thread>
+#include <ctime>
 
 namespace platform {
 
@@ -91,42 +96,63 @@ int tiocmFromEvents(unsigned mask)
     return bits;
 }
 
-unsigned eventsFromTiocm(int bits)
-{
-    unsigned e = 0;
-    if (bits & TIOCM_CTS)
-        e |= EvCts;
-    if (bits & TIOCM_DSR)
-        e |= EvDsr;
-    if (bits & TIOCM_CD)
-        e |= EvRlsd;
-    if (bits & TIOCM_RNG)
-        e |= EvRing;
-    return e;
-}
-
 // ---- a tty ----
+
+// The modem-status lines as a tty reports them: event, level bit, transition counter.
+struct TtyLine {
+    unsigned event;
+    int bit;
+    int serial_icounter_struct::*count;
+};
+constexpr TtyLine kTtyLines[] = {
+    {EvCts, TIOCM_CTS, &serial_icounter_struct::cts},
+    {EvDsr, TIOCM_DSR, &serial_icounter_struct::dsr},
+    {EvRlsd, TIOCM_CD, &serial_icounter_struct::dcd},
+    {EvRing, TIOCM_RNG, &serial_icounter_struct::rng},
+};
+
+constexpr unsigned kLineEvents = EvCts | EvDsr | EvRlsd | EvRing;
+constexpr unsigned kDataEvents = EvRxChar | EvRxFlag | EvTxEmpty | EvBreak | EvError;
+
+bool sleepMs(long ms)
+{
+    timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+    return nanosleep(&ts, nullptr) == 0;
+}
 
 class TtyDevice final : public SerialDevice {
 public:
-    explicit TtyDevice(int fd) : fd_(fd)
+    TtyDevice(int fd, int readBufSize)
+        : fd_(fd), stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+          queueLimit_(static_cast<std::size_t>(std::max(readBufSize, 4096)))
     {
         haveCount_ = ioctl(fd_, TIOCGICOUNT, &count_) == 0;
+        haveErrorCount_ = haveCount_;
+        errors_ = count_;
         int bits = 0;
         if (ioctl(fd_, TIOCMGET, &bits) == 0)
             levels_ = bits;
     }
     ~TtyDevice() override
     {
+        stop();
+        endHelper();
+        if (epoll_ >= 0)
+            ::close(epoll_);
+        if (modemFd_ >= 0)
+            ::close(modemFd_);
+        ::close(stopFd_);
         flock(fd_, LOCK_UN);
         ::close(fd_);
     }
 
-    Wait waitEvents(unsigned mask, unsigned &received) override
+    Wait waitEvents(unsigned mask, unsigned &received, std::vector<LineEdge> &edges) override
     {
+        received = 0;
+        edges.clear();
         waiter_ = pthread_self();
         waiting_ = true;
-        const Wait w = wait(mask, received);
+        const Wait w = (mask & kDataEvents) ? waitWithData(mask, received, edges) : waitLines(mask, received, edges);
         waiting_ = false;
         return w;
     }
@@ -134,8 +160,12 @@ public:
     void stop() override
     {
         stop_ = true;
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(stopFd_, &one, sizeof one);
         if (waiting_)
             pthread_kill(waiter_, wakeSignal());
+        if (helperRunning_)
+            pthread_kill(helper_.native_handle(), wakeSignal());
     }
 
     std::optional<unsigned> modemStatus() override
@@ -149,49 +179,97 @@ public:
     int inQueue() override
     {
         int n = 0;
-        return ioctl(fd_, TIOCINQ, &n) == 0 ? n : 0;
+        if (ioctl(fd_, TIOCINQ, &n) != 0)
+            n = 0;
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        return n + static_cast<int>(queue_.size());
     }
 
-    void purge() override { tcflush(fd_, TCIOFLUSH); }
+    void purge() override
+    {
+        tcflush(fd_, TCIOFLUSH);
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        queue_.clear();
+    }
 
 private:
     enum class Mode { InterruptWait, Polling, StopOnly };
 
-    // Lines whose counters moved since the last report.
-    int changedSinceReport(const serial_icounter_struct &now) const
+    // Levels first: a UART driver folds pending status changes into its counters while it reads
+    // the levels, so the counters read after them already hold every change the levels show.
+    bool readState(int &bits, serial_icounter_struct &counts)
     {
-        int bits = 0;
-        if (now.cts != count_.cts)
-            bits |= TIOCM_CTS;
-        if (now.dsr != count_.dsr)
-            bits |= TIOCM_DSR;
-        if (now.dcd != count_.dcd)
-            bits |= TIOCM_CD;
-        if (now.rng != count_.rng)
-            bits |= TIOCM_RNG;
-        return bits;
+        const bool haveBits = ioctl(fd_, TIOCMGET, &bits) == 0;
+        if (haveCount_ && ioctl(fd_, TIOCGICOUNT, &counts) != 0)
+            counts = count_;
+        if (!haveBits) {
+            // No levels: they follow from the counts.
+            bits = levels_;
+            for (const TtyLine &l : kTtyLines)
+                if (static_cast<std::uint32_t>(counts.*l.count - count_.*l.count) & 1u)
+                    bits ^= l.bit;
+        }
+        return haveBits;
     }
 
-    // Lines whose level differs from the last report (for drivers without counters).
-    int changedLevels()
+    std::uint32_t transitions(const serial_icounter_struct &now, const TtyLine &l) const
     {
-        int bits = 0;
-        if (ioctl(fd_, TIOCMGET, &bits) != 0)
-            return 0;
-        const int changed = (bits ^ levels_) & (TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG);
-        return changed;
+        return haveCount_ ? static_cast<std::uint32_t>(now.*l.count - count_.*l.count) : 0u;
     }
 
-    void markReported(const serial_icounter_struct *now)
+    bool agrees(int bits, const serial_icounter_struct &now, unsigned watched) const
     {
-        if (now)
-            count_ = *now;
-        int bits = 0;
-        if (ioctl(fd_, TIOCMGET, &bits) == 0)
-            levels_ = bits;
+        // The ring line is counted on its trailing edge only: its level runs ahead by design.
+        for (const TtyLine &l : kTtyLines)
+            if ((watched & l.event) && l.event != EvRing
+                && !transitionsAgree(levels_ & l.bit, transitions(now, l), bits & l.bit))
+                return false;
+        return true;
     }
 
-    Wait wait(unsigned mask, unsigned &received)
+    // The report of the watched lines since the last one, seen at nanos: false when none of them
+    // moved. A USB adapter reads the levels live but counts the changes of its status packets,
+    // which can lag by one packet: while the two disagree the state is read again (the edges keep
+    // the time of the wake-up) for up to kSettleMs.
+    bool lineReport(unsigned mask, std::int64_t nanos, unsigned &received, std::vector<LineEdge> &edges)
+    {
+        int bits = 0;
+        serial_icounter_struct now = count_;
+        readState(bits, now);
+        for (int i = 0; haveCount_ && i < kSettleMs && !agrees(bits, now, mask) && !stop_; ++i) {
+            sleepMs(1);
+            readState(bits, now);
+        }
+        const std::size_t first = edges.size();
+        for (const TtyLine &l : kTtyLines) {
+            if (!(mask & l.event))
+                continue;
+            appendLineEdges(edges, l.event, levels_ & l.bit, transitions(now, l), bits & l.bit, nanos);
+        }
+        count_.cts = now.cts;
+        count_.dsr = now.dsr;
+        count_.dcd = now.dcd;
+        count_.rng = now.rng;
+        levels_ = bits;
+        for (std::size_t i = first; i < edges.size(); ++i)
+            received |= edges[i].line;
+        return edges.size() > first;
+    }
+
+    // Watched lines whose counters moved since the last report.
+    bool countsMoved(unsigned mask)
+    {
+        serial_icounter_struct now{};
+        if (!haveCount_ || ioctl(fd_, TIOCGICOUNT, &now) != 0)
+            return false;
+        for (const TtyLine &l : kTtyLines)
+            if ((mask & l.event) && now.*l.count != count_.*l.count)
+                return true;
+        return false;
+    }
+
+    // The modem lines alone: blocks in TIOCMIWAIT, no polling, no other wake-ups.
+    Wait waitLines(unsigned mask, unsigned &received, std::vector<LineEdge> &edges)
     {
         const int watched = tiocmFromEvents(mask);
         if (watched == 0)
@@ -201,13 +279,11 @@ private:
                 return Wait::Stopped;
             if (mode_ == Mode::StopOnly) {
                 // Nothing to watch (or the adapter is gone): sleep until the stop signal.
-                timespec ts{1, 0};
-                nanosleep(&ts, nullptr);
+                sleepMs(1000);
                 continue;
             }
             if (mode_ == Mode::Polling) {
-                timespec ts{0, 1000000};
-                nanosleep(&ts, nullptr);
+                sleepMs(1);
                 if (stop_)
                     return Wait::Stopped;
                 int bits = 0;
@@ -215,24 +291,14 @@ private:
                     mode_ = Mode::StopOnly; // the driver has no modem lines to compare either
                     continue;
                 }
-                const int changed = changedLevels() & watched;
-                if (changed) {
-                    markReported(nullptr);
-                    received = eventsFromTiocm(changed);
+                if (lineReport(mask, monotonicNanos(), received, edges))
                     return Wait::Events;
-                }
                 continue;
             }
 
             // Changes that came while the last report was being handed over count at once.
-            serial_icounter_struct now{};
-            if (haveCount_ && ioctl(fd_, TIOCGICOUNT, &now) == 0) {
-                if (const int changed = changedSinceReport(now) & watched) {
-                    markReported(&now);
-                    received = eventsFromTiocm(changed);
-                    return Wait::Events;
-                }
-            }
+            if (countsMoved(mask) && lineReport(mask, monotonicNanos(), received, edges))
+                return Wait::Events;
             if (stop_)
                 return Wait::Stopped;
             if (ioctl(fd_, TIOCMIWAIT, watched) != 0) {
@@ -241,30 +307,190 @@ private:
                     continue;
                 if (e == ENOTTY || e == EINVAL) {
                     mode_ = Mode::Polling;
-                    markReported(nullptr);
+                    haveCount_ = false; // the levels alone tell the changes
                     continue;
                 }
                 mode_ = Mode::StopOnly; // EIO: the adapter was unplugged
                 continue;
             }
-            int changed = 0;
-            if (haveCount_ && ioctl(fd_, TIOCGICOUNT, &now) == 0) {
-                changed = changedSinceReport(now) & watched;
-                if (changed)
-                    markReported(&now);
-            } else {
-                changed = changedLevels() & watched;
-                if (changed)
-                    markReported(nullptr);
-            }
-            if (changed) {
-                received = eventsFromTiocm(changed);
+            if (lineReport(mask, monotonicNanos(), received, edges))
                 return Wait::Events;
-            }
         }
     }
 
+    // ---- data events beside the lines ----
+
+    // Input, output and the stop wake one epoll; the modem lines, which no poll reports, are
+    // waited for by a helper thread in TIOCMIWAIT that signals an eventfd the epoll watches.
+    void setUpDataWait(unsigned mask)
+    {
+        dataSetUp_ = true;
+        epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u32 = kStopTag;
+        epoll_ctl(epoll_, EPOLL_CTL_ADD, stopFd_, &ev);
+        ev.events = EPOLLET;
+        if (mask & (EvRxChar | EvRxFlag | EvBreak | EvError))
+            ev.events |= EPOLLIN; // a break or a framing error arrives as a character too
+        if (mask & EvTxEmpty)
+            ev.events |= EPOLLOUT;
+        ev.data.u32 = kPortTag;
+        epoll_ctl(epoll_, EPOLL_CTL_ADD, fd_, &ev);
+        // The queues were emptied on open: input found by the first look arrived since (the
+        // epoll reports the readiness the port already has once).
+
+        const int watched = tiocmFromEvents(mask);
+        int bits = 0;
+        if (watched == 0 || ioctl(fd_, TIOCMGET, &bits) != 0) {
+            mode_ = Mode::StopOnly; // no lines to watch
+            return;
+        }
+        modemFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        ev.events = EPOLLIN;
+        ev.data.u32 = kModemTag;
+        epoll_ctl(epoll_, EPOLL_CTL_ADD, modemFd_, &ev);
+        helperRunning_ = true;
+        helper_ = std::thread([this, watched] { helperLoop(watched); });
+    }
+
+    void helperLoop(int watched)
+    {
+        const std::uint64_t one = 1;
+        while (!stop_) {
+            if (ioctl(fd_, TIOCMIWAIT, watched) == 0) {
+                [[maybe_unused]] const ssize_t n = ::write(modemFd_, &one, sizeof one);
+                continue;
+            }
+            const int e = errno;
+            if (e == EINTR)
+                continue;
+            // No interrupt wait here: the monitor compares the levels every millisecond instead
+            // (or, once the adapter is gone, not at all).
+            linesPolled_ = e == ENOTTY || e == EINVAL;
+            [[maybe_unused]] const ssize_t n = ::write(modemFd_, &one, sizeof one);
+            break;
+        }
+        helperRunning_ = false;
+    }
+
+    void endHelper()
+    {
+        if (!helper_.joinable())
+            return;
+        while (helperRunning_) {
+            pthread_kill(helper_.native_handle(), wakeSignal());
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        helper_.join();
+    }
+
+    // Reads what arrived into the port's own queue (the event character must be seen, which
+    // takes reading it) and adds EvRxFlag when the event character (0) was among it. True when
+    // anything arrived.
+    bool takeInput(unsigned &received)
+    {
+        bool flag = false, any = false;
+        char buf[512];
+        for (;;) {
+            const ssize_t n = ::read(fd_, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            any = true;
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            for (ssize_t i = 0; i < n; ++i) {
+                flag = flag || buf[i] == kEventChar;
+                if (queue_.size() < queueLimit_)
+                    queue_.push_back(buf[i]);
+            }
+        }
+        if (flag)
+            received |= EvRxFlag;
+        return any;
+    }
+
+    unsigned lineErrors()
+    {
+        serial_icounter_struct now{};
+        if (!haveErrorCount_ || ioctl(fd_, TIOCGICOUNT, &now) != 0)
+            return 0;
+        unsigned e = 0;
+        if (now.brk != errors_.brk)
+            e |= EvBreak;
+        if (now.frame != errors_.frame || now.parity != errors_.parity || now.overrun != errors_.overrun
+            || now.buf_overrun != errors_.buf_overrun)
+            e |= EvError;
+        errors_ = now;
+        return e;
+    }
+
+    Wait waitWithData(unsigned mask, unsigned &received, std::vector<LineEdge> &edges)
+    {
+        if (!dataSetUp_)
+            setUpDataWait(mask);
+        const unsigned lines = mask & kLineEvents;
+        for (;;) {
+            if (stop_)
+                return Wait::Stopped;
+            if (lines && mode_ == Mode::InterruptWait && countsMoved(mask)
+                && lineReport(lines, monotonicNanos(), received, edges))
+                return Wait::Events;
+            epoll_event ready[4];
+            const int timeout = (lines && linesPolled_ && mode_ != Mode::StopOnly) ? 1 : -1;
+            const int n = ::epoll_wait(epoll_, ready, 4, timeout);
+            const std::int64_t nanos = monotonicNanos();
+            if (n < 0 && errno != EINTR)
+                return Wait::Stopped;
+            bool input = false, output = false, modem = n == 0;
+            for (int i = 0; i < n; ++i) {
+                switch (ready[i].data.u32) {
+                case kStopTag: return Wait::Stopped;
+                case kModemTag: {
+                    std::uint64_t v;
+                    [[maybe_unused]] const ssize_t r = ::read(modemFd_, &v, sizeof v);
+                    modem = true;
+                    break;
+                }
+                default:
+                    input = input || (ready[i].events & (EPOLLIN | EPOLLERR | EPOLLHUP));
+                    output = output || (ready[i].events & EPOLLOUT);
+                }
+            }
+            if (modem && linesPolled_ && mode_ == Mode::InterruptWait) {
+                mode_ = Mode::Polling;
+                haveCount_ = false;
+            }
+            // Every wake-up of the tty reports all its readiness: what counts is whether characters
+            // arrived and whether the transmit queue ran empty since the last look.
+            if (input || output) {
+                bool arrived = (mask & EvRxFlag) && takeInput(received);
+                int queued = 0;
+                if (ioctl(fd_, TIOCINQ, &queued) == 0) {
+                    arrived = arrived || queued > lastInQueue_;
+                    lastInQueue_ = queued;
+                }
+                if (arrived && (mask & EvRxChar))
+                    received |= EvRxChar;
+                if (ioctl(fd_, TIOCOUTQ, &queued) == 0) {
+                    if (queued == 0 && lastOutQueue_ > 0 && (mask & EvTxEmpty))
+                        received |= EvTxEmpty;
+                    lastOutQueue_ = queued;
+                }
+            }
+            received |= lineErrors() & mask;
+            if (modem && lines && mode_ != Mode::StopOnly)
+                lineReport(lines, nanos, received, edges);
+            if (received)
+                return Wait::Events;
+        }
+    }
+
+    static constexpr int kSettleMs = 20;
+    static constexpr std::uint32_t kStopTag = 0, kPortTag = 1, kModemTag = 2;
+    static constexpr char kEventChar = 0;
+
     int fd_;
+    int stopFd_;
     bool haveCount_ = false;
     serial_icounter_struct count_{};
     int levels_ = 0;
@@ -272,6 +498,20 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> waiting_{false};
     pthread_t waiter_{};
+
+    bool dataSetUp_ = false;
+    int epoll_ = -1;
+    int modemFd_ = -1;
+    std::thread helper_;
+    std::atomic<bool> helperRunning_{false};
+    std::atomic<bool> linesPolled_{false};
+    int lastInQueue_ = 0;
+    int lastOutQueue_ = 0;
+    bool haveErrorCount_ = false;
+    serial_icounter_struct errors_{};
+    std::mutex queueMutex_;
+    std::string queue_;
+    std::size_t queueLimit_;
 };
 
 // ---- a virtual line socket ----
@@ -347,6 +587,9 @@ int tiocmFromLines(unsigned lines)
     return bits;
 }
 
+constexpr std::pair<unsigned, unsigned> kVirtualLines[] = {
+    {EvCts, LineCts}, {EvDsr, LineDsr}, {EvRlsd, LineDcd}, {EvRing, LineRi}};
+
 class VirtualDevice final : public SerialDevice {
 public:
     VirtualDevice(int fd, unsigned levels) : fd_(fd), stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), levels_(levels)
@@ -358,16 +601,24 @@ public:
         ::close(stopFd_);
     }
 
-    Wait waitEvents(unsigned mask, unsigned &received) override
+    Wait waitEvents(unsigned mask, unsigned &received, std::vector<LineEdge> &edges) override
     {
+        received = 0;
+        edges.clear();
         for (;;) {
-            // Lines already read but not reported (a report holds only watched lines).
-            if (const unsigned watched = eventsFromTiocm(tiocmFromLines(pending_)) & mask) {
-                pending_ = 0;
-                received = watched;
+            // Changes already read but not reported (a report holds only watched lines).
+            const std::size_t first = edges.size();
+            for (const unsigned line : kLineEventOrder)
+                if (mask & line)
+                    for (const LineEdge &e : pending_)
+                        if (e.line == line)
+                            edges.push_back(e);
+            pending_.clear();
+            if (edges.size() > first) {
+                for (std::size_t i = first; i < edges.size(); ++i)
+                    received |= edges[i].line;
                 return Wait::Events;
             }
-            pending_ = 0;
             pollfd fds[2] = {{stopFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
             const int r = ::poll(fds, connected_ ? 2 : 1, -1);
             if (r < 0) {
@@ -397,6 +648,7 @@ private:
     {
         char buf[512];
         const ssize_t n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+        const std::int64_t nanos = monotonicNanos(); // every message of this read was seen now
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
             connected_ = false; // the simulator went away: the port stays open, lines frozen
             return;
@@ -410,8 +662,10 @@ private:
             buffer_.erase(0, eol + 1);
             const unsigned before = levels_.load();
             if (const std::optional<unsigned> after = parseLevels(message, before)) {
-                // Every line that moved counts, also when a pulse came and went within one read.
-                pending_ |= before ^ *after;
+                // Every transition counts, also when a pulse came and went within one read.
+                for (const auto &[line, bit] : kVirtualLines)
+                    if ((before ^ *after) & bit)
+                        appendLineEdges(pending_, line, before & bit, 1, *after & bit, nanos);
                 levels_ = *after;
             }
         }
@@ -422,7 +676,7 @@ private:
     int fd_;
     int stopFd_;
     std::atomic<unsigned> levels_;
-    unsigned pending_ = 0;
+    std::vector<LineEdge> pending_;
     bool connected_ = true;
     std::string buffer_;
 };
@@ -436,6 +690,32 @@ bool isSocket(const QString &path)
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
+
+std::int64_t monotonicNanos()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+void appendLineEdges(std::vector<LineEdge> &edges, unsigned line, bool previous, std::uint32_t transitions,
+                     bool current, std::int64_t nanos)
+{
+    std::uint32_t n = transitions;
+    if (!transitionsAgree(previous, n, current))
+        n = n == 0xFFFFFFFFu ? n - 1 : n + 1;
+    if (n > kMaxEdgesPerLine)
+        n = kMaxEdgesPerLine - ((kMaxEdgesPerLine ^ n) & 1u);
+    bool level = previous;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        level = !level;
+        LineEdge e;
+        e.line = line;
+        e.active = level;
+        e.nanos = nanos;
+        edges.push_back(e);
+    }
+}
 
 DeviceTable defaultDeviceTable()
 {
@@ -588,8 +868,16 @@ std::unique_ptr<SerialDevice> LinuxSerialDevices::open(int port, const SerialSet
     ioctl(fd, setup.dtr ? TIOCMBIS : TIOCMBIC, &dtr);
     int rts = TIOCM_RTS;
     ioctl(fd, setup.rts ? TIOCMBIS : TIOCMBIC, &rts);
+    // USB adapters send their line status once per latency-timer period (16 ms by default on
+    // FTDI chips); low-latency mode shortens it to 1 ms. A driver that refuses it (or a pseudo
+    // terminal, which has no such setting) is no error.
+    serial_struct ss{};
+    if (ioctl(fd, TIOCGSERIAL, &ss) == 0 && !(ss.flags & ASYNC_LOW_LATENCY)) {
+        ss.flags |= ASYNC_LOW_LATENCY;
+        ioctl(fd, TIOCSSERIAL, &ss);
+    }
     tcflush(fd, TCIOFLUSH);
-    return std::make_unique<TtyDevice>(fd);
+    return std::make_unique<TtyDevice>(fd, settings.readBufSize);
 }
 
 bool LinuxSerialDevices::probe(int port)

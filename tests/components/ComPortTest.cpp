@@ -6,6 +6,7 @@
 #include "Wait.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -14,17 +15,26 @@ using namespace platform;
 
 namespace {
 
+// Edges as "C+", "D-" ...; the generic events by name.
 struct Line {
     fake::SerialDevices serial;
+    fake::Ticks ticks;
     VirtualLineServer server{serial.socketFor(3)};
-    TComPort port{nullptr, &serial.devices};
+    TComPort port{nullptr, &serial.devices, &ticks};
     QStringList seen;
+    std::vector<LineEdge> edges;
 
     Line()
     {
         EXPECT_TRUE(server.start());
         port.setPort(3);
         port.Events = (1u << evCTS) | (1u << evDSR) | (1u << evRLSD);
+        QObject::connect(&port, &TComPort::OnLineEdge, [this](TComPort *sender, LineEdge e) {
+            EXPECT_EQ(sender, &port);
+            edges.push_back(e);
+            const char *name = e.line == EvCts ? "C" : e.line == EvDsr ? "D" : e.line == EvRlsd ? "R" : "?";
+            seen << QString::fromLatin1(name) + (e.active ? "+" : "-");
+        });
         QObject::connect(&port, &TComPort::OnCTS, [this] { seen << "CTS"; });
         QObject::connect(&port, &TComPort::OnDSR, [this] { seen << "DSR"; });
         QObject::connect(&port, &TComPort::OnRLSD, [this] { seen << "RLSD"; });
@@ -112,8 +122,9 @@ TEST(ComPort, CtsAndDsrInOneReportDispatchInTheFixedOrder)
     l.port.Open();
     ASSERT_TRUE(l.server.waitForDesk(2000));
     l.server.set(LineDcd | LineDsr | LineCts, true);
-    ASSERT_TRUE(waitUntil([&] { return l.seen.size() >= 3; }));
-    EXPECT_EQ(l.seen, (QStringList{"CTS", "DSR", "RLSD"}));
+    ASSERT_TRUE(waitUntil([&] { return l.seen.size() >= 6; }));
+    // Every edge first, in the same order, then the generic events.
+    EXPECT_EQ(l.seen, (QStringList{"C+", "D+", "R+", "CTS", "DSR", "RLSD"}));
     EXPECT_EQ(l.port.GetModemStatus(), 0x10u | 0x20u | 0x80u);
 }
 
@@ -125,9 +136,9 @@ TEST(ComPort, OnlyWatchedEventsFire)
     ASSERT_TRUE(l.server.waitForDesk(2000));
     l.server.set(LineCts | LineRi, true);
     l.server.set(LineDsr, true);
-    ASSERT_TRUE(waitUntil([&] { return !l.seen.isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return l.seen.size() >= 2; }));
     QCoreApplication::processEvents();
-    EXPECT_EQ(l.seen, QStringList{"DSR"});
+    EXPECT_EQ(l.seen, (QStringList{"D+", "DSR"}));
 }
 
 TEST(ComPort, APulseShorterThanTheHandOverIsReported)
@@ -136,8 +147,9 @@ TEST(ComPort, APulseShorterThanTheHandOverIsReported)
     l.port.Open();
     ASSERT_TRUE(l.server.waitForDesk(2000));
     l.server.pulse(LineCts, 0);
-    ASSERT_TRUE(waitUntil([&] { return !l.seen.isEmpty(); }));
-    EXPECT_EQ(l.seen.first(), QStringLiteral("CTS"));
+    ASSERT_TRUE(waitUntil([&] { return l.edges.size() >= 2 && l.seen.last() == "CTS"; }));
+    EXPECT_EQ(l.seen.first(), QStringLiteral("C+"));
+    EXPECT_EQ(l.seen.filter(QRegularExpression("^C[+-]$")), (QStringList{"C+", "C-"}));
     EXPECT_EQ(l.port.GetModemStatus() & 0x10u, 0u);
 }
 
@@ -154,7 +166,7 @@ TEST(ComPort, CloseWhileAChangeIsHandedOverRunsItAndReturns)
     t.start();
     l.port.Close();
     EXPECT_LT(t.elapsed(), 1000);
-    EXPECT_EQ(l.seen, QStringList{"CTS"}); // the handed-over change ran inside Close
+    EXPECT_EQ(l.seen, (QStringList{"C+", "CTS"})); // the handed-over change ran inside Close
     EXPECT_EQ(closed.count(), 1);
 }
 
@@ -188,4 +200,45 @@ TEST(ComPort, ThePortStaysOpenWhenTheLinesGoAway)
     l.port.Close();
     EXPECT_LT(t.elapsed(), 500);
     EXPECT_FALSE(l.port.Connected());
+}
+
+TEST(ComPort, EdgesKeepTheTickOfTheirArrivalWhileTheUiThreadIsBusy)
+{
+    Line l;
+    l.port.Open();
+    ASSERT_TRUE(l.server.waitForDesk(2000));
+    // No events are processed: the first report waits for the UI thread, the second edge comes
+    // meanwhile. Each keeps the tick counter's value of the moment it arrived.
+    l.ticks.now = 5000;
+    l.server.set(LineDsr, true);
+    QThread::msleep(80);
+    l.ticks.now = 6000;
+    l.server.set(LineDsr, false);
+    QThread::msleep(80);
+    l.ticks.now = 9000;
+    ASSERT_TRUE(waitUntil([&] { return l.seen.size() >= 4; }));
+    EXPECT_EQ(l.seen, (QStringList{"D+", "DSR", "D-", "DSR"}));
+    ASSERT_EQ(l.edges.size(), 2u);
+    EXPECT_EQ(l.edges[0].tick, 5000u);
+    EXPECT_EQ(l.edges[1].tick, 6000u);
+    EXPECT_GT(l.edges[1].nanos - l.edges[0].nanos, 50'000'000); // 80 ms apart, whatever the hand-over
+}
+
+TEST(ComPort, WithoutATickSourceEdgesCarryTheMonotonicMilliseconds)
+{
+    fake::SerialDevices serial;
+    VirtualLineServer server(serial.socketFor(2));
+    ASSERT_TRUE(server.start());
+    TComPort port(nullptr, &serial.devices);
+    port.setPort(2);
+    port.Events = 1u << evRLSD;
+    std::vector<LineEdge> edges;
+    QObject::connect(&port, &TComPort::OnLineEdge, [&](TComPort *, LineEdge e) { edges.push_back(e); });
+    port.Open();
+    ASSERT_TRUE(server.waitForDesk(2000));
+    server.set(LineDcd, true);
+    ASSERT_TRUE(waitUntil([&] { return !edges.empty(); }));
+    EXPECT_TRUE(edges[0].active);
+    const auto ms = static_cast<std::uint32_t>(edges[0].nanos / 1000000);
+    EXPECT_LE(static_cast<std::uint32_t>(edges[0].tick - ms), 5u);
 }

@@ -1,9 +1,10 @@
 // The tty path of the serial layer on a pseudo terminal that the test creates itself: exclusive
-// opening, line settings, and a monitor thread that must stop at once although the pseudo
-// terminal has no modem lines to wait for.
+// opening, line settings, data events, and a monitor thread that must stop at once although the
+// pseudo terminal has no modem lines to wait for.
 
 #include "Comms.h"
 #include "SerialLinux.h"
+#include "Wait.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -89,5 +90,106 @@ TEST(PtyPort, ARegularFileIsNoSerialPort)
         FAIL();
     } catch (const EComHandle &e) {
         EXPECT_STREQ(e.what(), "Unable to open com port: Inappropriate ioctl for device");
+    }
+}
+
+namespace {
+
+struct PtyPort {
+    Pty pty;
+    QTemporaryDir folder;
+    std::unique_ptr<platform::LinuxSerialDevices> devices;
+    std::unique_ptr<TComPort> port;
+    QList<qint32> inQues;
+    QStringList seen;
+
+    bool open(TEvents events)
+    {
+        if (pty.slave.isEmpty() || !QFile::link(pty.slave, folder.filePath(QStringLiteral("com5"))))
+            return false;
+        devices = std::make_unique<platform::LinuxSerialDevices>(folder.path(), platform::DeviceTable{});
+        port = std::make_unique<TComPort>(nullptr, devices.get());
+        port->setPort(5);
+        port->Events = events;
+        QObject::connect(port.get(), &TComPort::OnRxChar, [this](TComPort *, qint32 inQue) {
+            inQues << inQue;
+            seen << "RXCHAR";
+        });
+        QObject::connect(port.get(), &TComPort::OnRxFlag, [this] { seen << "RXFLAG"; });
+        QObject::connect(port.get(), &TComPort::OnTxEmpty, [this] { seen << "TXEMPTY"; });
+        QObject::connect(port.get(), &TComPort::OnCTS, [this] { seen << "CTS"; });
+        port->Open();
+        return port->Connected();
+    }
+    void send(const QByteArray &bytes) { ASSERT_EQ(::write(pty.master, bytes.constData(), bytes.size()), bytes.size()); }
+};
+
+} // namespace
+
+TEST(PtyPort, ReceivedCharactersReachOnRxCharWithTheQueueLength)
+{
+    PtyPort p;
+    if (!p.open((1u << evRxChar) | (1u << evCTS) | (1u << evDSR)))
+        GTEST_SKIP() << "no pseudo terminals here";
+    QThread::msleep(30);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(p.seen.isEmpty()); // nothing at open
+
+    p.send("abc");
+    ASSERT_TRUE(waitUntil([&] { return !p.inQues.isEmpty(); }));
+    EXPECT_EQ(p.inQues.last(), 3);
+    p.send("de");
+    ASSERT_TRUE(waitUntil([&] { return p.inQues.size() >= 2; }));
+    EXPECT_EQ(p.inQues.last(), 5); // the port reads nothing: the queue keeps growing
+    EXPECT_EQ(p.port->GetInQueue(), 5);
+
+    // Input that waits unread wakes nobody again.
+    QThread::msleep(50);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(p.seen, (QStringList{"RXCHAR", "RXCHAR"}));
+
+    QElapsedTimer timer;
+    timer.start();
+    p.port->Close();
+    EXPECT_LT(timer.elapsed(), 500);
+    EXPECT_FALSE(p.port->Connected());
+}
+
+TEST(PtyPort, TheEventCharacterRaisesOnRxFlagAndStaysInTheQueue)
+{
+    PtyPort p;
+    if (!p.open((1u << evRxChar) | (1u << evRxFlag)))
+        GTEST_SKIP() << "no pseudo terminals here";
+    p.send(QByteArray("xy", 2));
+    ASSERT_TRUE(waitUntil([&] { return !p.inQues.isEmpty(); }));
+    QThread::msleep(20);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(p.seen, QStringList{"RXCHAR"});
+
+    p.send(QByteArray("a\0b", 3));
+    ASSERT_TRUE(waitUntil([&] { return p.inQues.size() >= 2; }));
+    // One report: OnRxChar before OnRxFlag, and the characters read to find the flag still count.
+    EXPECT_EQ(p.seen, (QStringList{"RXCHAR", "RXCHAR", "RXFLAG"}));
+    EXPECT_EQ(p.inQues.last(), 5);
+    EXPECT_EQ(p.port->GetInQueue(), 5);
+
+    QElapsedTimer timer;
+    timer.start();
+    p.port->Close();
+    EXPECT_LT(timer.elapsed(), 500);
+}
+
+TEST(PtyPort, EveryDataEventSetStillClosesAtOnce)
+{
+    for (TEvents events : {TEvents(1u << evTxEmpty), TEvents(1u << evBreak) | (1u << evError), AllEvents}) {
+        PtyPort p;
+        if (!p.open(events))
+            GTEST_SKIP() << "no pseudo terminals here";
+        QThread::msleep(30);
+        QElapsedTimer timer;
+        timer.start();
+        p.port->Close();
+        EXPECT_LT(timer.elapsed(), 500) << events;
+        EXPECT_FALSE(p.port->Connected());
     }
 }

@@ -154,14 +154,15 @@ TEST(VirtualLines, OneDeskAtATimeAndChangesInOneReport)
     // CTS and DSR in one message: one wait reports both.
     server.set(LineCts | LineDcd, true);
     unsigned received = 0;
-    ASSERT_EQ(device->waitEvents(EvCts | EvDsr | EvRlsd, received), SerialDevice::Wait::Events);
+    std::vector<LineEdge> edges;
+    ASSERT_EQ(device->waitEvents(EvCts | EvDsr | EvRlsd, received, edges), SerialDevice::Wait::Events);
     EXPECT_EQ(received, EvCts | EvRlsd);
     EXPECT_EQ(device->modemStatus(), MsCts | MsDsr | MsRlsd);
 
     // A pulse that came and went before the wait is still reported.
     server.pulse(LineCts, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_EQ(device->waitEvents(EvCts, received), SerialDevice::Wait::Events);
+    ASSERT_EQ(device->waitEvents(EvCts, received, edges), SerialDevice::Wait::Events);
     EXPECT_EQ(received, static_cast<unsigned>(EvCts));
 
     // Unwatched lines wake nobody; the stop ends the wait.
@@ -170,7 +171,7 @@ TEST(VirtualLines, OneDeskAtATimeAndChangesInOneReport)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         device->stop();
     });
-    EXPECT_EQ(device->waitEvents(EvDsr, received), SerialDevice::Wait::Stopped);
+    EXPECT_EQ(device->waitEvents(EvDsr, received, edges), SerialDevice::Wait::Stopped);
     stopper.join();
     EXPECT_EQ(device->modemStatus(), MsDsr | MsRlsd | MsRing); // the pulse left CTS off
 
@@ -181,4 +182,104 @@ TEST(VirtualLines, OneDeskAtATimeAndChangesInOneReport)
         return !server.deskAttached();
     }());
     EXPECT_TRUE(serial.devices.probe(2)); // free again
+}
+
+namespace {
+
+// "C+ D- R+ I-": line (CTS, DSR, RLSD, RI) and direction of each edge.
+std::string edgeText(const std::vector<LineEdge> &edges)
+{
+    std::string s;
+    for (const LineEdge &e : edges) {
+        if (!s.empty())
+            s += ' ';
+        s += e.line == EvCts ? 'C' : e.line == EvDsr ? 'D' : e.line == EvRlsd ? 'R' : e.line == EvRing ? 'I' : '?';
+        s += e.active ? '+' : '-';
+    }
+    return s;
+}
+
+std::string edgesOf(bool previous, std::uint32_t transitions, bool current)
+{
+    std::vector<LineEdge> edges;
+    appendLineEdges(edges, EvDsr, previous, transitions, current, 77);
+    for (const LineEdge &e : edges)
+        EXPECT_EQ(e.nanos, 77);
+    return edgeText(edges);
+}
+
+} // namespace
+
+TEST(LineEdges, PreviousLevelCountAndLevelNowGiveTheTransitions)
+{
+    // Counted and seen alike.
+    EXPECT_EQ(edgesOf(false, 0, false), "");
+    EXPECT_EQ(edgesOf(false, 1, true), "D+");
+    EXPECT_EQ(edgesOf(true, 1, false), "D-");
+    EXPECT_EQ(edgesOf(false, 2, false), "D+ D-"); // a pulse already over: both transitions
+    EXPECT_EQ(edgesOf(true, 2, true), "D- D+");
+    EXPECT_EQ(edgesOf(false, 3, true), "D+ D- D+");
+    // Not counted by the driver: the levels alone.
+    EXPECT_EQ(edgesOf(true, 0, false), "D-");
+    // A transition the driver merged away: the edges still end at the level read now.
+    EXPECT_EQ(edgesOf(false, 1, false), "D+ D-");
+    EXPECT_EQ(edgesOf(true, 2, false), "D- D+ D-");
+    // A chattering line: bounded, first direction and last level kept.
+    std::vector<LineEdge> edges;
+    appendLineEdges(edges, EvCts, false, 1001, true, 0);
+    ASSERT_EQ(edges.size(), 15u);
+    EXPECT_TRUE(edges.front().active);
+    EXPECT_TRUE(edges.back().active);
+    edges.clear();
+    appendLineEdges(edges, EvCts, false, 1000, false, 0);
+    ASSERT_EQ(edges.size(), 16u);
+    EXPECT_FALSE(edges.back().active);
+
+    EXPECT_TRUE(transitionsAgree(false, 2, false));
+    EXPECT_FALSE(transitionsAgree(false, 2, true));
+    EXPECT_FALSE(transitionsAgree(true, 0, false));
+}
+
+TEST(VirtualLines, EdgesCarryLineDirectionAndTheTimeTheyWereRead)
+{
+    fake::SerialDevices serial;
+    VirtualLineServer server(serial.socketFor(1));
+    ASSERT_TRUE(server.start());
+    std::unique_ptr<SerialDevice> device = serial.devices.open(1, SerialSettings{});
+    ASSERT_TRUE(server.waitForDesk(2000));
+    const unsigned lines = EvCts | EvDsr | EvRlsd;
+    unsigned received = 0;
+    std::vector<LineEdge> edges;
+
+    // One change: its direction, and a time between sending and the end of the wait.
+    const std::int64_t before = monotonicNanos();
+    server.set(LineDsr, true);
+    ASSERT_EQ(device->waitEvents(lines, received, edges), SerialDevice::Wait::Events);
+    const std::int64_t after = monotonicNanos();
+    EXPECT_EQ(received, static_cast<unsigned>(EvDsr));
+    ASSERT_EQ(edgeText(edges), "D+");
+    EXPECT_GE(edges[0].nanos, before);
+    EXPECT_LE(edges[0].nanos, after);
+    EXPECT_EQ(edges[0].tick, 0u); // the port stamps the tick
+
+    server.set(LineDsr, false);
+    ASSERT_EQ(device->waitEvents(lines, received, edges), SerialDevice::Wait::Events);
+    EXPECT_EQ(edgeText(edges), "D-");
+
+    // Both messages of a pulse read at once: two edges of one report, on then off, one time.
+    server.pulse(LineCts, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_EQ(device->waitEvents(lines, received, edges), SerialDevice::Wait::Events);
+    EXPECT_EQ(received, static_cast<unsigned>(EvCts));
+    ASSERT_EQ(edgeText(edges), "C+ C-");
+    EXPECT_EQ(edges[0].nanos, edges[1].nanos);
+
+    // DSR before CTS in one read, and an unwatched ring: the report gives CTS first, then DSR.
+    server.set(LineDsr | LineRi, true);
+    server.set(LineCts, true);
+    server.set(LineDsr, false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_EQ(device->waitEvents(lines, received, edges), SerialDevice::Wait::Events);
+    EXPECT_EQ(received, static_cast<unsigned>(EvCts | EvDsr));
+    EXPECT_EQ(edgeText(edges), "C+ D+ D-");
 }

@@ -10,14 +10,16 @@
 #include <QMap>
 #include <QVariant>
 
+#include <atomic>
 #include <deque>
 #include <functional>
 
 namespace fake {
 
+// Read by the ports' monitor threads too: atomic.
 class Ticks final : public platform::TickSource {
 public:
-    std::uint32_t now = 1000;
+    std::atomic<std::uint32_t> now{1000};
     std::vector<std::uint32_t> sleeps;
     std::uint32_t tickCount() override { return now; }
     void sleep(std::uint32_t ms) override
