@@ -459,10 +459,10 @@ void TFormMain::buildControls()
     SortGrid1->setDefaultRowHeight(20);
 
     // ---- components without a window ----
-    ComPort1 = named(new TComPort(this, &platform_.serial), "ComPort1");
-    ComPort2 = named(new TComPort(this, &platform_.serial), "ComPort2");
-    ComPort3 = named(new TComPort(this, &platform_.serial), "ComPort3");
-    ComPort4 = named(new TComPort(this, &platform_.serial), "ComPort4");
+    ComPort1 = named(new TComPort(this, &platform_.serial, &platform_.ticks), "ComPort1");
+    ComPort2 = named(new TComPort(this, &platform_.serial, &platform_.ticks), "ComPort2");
+    ComPort3 = named(new TComPort(this, &platform_.serial, &platform_.ticks), "ComPort3");
+    ComPort4 = named(new TComPort(this, &platform_.serial, &platform_.ticks), "ComPort4");
     for (TComPort *port : {ComPort1, ComPort2, ComPort3, ComPort4}) {
         port->BaudRate = br9600;
         port->BaudRateUser = 28800;
@@ -633,23 +633,10 @@ void TFormMain::connectHandlers()
         connect(port, &TComPort::OnOpen, this, &TFormMain::ComPortOpen);
         connect(port, &TComPort::OnClose, this, &TFormMain::ComPortClose);
     }
-    // Serial inputs: the start contact and the finish barrier on port 1, the lane stop lines on all
-    // four. A lane line acts through its stop entry: its first change after the start stops the lane.
-    connect(ComPort1, &TComPort::OnDSR, this, &TFormMain::ComPortStart);
-    connect(ComPort1, &TComPort::OnCTS, this, &TFormMain::ComPortStop);
-    auto laneLine = [this](TComPort *port, void (TComPort::*line)(TComPort *), int lane) {
-        connect(port, line, this, [this, lane] { StopEntry(lane)->trigger(); });
-    };
-    laneLine(ComPort1, &TComPort::OnRLSD, 1);
-    laneLine(ComPort2, &TComPort::OnRLSD, 2);
-    laneLine(ComPort2, &TComPort::OnDSR, 3);
-    laneLine(ComPort2, &TComPort::OnCTS, 4);
-    laneLine(ComPort3, &TComPort::OnRLSD, 5);
-    laneLine(ComPort3, &TComPort::OnDSR, 6);
-    laneLine(ComPort3, &TComPort::OnCTS, 7);
-    laneLine(ComPort4, &TComPort::OnRLSD, 8);
-    laneLine(ComPort4, &TComPort::OnDSR, 9);
-    laneLine(ComPort4, &TComPort::OnCTS, 10);
+    // Serial inputs: the start contact and the finish barrier on port 1, the lane lines on all
+    // four, each taken with the time and direction of its edge.
+    for (TComPort *port : {ComPort1, ComPort2, ComPort3, ComPort4})
+        connect(port, &TComPort::OnLineEdge, this, &TFormMain::ComPortEdge);
     connect(seLauf, &TSpinEdit::OnChange, this, &TFormMain::seLaufChange);
 
     qApp->installEventFilter(this);

@@ -5,6 +5,7 @@
 
 #include "FrameLine.h"
 #include "Platform.h"
+#include "Serial.h"
 
 #include <QWidget>
 
@@ -13,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QKeySequence;
@@ -199,7 +201,12 @@ public:
     void bHelpClick();
     void bInfoClick();
     void bStart2Click();
+    // The start command. startTick: the start instant when it is known already (the edge of the
+    // start contact); without it the instant is taken after the 200 ms wait (the desk's own shot).
+    void StartRace(std::optional<std::uint32_t> startTick = std::nullopt);
     void StopClick(int lane);
+    // The stop command for lane n at the time of an edge (a line stop), or now (a key).
+    void StopLane(int lane, const std::optional<platform::LineEdge> &edge);
     void bStopClick();
     void bFehlStartClick();
     void bResetClick();
@@ -244,11 +251,23 @@ public:
     void ComPortClose(TComPort *port);
     // Milliseconds since the start instant, read from the tick counter now.
     std::int32_t RaceTimeNow();
-    // Reads port 1's status: true when the line (0x10 CTS, 0x20 DSR) made the edge the edge
-    // setting asks for.
-    bool Port1EdgeActs(std::uint32_t line);
-    void ComPortStart(TComPort *port); // DSR of port 1: the start contact
-    void ComPortStop(TComPort *port);  // CTS of port 1: the finish light barrier
+    // Every edge of every port's lines, with the time the monitor saw it.
+    void ComPortEdge(TComPort *port, const platform::LineEdge &edge);
+    // True when an edge in the given direction is the one the edge setting acts on.
+    bool EdgeActs(bool active) const;
+    void ComPortStart(const platform::LineEdge &edge); // DSR of port 1: the start contact
+    void ComPortStop(const platform::LineEdge &edge);  // CTS of port 1: the finish light barrier
+    void ComPortLine(int lane, const platform::LineEdge &edge); // a lane's own light barrier
+    // The lock-out of the start contact and the finish barrier: 10 ms of edge time from an
+    // accepted edge, ended early by the reset.
+    void StartLockOut(std::uint32_t tick);
+    bool LockedOut(std::uint32_t tick) const;
+    bool LockOutArmed = false;
+    std::uint32_t LockOutTick = 0;
+    // When each lane stopped (monotonic nanoseconds), 0 when it has not stopped in this race:
+    // places follow the stop instants, also when edges of several ports are handed over in
+    // another order.
+    std::array<std::int64_t, LaneRows + 1> StopNanos{};
     void ListBoxStopKeyDown(int key);
     // Appends a finish time (milliseconds since the start) to the finish list and selects it.
     void AddFinishTime(std::int32_t time);

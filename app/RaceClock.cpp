@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <limits>
 
 void TFormMain::playCue(const char *fileName)
@@ -34,12 +35,20 @@ std::int32_t TFormMain::RaceTimeNow()
 
 void TFormMain::bStart2Click()
 {
+    StartRace();
+}
+
+void TFormMain::StartRace(std::optional<std::uint32_t> startTick)
+{
     playCue("Audio-Start.wav");
-    // The start instant follows the start cue by 200 ms; nothing else of the desk runs meanwhile.
+    // The desk's own start shot is the cue: the start instant follows it by 200 ms. A start
+    // contact's edge is the start itself; the cue and the wait stay, the instant is the edge's.
+    // Nothing else of the desk runs meanwhile.
     platform_.ticks.sleep(200);
-    StartTime = platform_.ticks.tickCount();
+    StartTime = startTick ? *startTick : platform_.ticks.tickCount();
     RunMask = 0;
     FinishCount = 0;
+    StopNanos.fill(0);
 
     bCFG->setEnabled(false);
     PanelDate->setToolTip(PanelDate->text());
@@ -91,16 +100,23 @@ void TFormMain::ClockTimer()
 
 void TFormMain::StopClick(int lane)
 {
+    StopLane(lane, std::nullopt);
+}
+
+void TFormMain::StopLane(int lane, const std::optional<platform::LineEdge> &edge)
+{
     playCue("Audio-Stopp.wav");
     if (OneLS && !bStop->isEnabled()) {
         AssignFromFinishList(lane);
         return;
     }
     TFrameLine *row = Line(lane);
-    std::int32_t time = RaceTimeNow();
+    const std::uint32_t tick = edge ? edge->tick : platform_.ticks.tickCount();
+    std::int32_t time = static_cast<std::int32_t>(tick - static_cast<std::uint32_t>(StartTime));
     // A stop within the start's own millisecond still counts as stopped (a time above 0).
     if (time <= 0)
         time = 1;
+    const std::int64_t instant = edge ? edge->nanos : platform::monotonicNanos();
     RunMask &= ~(1u << (lane - 1));
     row->LabelTime->setTag(time);
     row->LabelTime->setText(RaceTimeText(time, Accuracy) + QLatin1Char(' '));
@@ -109,7 +125,19 @@ void TFormMain::StopClick(int lane)
     row->bKey->setEnabled(false);
     bFehlStart->setEnabled(false);
     ++FinishCount;
-    row->ePlatz->setCaption(QString::number(FinishCount));
+    // The place follows the stop instants: a line edge seen before another port's edge that was
+    // handed over first still gets the better place, and the lanes behind it move down by one.
+    int place = FinishCount;
+    for (int j = 1; j <= LineCount; ++j) {
+        TLabel3D *other = Line(j)->ePlatz;
+        if (j == lane || StopNanos[static_cast<std::size_t>(j)] <= instant || !IsPlaceNumber(other->Caption()))
+            continue;
+        const int theirs = other->Caption().toInt();
+        place = std::min(place, theirs);
+        other->setCaption(QString::number(theirs + 1));
+    }
+    StopNanos[static_cast<std::size_t>(lane)] = instant;
+    row->ePlatz->setCaption(QString::number(place));
 
     if (RunMask == 0) {
         bProtokoll->setEnabled(true);
@@ -153,6 +181,7 @@ void TFormMain::bResetClick()
 {
     Clock->stop();
     TimerGesperrtLuchi->stop();
+    LockOutArmed = false;
 
     bCFG->setEnabled(true);
     cmd_Auf->setEnabled(true);

@@ -174,40 +174,100 @@ void TFormMain::ShowFinishList()
     ListBoxStop->show();
 }
 
-bool TFormMain::Port1EdgeActs(std::uint32_t line)
+bool TFormMain::EdgeActs(bool active) const
 {
-    // Both handlers share the last status: a report that changed CTS and DSR together is examined
-    // once, by the handler that runs first.
-    const std::uint32_t status = ComPort1->GetModemStatus();
-    if (status == LastModemStatus)
-        return false;
-    const bool on = status & line;
-    LastModemStatus = status;
-    return (Alg == 0 && on) || (Alg == 1 && !on);
+    return (Alg == 0 && active) || (Alg == 1 && !active);
 }
 
-void TFormMain::ComPortStart(TComPort *)
+void TFormMain::StartLockOut(std::uint32_t tick)
 {
-    if (!Port1EdgeActs(0x20))
-        return;
-    if (TimerGesperrtLuchi->isActive() || !bStart->isEnabled())
-        return;
-    mStart->trigger();
-    if (OneLS)
-        ShowFinishList();
+    LockOutArmed = true;
+    LockOutTick = tick;
     if (TimerGesperrtLuchi->interval() != 0)
         TimerGesperrtLuchi->start();
 }
 
-void TFormMain::ComPortStop(TComPort *)
+bool TFormMain::LockedOut(std::uint32_t tick) const
 {
-    if (!Port1EdgeActs(0x10))
+    // Measured in edge time, not in handling time: two edges 15 ms apart that reach the desk
+    // together, behind a busy moment, are both taken; two 5 ms apart never are.
+    return LockOutArmed
+           && tick - LockOutTick < static_cast<std::uint32_t>(std::max(TimerGesperrtLuchi->interval(), 0));
+}
+
+void TFormMain::ComPortEdge(TComPort *port, const platform::LineEdge &edge)
+{
+    using namespace platform;
+    if (port == ComPort1) {
+        // The status word of port 1 as the edges leave it.
+        std::uint32_t bit = 0;
+        if (edge.line == EvCts)
+            bit = MsCts;
+        else if (edge.line == EvDsr)
+            bit = MsDsr;
+        else if (edge.line == EvRlsd)
+            bit = MsRlsd;
+        LastModemStatus = (LastModemStatus == 0x55555555u ? 0u : LastModemStatus) & ~bit;
+        if (edge.active)
+            LastModemStatus |= bit;
+        // Every line of a report is examined, each with its own edge: a start contact that
+        // changes together with the finish barrier is never lost.
+        if (edge.line == EvCts)
+            ComPortStop(edge);
+        else if (edge.line == EvDsr)
+            ComPortStart(edge);
+        else if (edge.line == EvRlsd)
+            ComPortLine(1, edge);
         return;
-    if (TimerGesperrtLuchi->isActive() || bStart->isEnabled())
+    }
+    const int first = port == ComPort2 ? 2 : port == ComPort3 ? 5 : port == ComPort4 ? 8 : 0;
+    if (first == 0)
         return;
-    TimerGesperrtLuchi->start();
+    if (edge.line == EvRlsd)
+        ComPortLine(first, edge);
+    else if (edge.line == EvDsr)
+        ComPortLine(first + 1, edge);
+    else if (edge.line == EvCts)
+        ComPortLine(first + 2, edge);
+}
+
+void TFormMain::ComPortStart(const platform::LineEdge &edge)
+{
+    if (!EdgeActs(edge.active))
+        return;
+    if (LockedOut(edge.tick) || !bStart->isEnabled() || !mStart->isEnabled())
+        return;
+    StartRace(edge.tick);
     if (OneLS)
-        AddFinishTime(RaceTimeNow());
+        ShowFinishList();
+    StartLockOut(edge.tick);
+}
+
+void TFormMain::ComPortStop(const platform::LineEdge &edge)
+{
+    if (!EdgeActs(edge.active))
+        return;
+    if (LockedOut(edge.tick) || bStart->isEnabled())
+        return;
+    const auto time = static_cast<std::int32_t>(edge.tick - static_cast<std::uint32_t>(StartTime));
+    // An edge from before the start instant (during the start's wait) came while the desk was
+    // still ready: like any edge then, it does nothing.
+    if (time < 0)
+        return;
+    StartLockOut(edge.tick);
+    if (OneLS)
+        AddFinishTime(time);
+}
+
+void TFormMain::ComPortLine(int lane, const platform::LineEdge &edge)
+{
+    // A lane line acts through its stop entry: its first edge after the start stops the lane,
+    // whichever way the line went. An edge from before the start instant stops nothing.
+    if (!StopEntry(lane)->isEnabled())
+        return;
+    if (static_cast<std::int32_t>(edge.tick - static_cast<std::uint32_t>(StartTime)) < 0)
+        return;
+    StopLane(lane, edge);
 }
 
 void TFormMain::AddFinishTime(std::int32_t time)

@@ -100,14 +100,14 @@ TEST(Routing, StartContactOnTheEdgeOffAndNoEdgeAtAll)
     EXPECT_FALSE(edited.f->mStart->isEnabled());
 }
 
-TEST(Routing, CtsAndDsrInOneReportLeaveTheStartContactUnexamined)
+TEST(Routing, CtsAndDsrInOneReportStartTheRace)
 {
     Wired w(0);
     TFormMain &f = *w.f;
     w.com1.set(LineCts | LineDsr, true);
     ASSERT_TRUE(w.deliver(*w.dsr, 1));
     EXPECT_EQ(w.cts->count(), 1);
-    EXPECT_TRUE(f.mStart->isEnabled()); // the barrier handler took the new status first
+    EXPECT_FALSE(f.mStart->isEnabled()); // every line of the report is examined
     EXPECT_EQ(f.LastModemStatus, 0x30u);
 }
 
@@ -120,7 +120,8 @@ TEST(Routing, FinishBarrierLockOutInTheOneBarrierMode)
     EXPECT_TRUE(!f.ListBoxStop->isHidden());
     EXPECT_EQ(f.ListBoxStop->count(), 0);
     EXPECT_EQ(f.ListBoxStop->height(), f.PanelLines->height());
-    // An edge while the start's lock-out runs adds nothing.
+    // An edge within 10 ms of the start contact's edge adds nothing.
+    w.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 9;
     w.com1.set(LineCts, true);
     ASSERT_TRUE(w.deliver(*w.cts, 1));
     EXPECT_EQ(f.ListBoxStop->count(), 0);
@@ -142,6 +143,7 @@ TEST(Routing, FinishBarrierLockOutInTheOneBarrierMode)
     ASSERT_TRUE(w.deliver(*w.cts, 5));
     EXPECT_EQ(f.ListBoxStop->count(), 1);
     w.lockOutEnds();
+    w.fp.ticks.now += 10; // 10 ms of edge time later the barrier counts again
     w.com1.set(LineCts, false);
     ASSERT_TRUE(w.deliver(*w.cts, 6));
     w.com1.set(LineCts, true);
@@ -305,7 +307,7 @@ TEST(Routing, TheStartContactWaitsForTheLockOut)
 {
     Wired w(0);
     TFormMain &f = *w.f;
-    f.TimerGesperrtLuchi->start(60000);
+    f.StartLockOut(w.fp.ticks.now - 3);
     w.com1.set(LineDsr, true);
     ASSERT_TRUE(w.deliver(*w.dsr, 1));
     EXPECT_TRUE(f.mStart->isEnabled());

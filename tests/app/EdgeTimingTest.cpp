@@ -1,0 +1,154 @@
+// The time of every line edge is taken where the edge is seen: contact starts, lane stops across
+// four ports, pulses shorter than the hand-over and edges that wait behind a busy desk.
+
+#include "DeskFixture.h"
+
+#include "Comms.h"
+#include "Label3D.h"
+#include "LbSpeedButton.h"
+#include "VirtualLines.h"
+#include "Wait.h"
+
+#include <QAction>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+
+struct FourPorts : Desk {
+    std::array<std::unique_ptr<VirtualLineServer>, 5> com;
+    std::array<std::unique_ptr<QSignalSpy>, 5> edges;
+    TFormMain *f = nullptr;
+
+    explicit FourPorts(bool oneBarrier = false)
+    {
+        for (int p = 1; p <= 4; ++p) {
+            com[p] = std::make_unique<VirtualLineServer>(fp.serial.socketFor(p));
+            EXPECT_TRUE(com[p]->start());
+        }
+        key() = {{"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 1}, {"Port1", 1}, {"Port2", 2},
+                 {"Port3", 3}, {"Port4", 4}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0}, {"Title", "T"},
+                 {"LineCount", 10}, {"Accuracy", 2}, {"OneLS", oneBarrier ? 1 : 0}};
+        f = &create();
+        TComPort *ports[] = {nullptr, f->ComPort1, f->ComPort2, f->ComPort3, f->ComPort4};
+        for (int p = 1; p <= 4; ++p) {
+            EXPECT_TRUE(com[p]->waitForDesk(2000));
+            edges[p] = std::make_unique<QSignalSpy>(ports[p], &TComPort::OnLineEdge);
+        }
+    }
+    TComPort *port(int p) const
+    {
+        TComPort *ports[] = {nullptr, f->ComPort1, f->ComPort2, f->ComPort3, f->ComPort4};
+        return ports[p];
+    }
+    // Hands over the reports of port p (and only those) until it has delivered count edges.
+    bool deliver(int p, int count)
+    {
+        for (int i = 0; i < 4000 && edges[p]->count() < count; ++i) {
+            QCoreApplication::sendPostedEvents(port(p), QEvent::MetaCall);
+            QThread::usleep(500);
+        }
+        return edges[p]->count() >= count;
+    }
+    QString time(int lane) { return f->Line(lane)->LabelTime->text(); }
+    QString place(int lane) { return f->Line(lane)->ePlatz->Caption(); }
+};
+
+} // namespace
+
+TEST(EdgeTiming, AContactStartAndABarrierEdge1500MsLaterGive150)
+{
+    FourPorts w;
+    TFormMain &f = *w.f;
+    w.fp.ticks.now = 50000;
+    w.com[1]->set(LineDsr, true);
+    ASSERT_TRUE(w.deliver(1, 1));
+    EXPECT_EQ(f.StartTime, 50000u); // the edge, not the end of the start's 200 ms wait
+    EXPECT_EQ(w.fp.sound.played.last(), QStringLiteral("Audio-Start.wav"));
+    w.fp.ticks.now = 51500;
+    w.com[1]->set(LineDcd, true); // the light barrier of lane 1
+    ASSERT_TRUE(w.deliver(1, 2));
+    EXPECT_EQ(w.time(1), QStringLiteral("1,50 "));
+}
+
+TEST(EdgeTiming, PlacesFollowTheEdgesAcrossPortsNotTheHandOver)
+{
+    FourPorts w;
+    TFormMain &f = *w.f;
+    f.mStart->trigger();
+    // Lanes 8, 5, 2 and 1 cross in this order on four ports, 3 ms apart...
+    const std::pair<int, int> crossings[] = {{4, 8}, {3, 5}, {2, 2}, {1, 1}};
+    for (const auto &[port, lane] : crossings) {
+        w.com[port]->set(LineDcd, true);
+        QThread::msleep(3);
+    }
+    QThread::msleep(30);
+    // ... and the desk gets them in the opposite order.
+    for (int p = 1; p <= 4; ++p)
+        ASSERT_TRUE(w.deliver(p, 1));
+    EXPECT_EQ(w.place(8), QStringLiteral("1"));
+    EXPECT_EQ(w.place(5), QStringLiteral("2"));
+    EXPECT_EQ(w.place(2), QStringLiteral("3"));
+    EXPECT_EQ(w.place(1), QStringLiteral("4"));
+    EXPECT_EQ(f.FinishCount, 4);
+}
+
+TEST(EdgeTiming, AStartPulseShorterThanTheHandOverStartsTheRace)
+{
+    FourPorts w;
+    TFormMain &f = *w.f;
+    w.com[1]->pulse(LineDsr, 0); // on and off back to back: usually read as one report
+    ASSERT_TRUE(w.deliver(1, 2));
+    EXPECT_FALSE(f.mStart->isEnabled());
+}
+
+TEST(EdgeTiming, ABarrierPulseWhileTheDeskIsBusyKeepsItsEdgeTime)
+{
+    FourPorts w(true);
+    TFormMain &f = *w.f;
+    w.fp.ticks.now = 10000;
+    w.com[1]->set(LineDsr, true);
+    ASSERT_TRUE(w.deliver(1, 1));
+    w.fp.ticks.now = 15000;
+    w.com[1]->pulse(LineCts, 2);
+    QThread::msleep(40);        // the monitor has seen both edges ...
+    w.fp.ticks.now = 19000;     // ... long before the busy desk hands them on
+    ASSERT_TRUE(w.deliver(1, 3));
+    ASSERT_EQ(f.ListBoxStop->count(), 1);
+    EXPECT_EQ(f.ListBoxStop->item(0)->text(), QStringLiteral("5,00"));
+}
+
+TEST(EdgeTiming, EdgesBeforeTheStartInstantStopNothingAndTheOffSettingStillActs)
+{
+    FourPorts w;
+    TFormMain &f = *w.f;
+    // A key start: the instant follows the start's 200 ms wait. A lane-2 edge seen during the
+    // wait belongs to the ready desk.
+    w.fp.ticks.now = 30000;
+    w.com[2]->set(LineDcd, true);
+    QThread::msleep(30);
+    f.mStart->trigger();
+    ASSERT_EQ(f.StartTime, 30200u);
+    ASSERT_TRUE(w.deliver(2, 1));
+    EXPECT_TRUE(f.StopEntry(2)->isEnabled());
+    EXPECT_EQ(w.place(2), QString());
+    // Its next edge after the start stops it, whichever way the line went.
+    w.fp.ticks.now = 40200;
+    w.com[2]->set(LineDcd, false);
+    ASSERT_TRUE(w.deliver(2, 2));
+    EXPECT_EQ(w.time(2), QStringLiteral("10,00 "));
+
+    FourPorts off;
+    off.f->Alg = 1;
+    off.com[1]->set(LineDsr, true);
+    ASSERT_TRUE(off.deliver(1, 1));
+    EXPECT_TRUE(off.f->mStart->isEnabled());
+    off.com[1]->set(LineDsr, false);
+    ASSERT_TRUE(off.deliver(1, 2));
+    EXPECT_FALSE(off.f->mStart->isEnabled());
+}
