@@ -7,6 +7,7 @@
 #include "DateTimePicker.h"
 #include "Dmn_led.h"
 #include "FormInfo.h"
+#include "HighResTimer.h"
 #include "Journal.h"
 #include "Label3D.h"
 #include "LbSpeedButton.h"
@@ -457,6 +458,12 @@ void TFormMain::buildControls()
     SortGrid1->setRowCount(13);
     SortGrid1->setFixedCols(0);
     SortGrid1->setDefaultRowHeight(20);
+
+    // Calibrates on a thread of its own; the desk reads none of its values.
+    HighResTimer1 = named(new THighResTimer(this), "HighResTimer1");
+    HighResTimer1->setAccuracy(0);
+    HighResTimer1->setResolution(10);
+    HighResTimer1->setUseTSC(true);
 
     // ---- components without a window ----
     ComPort1 = named(new TComPort(this, &platform_.serial, &platform_.ticks), "ComPort1");

@@ -31,6 +31,7 @@ class QToolButton;
 class TComPort;
 class TDateTimePicker;
 class TFormInfo;
+class THighResTimer;
 class TLabel3D;
 class TLbSpeedButton;
 class TLed;
@@ -121,6 +122,7 @@ public:
     TLbSpeedButton *bStop;
 
     TSortGrid *SortGrid1;
+    THighResTimer *HighResTimer1;
 
     QMenuBar *MainMenu1;
     QMenu *Control1;

@@ -15,22 +15,48 @@ auto findCol(const CellStore::Row &row, int col)
 
 } // namespace
 
+CellStore::Page *CellStore::findPage(int index) const
+{
+    // A grid filled from the top holds pages 0, 1, 2 ... at their own places in the list.
+    const auto direct = static_cast<std::size_t>(index);
+    if (direct < pages_.size() && pages_[direct].index == index)
+        return pages_[direct].page.get();
+    const auto it = std::lower_bound(pages_.begin(), pages_.end(), index,
+                                     [](const PageEntry &e, int i) { return e.index < i; });
+    return it != pages_.end() && it->index == index ? it->page.get() : nullptr;
+}
+
 const CellStore::Row *CellStore::findRow(int row) const
 {
-    const auto s = static_cast<std::size_t>(row / kSection);
-    if (row < 0 || s >= sections_.size() || !sections_[s])
+    if (row < 0)
         return nullptr;
-    return (*sections_[s])[static_cast<std::size_t>(row % kSection)].get();
+    const Page *page = findPage(row >> (kSectionBits + kPageBits));
+    if (!page)
+        return nullptr;
+    const Section *section = (*page)[static_cast<std::size_t>((row >> kSectionBits) & (kPage - 1))].get();
+    if (!section)
+        return nullptr;
+    return (*section)[static_cast<std::size_t>(row & (kSection - 1))].get();
+}
+
+std::unique_ptr<CellStore::Row> &CellStore::slotFor(int row)
+{
+    const int index = row >> (kSectionBits + kPageBits);
+    Page *page = findPage(index);
+    if (!page) {
+        const auto it = std::lower_bound(pages_.begin(), pages_.end(), index,
+                                         [](const PageEntry &e, int i) { return e.index < i; });
+        page = pages_.insert(it, PageEntry{index, std::make_unique<Page>()})->page.get();
+    }
+    auto &section = (*page)[static_cast<std::size_t>((row >> kSectionBits) & (kPage - 1))];
+    if (!section)
+        section = std::make_unique<Section>();
+    return (*section)[static_cast<std::size_t>(row & (kSection - 1))];
 }
 
 CellStore::Row &CellStore::rowFor(int row)
 {
-    const auto s = static_cast<std::size_t>(row / kSection);
-    if (s >= sections_.size())
-        sections_.resize(s + 1);
-    if (!sections_[s])
-        sections_[s] = std::make_unique<Section>();
-    auto &slot = (*sections_[s])[static_cast<std::size_t>(row % kSection)];
+    auto &slot = slotFor(row);
     if (!slot)
         slot = std::make_unique<Row>();
     return *slot;
@@ -38,10 +64,9 @@ CellStore::Row &CellStore::rowFor(int row)
 
 std::unique_ptr<CellStore::Row> CellStore::takeRow(int row)
 {
-    const auto s = static_cast<std::size_t>(row / kSection);
-    if (s >= sections_.size() || !sections_[s])
+    if (!findRow(row))
         return nullptr;
-    return std::move((*sections_[s])[static_cast<std::size_t>(row % kSection)]);
+    return std::move(slotFor(row));
 }
 
 void CellStore::putRow(int row, std::unique_ptr<Row> r)
@@ -50,12 +75,17 @@ void CellStore::putRow(int row, std::unique_ptr<Row> r)
         takeRow(row);
         return;
     }
-    const auto s = static_cast<std::size_t>(row / kSection);
-    if (s >= sections_.size())
-        sections_.resize(s + 1);
-    if (!sections_[s])
-        sections_[s] = std::make_unique<Section>();
-    (*sections_[s])[static_cast<std::size_t>(row % kSection)] = std::move(r);
+    slotFor(row) = std::move(r);
+}
+
+template <typename F> void CellStore::forEachRow(F f) const
+{
+    for (const PageEntry &entry : pages_)
+        for (const auto &section : *entry.page)
+            if (section)
+                for (const auto &r : *section)
+                    if (r)
+                        f(*r);
 }
 
 QString CellStore::text(int col, int row) const
@@ -121,17 +151,15 @@ void CellStore::clearRow(int row)
 
 void CellStore::clearColumn(int col)
 {
-    for (auto &section : sections_) {
-        if (!section)
-            continue;
-        for (auto &r : *section) {
-            if (!r)
-                continue;
-            auto it = findCol(*r, col);
-            if (it != r->end() && it->first == col)
-                r->erase(it);
-        }
-    }
+    for (PageEntry &entry : pages_)
+        for (auto &section : *entry.page)
+            if (section)
+                for (auto &r : *section)
+                    if (r) {
+                        auto it = findCol(*r, col);
+                        if (it != r->end() && it->first == col)
+                            r->erase(it);
+                    }
 }
 
 std::vector<GridCell> CellStore::rowCells(int row, int cols) const
@@ -196,24 +224,19 @@ void CellStore::moveRow(int from, int to)
 std::size_t CellStore::cellCount() const
 {
     std::size_t n = 0;
-    for (const auto &section : sections_)
-        if (section)
-            for (const auto &r : *section)
-                if (r)
-                    n += r->size();
+    forEachRow([&n](const Row &r) { n += r.size(); });
     return n;
 }
 
 std::size_t CellStore::overheadBytes() const
 {
-    std::size_t bytes = sections_.capacity() * sizeof(std::unique_ptr<Section>);
-    for (const auto &section : sections_) {
-        if (!section)
-            continue;
-        bytes += sizeof(Section);
-        for (const auto &r : *section)
-            if (r)
-                bytes += sizeof(Row) + r->capacity() * sizeof(Row::value_type);
+    std::size_t bytes = pages_.capacity() * sizeof(PageEntry);
+    for (const PageEntry &entry : pages_) {
+        bytes += sizeof(Page);
+        for (const auto &section : *entry.page)
+            if (section)
+                bytes += sizeof(Section);
     }
+    forEachRow([&bytes](const Row &r) { bytes += sizeof(Row) + r.capacity() * sizeof(Row::value_type); });
     return bytes;
 }

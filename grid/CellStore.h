@@ -1,7 +1,7 @@
 #pragma once
 // The sparse cell store of the grid: a table of rows, each row a short list of the cells written
-// in it. Memory grows with the cells written, never with the row count times the column count;
-// cells are kept whatever the grid's counts are.
+// in it. Memory grows with the cells written, never with the row count times the column count
+// nor with the highest row written; cells are kept whatever the grid's counts are.
 
 #include <QString>
 
@@ -44,13 +44,27 @@ public:
     std::size_t overheadBytes() const;
 
 private:
-    static constexpr int kSection = 16;
+    // Rows live in sections of 16 slots, sections in pages of 256 (4096 rows), and the pages in a
+    // list sorted by their index: a row far down costs one page and one section, never a table
+    // as long as the row index.
+    static constexpr int kSectionBits = 4;
+    static constexpr int kSection = 1 << kSectionBits;
+    static constexpr int kPageBits = 8;
+    static constexpr int kPage = 1 << kPageBits;
     using Section = std::array<std::unique_ptr<Row>, kSection>;
+    using Page = std::array<std::unique_ptr<Section>, kPage>;
+    struct PageEntry {
+        int index;
+        std::unique_ptr<Page> page;
+    };
 
+    Page *findPage(int index) const;
     const Row *findRow(int row) const;
     Row &rowFor(int row);
+    std::unique_ptr<Row> &slotFor(int row);
     std::unique_ptr<Row> takeRow(int row);
     void putRow(int row, std::unique_ptr<Row> r);
+    template <typename F> void forEachRow(F f) const;
 
-    std::vector<std::unique_ptr<Section>> sections_;
+    std::vector<PageEntry> pages_; // sorted by index
 };

@@ -396,6 +396,8 @@ void TSortGrid::setTopRow(int row)
 
 void TSortGrid::BeginUpdate()
 {
+    if (updateDepth_++ > 0)
+        return;
     updating_ = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     setUpdatesEnabled(false);
@@ -408,7 +410,7 @@ void TSortGrid::BeginUpdate()
 
 void TSortGrid::EndUpdate()
 {
-    if (!updating_)
+    if (updateDepth_ == 0 || --updateDepth_ > 0)
         return;
     // Widths, heights and the current cell catch up with counts changed inside the bracket.
     applyGeometry();
@@ -637,9 +639,7 @@ void TSortGrid::setFiltered(bool filtered)
     filtered_ = filtered;
     if (!((!filtered || !IsRowEmpty(1)) && (filtered || hidden_ > 0)))
         return;
-    const bool opened = !updating_;
-    if (opened)
-        BeginUpdate();
+    BeginUpdate(); // within a bracket already open, this one only nests
     const bool wasModified = modified_;
     try {
         if (filtered)
@@ -647,13 +647,11 @@ void TSortGrid::setFiltered(bool filtered)
         else
             filterOff();
     } catch (...) {
-        if (updating_)
-            EndUpdate();
+        EndUpdate();
         modified_ = wasModified;
         throw;
     }
-    if (opened && updating_)
-        EndUpdate();
+    EndUpdate();
     modified_ = wasModified;
 }
 

@@ -155,6 +155,8 @@ public:
     const std::vector<TFontSetting> &RowFormats() const { return rowFormats_; }
 
     // ---- operations ----
+    // The update bracket nests: the first BeginUpdate and the last EndUpdate do the work, so a
+    // sort inside a filter's bracket leaves it open.
     void BeginUpdate();
     void EndUpdate();
     void GotoCell(int col, int row, bool scroll);
@@ -204,6 +206,7 @@ private:
     int col_ = 0, row_ = 1, topRow_ = 1, leftCol_ = 0;
     bool modified_ = false;
     bool updating_ = false;
+    int updateDepth_ = 0; // open update brackets; only the outermost one acts
     bool savedUpdateOnSizeChange_ = false;
     bool sorting_ = false;
     bool filtered_ = false;

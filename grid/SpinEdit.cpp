@@ -9,6 +9,28 @@
 #include <QStyleOptionButton>
 
 #include <cmath>
+#include <limits>
+
+namespace {
+
+// Only 0 to 9 are digits: the number conversions know no others.
+bool isAsciiDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// value + step, held at the ends of the integer range instead of wrapping.
+int saturatingAdd(int value, long long step)
+{
+    const long long sum = static_cast<long long>(value) + step;
+    if (sum > std::numeric_limits<int>::max())
+        return std::numeric_limits<int>::max();
+    if (sum < std::numeric_limits<int>::min())
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(sum);
+}
+
+} // namespace
 
 // The glyph resources live in this static library; they must be registered before first use.
 static void registerGlyphs()
@@ -33,8 +55,14 @@ TTimerSpeedButton::TTimerSpeedButton(QWidget *parent) : QAbstractButton(parent),
 void TTimerSpeedButton::TimerExpired()
 {
     timer_->setInterval(100);
-    if (isDown())
+    if (!isDown())
+        return;
+    try {
         emit clicked();
+    } catch (...) {
+        timer_->stop(); // a failing step ends the repeat; the failure goes on to the caller
+        throw;
+    }
 }
 
 void TTimerSpeedButton::mousePressEvent(QMouseEvent *event)
@@ -260,7 +288,7 @@ void TSpinEdit::UpClick()
     if (isReadOnly())
         beep();
     else
-        setValue(Value() + increment_);
+        setValue(saturatingAdd(Value(), increment_));
 }
 
 void TSpinEdit::DownClick()
@@ -268,13 +296,15 @@ void TSpinEdit::DownClick()
     if (isReadOnly())
         beep();
     else
-        setValue(Value() - increment_);
+        setValue(saturatingAdd(Value(), -static_cast<long long>(increment_)));
 }
 
 void TSpinEdit::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) {
+        // The step, and then the key goes its usual way (the edit leaves it to its parents).
         event->key() == Qt::Key_Up ? UpClick() : DownClick();
+        QLineEdit::keyPressEvent(event);
         return;
     }
     if (clipboardKey(event) && (!EditorEnabled() || isReadOnly()))
@@ -287,7 +317,7 @@ void TSpinEdit::keyPressEvent(QKeyEvent *event)
             return;
         }
         const bool printable = c.unicode() >= 0x20 && c.unicode() != 0x7F;
-        bool accepted = !printable || c.isDigit() || c == QLatin1Char('+') || c == QLatin1Char('-')
+        bool accepted = !printable || isAsciiDigit(c) || c == QLatin1Char('+') || c == QLatin1Char('-')
                         || c == QLocale().decimalPoint().front();
         if (!EditorEnabled() && (printable || c == QChar(8)))
             accepted = false;
@@ -450,7 +480,7 @@ void TSpinFloatEdit::keyPressEvent(QKeyEvent *event)
         return;
     }
     const QChar c = t[0];
-    if (!(c.isDigit() || c == QLatin1Char('-') || c == QLatin1Char('e') || c == separator_))
+    if (!(isAsciiDigit(c) || c == QLatin1Char('-') || c == QLatin1Char('e') || c == separator_))
         return;
 
     const int start = hasSelectedText() ? selectionStart() : cursorPosition();

@@ -3,6 +3,8 @@
 #include "FakePlatform.h"
 #include "SortGrid.h"
 
+#include <QApplication>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -179,4 +181,47 @@ TEST(GridFilter, OnOffAndRefilter)
     n.g.setFiltered(false);
     EXPECT_EQ(n.g.RowCount(), 3);
     EXPECT_EQ(n.column(0), (QStringList{"a", "b"}));
+}
+
+TEST(GridFilter, WithSortingTheUpdateBracketNests)
+{
+    // Filtering sorts inside its own bracket: afterwards no wait cursor may be left and the
+    // re-sort on size changes must be back on.
+    Sorted s({"Meyer", "Abel", "Mann", "Zorn"});
+    s.g.SortOptions.UpdateOnSizeChange = true;
+    int begins = 0, ends = 0;
+    s.g.OnBeginUpdate = [&](TSortGrid *) { ++begins; };
+    s.g.OnEndUpdate = [&](TSortGrid *) { ++ends; };
+    s.g.OnSetFilter = [](const QStringList &row, bool &accept) { accept = row[0] != QLatin1String("Abel"); };
+    s.g.setFiltered(true);
+    EXPECT_EQ(s.column(0), (QStringList{"Mann", "Meyer", "Zorn"})); // sorted by SortCol
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(s.g.NowUpdating());
+    EXPECT_TRUE(s.g.isEnabled());
+    EXPECT_TRUE(s.g.SortOptions.UpdateOnSizeChange);
+    EXPECT_EQ(begins, 1);
+    EXPECT_EQ(ends, 1);
+
+    s.g.setFiltered(false);
+    EXPECT_EQ(s.column(0), (QStringList{"Abel", "Mann", "Meyer", "Zorn"}));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(s.g.SortOptions.UpdateOnSizeChange);
+
+    // A sort that fails inside the filter closes both brackets too.
+    s.g.SortOptions.SecondaryIndex = QStringLiteral("x");
+    EXPECT_THROW(s.g.setFiltered(true), EConvertError);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(s.g.NowUpdating());
+    EXPECT_TRUE(s.g.SortOptions.UpdateOnSizeChange);
+
+    // A filter inside an open bracket leaves that bracket open.
+    s.g.SortOptions.SecondaryIndex.clear();
+    s.g.BeginUpdate();
+    s.g.setFiltered(false);
+    EXPECT_TRUE(s.g.NowUpdating());
+    EXPECT_FALSE(s.g.SortOptions.UpdateOnSizeChange);
+    s.g.EndUpdate();
+    EXPECT_FALSE(s.g.NowUpdating());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(s.g.SortOptions.UpdateOnSizeChange);
 }

@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
+#include <malloc.h>
+
 namespace {
 
 struct Grid {
@@ -65,6 +69,34 @@ TEST(GridStore, CellsAreKeptWhateverTheCounts)
     // Memory grows with the cells written: a cell at row 100000 does not cost 100000 rows.
     g.setCells(6, 100000, QStringLiteral("far"));
     EXPECT_LT(g.store().overheadBytes(), 200000u);
+}
+
+TEST(GridStore, FarRowsCostAsLittleAsNearOnes)
+{
+    Grid t;
+    TSortGrid &g = t.g;
+    const std::size_t heapBefore = mallinfo2().uordblks;
+    g.setCells(1, 100000000, QStringLiteral("far"));
+    g.setCells(2, std::numeric_limits<int>::max(), QStringLiteral("last"));
+    // Two rows, each with its page and section: a few kilobytes, not a table of the row index.
+    EXPECT_LT(g.store().overheadBytes(), 16u * 1024u);
+    EXPECT_LT(mallinfo2().uordblks - heapBefore, 64u * 1024u);
+    EXPECT_EQ(g.Cells(1, 100000000), QStringLiteral("far"));
+    EXPECT_EQ(g.Cells(2, std::numeric_limits<int>::max()), QStringLiteral("last"));
+    EXPECT_EQ(g.Cells(1, 99999999), QString());
+    EXPECT_EQ(g.Cells(1, 100000001), QString());
+
+    // Rows written out of order, near and far, keep their places.
+    for (int r : {5000, 3, 70000, 4096, 4095, 1 << 20, 12})
+        g.setCells(0, r, QString::number(r));
+    for (int r : {3, 12, 4095, 4096, 5000, 70000, 1 << 20})
+        EXPECT_EQ(g.Cells(0, r), QString::number(r));
+    EXPECT_EQ(g.store().cellCount(), 9u);
+    g.Cols(0).Clear();
+    EXPECT_EQ(g.store().cellCount(), 2u);
+    g.Rows(100000000).Clear();
+    EXPECT_EQ(g.Cells(1, 100000000), QString());
+    EXPECT_EQ(g.store().cellCount(), 1u);
 }
 
 TEST(GridStore, RowViewsTextAddAndAssign)
@@ -143,8 +175,7 @@ TEST(GridSize, ChangesAndTheirFollowUp)
     g.setRowCount(1); // equal: nothing
     EXPECT_EQ(t.dialogs.messages.size(), 2);
 
-    // Inside the update bracket the counts change at once and the rest waits; brackets are not
-    // counted.
+    // Inside the update bracket the counts change at once and the rest waits; brackets nest.
     const int before = sizeChanges;
     g.BeginUpdate();
     g.BeginUpdate();
@@ -153,6 +184,10 @@ TEST(GridSize, ChangesAndTheirFollowUp)
     EXPECT_EQ(g.RowCount(), 30);
     EXPECT_EQ(sizeChanges, before);
     g.EndUpdate();
+    EXPECT_TRUE(g.NowUpdating());
+    g.EndUpdate();
+    EXPECT_FALSE(g.NowUpdating());
+    g.EndUpdate(); // one too many: nothing
     EXPECT_FALSE(g.NowUpdating());
     EXPECT_EQ(g.RowHeights(29), 24);
     EXPECT_EQ(g.RowFormats().size(), 30u);

@@ -3,12 +3,17 @@
 #include "FakePlatform.h"
 #include "SpinEdit.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
+
+#include <limits>
+#include <stdexcept>
 
 namespace {
 
@@ -254,4 +259,115 @@ TEST(SpinButton, RepeatTimingAndFocus)
     // The two buttons overlap by one pixel.
     EXPECT_EQ(down->y(), up->height() - 1);
     EXPECT_EQ(up->height() + down->height() - 1, e->Button()->height());
+}
+
+namespace {
+
+// A parent that records the keys its children pass on.
+struct KeyParent : QWidget {
+    QList<int> keys;
+    void keyPressEvent(QKeyEvent *event) override { keys << event->key(); }
+};
+
+// Types one character the way a keyboard layout that produces it would.
+void typeChar(QWidget *w, char16_t c)
+{
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(QChar(c)));
+    QApplication::sendEvent(w, &press);
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(QChar(c)));
+    QApplication::sendEvent(w, &release);
+}
+
+// A step that fails, as when the change handler of the edit raises.
+struct FailingEdit : TSpinEdit {
+    using TSpinEdit::TSpinEdit;
+    void UpClick() override { throw std::runtime_error("step refused"); }
+};
+
+} // namespace
+
+TEST(SpinEdit, OnlyTheAsciiDigitsAreDigits)
+{
+    Host<TSpinEdit> h;
+    TSpinEdit *e = h.edit;
+    e->setMinValue(1);
+    e->setMaxValue(100);
+    e->setValue(5);
+    e->selectAll();
+    for (char16_t c : {u'\u0663', u'\uFF13', u'\u096A'}) // Arabic-Indic 3, full-width 3, Devanagari 4
+        typeChar(e, c);
+    EXPECT_EQ(e->text(), QStringLiteral("5"));
+    EXPECT_EQ(h.beeps, 3);
+    typeChar(e, u'3');
+    EXPECT_EQ(e->text(), QStringLiteral("3"));
+
+    Host<TSpinFloatEdit> f;
+    wind(f.edit, &f.dialogs);
+    f.edit->selectAll();
+    typeChar(f.edit, u'\u0663');
+    typeChar(f.edit, u'\uFF13');
+    EXPECT_EQ(f.edit->text(), QStringLiteral("0,0"));
+    typeChar(f.edit, u'3');
+    EXPECT_EQ(f.edit->text(), QStringLiteral("3"));
+}
+
+TEST(SpinEdit, StepsAtTheEndsOfTheIntegerRangeSaturate)
+{
+    TSpinEdit free; // no limits
+    free.setValue(std::numeric_limits<int>::max());
+    free.UpClick();
+    EXPECT_EQ(free.Value(), std::numeric_limits<int>::max());
+    free.setValue(std::numeric_limits<int>::min());
+    free.DownClick();
+    EXPECT_EQ(free.Value(), std::numeric_limits<int>::min());
+    free.setIncrement(std::numeric_limits<int>::min()); // a down step by the lowest increment goes up
+    free.setValue(5);
+    free.DownClick();
+    EXPECT_EQ(free.Value(), std::numeric_limits<int>::max());
+
+    TSpinEdit limited;
+    limited.setMinValue(-10);
+    limited.setMaxValue(std::numeric_limits<int>::max());
+    limited.setIncrement(1000);
+    limited.setValue(std::numeric_limits<int>::max() - 3);
+    limited.UpClick();
+    EXPECT_EQ(limited.Value(), std::numeric_limits<int>::max());
+}
+
+TEST(SpinEdit, ArrowKeysStepAndArePassedOn)
+{
+    KeyParent parent;
+    auto *e = new TSpinEdit(&parent);
+    auto *other = new QLineEdit(&parent);
+    other->move(0, 60);
+    e->setMinValue(1);
+    e->setMaxValue(100);
+    e->setValue(5);
+    parent.show();
+    parent.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&parent));
+    e->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(e, Qt::Key_Up);
+    EXPECT_EQ(e->Value(), 6);
+    QTest::keyClick(e, Qt::Key_Down);
+    QTest::keyClick(e, Qt::Key_Down);
+    EXPECT_EQ(e->Value(), 4);
+    EXPECT_EQ(parent.keys, (QList<int>{Qt::Key_Up, Qt::Key_Down, Qt::Key_Down}));
+    // Also when the text cannot be typed.
+    e->setEditorEnabled(false);
+    QTest::keyClick(e, Qt::Key_Up);
+    EXPECT_EQ(e->Value(), 5);
+    EXPECT_EQ(parent.keys.size(), 4);
+}
+
+TEST(SpinButton, AFailingStepStopsTheRepeat)
+{
+    Host<FailingEdit> h;
+    TTimerSpeedButton *up = h.edit->Button()->UpButton();
+    QTest::mousePress(up, Qt::LeftButton);
+    QTimer *timer = up->RepeatTimer();
+    ASSERT_TRUE(timer->isActive());
+    EXPECT_THROW(up->TimerExpired(), std::runtime_error); // passed on to the caller
+    EXPECT_FALSE(timer->isActive());
+    up->setDown(false);
 }
