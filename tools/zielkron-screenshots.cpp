@@ -12,6 +12,7 @@
 #include "FormInfo.h"
 #include "FormMain.h"
 #include "FrameLine.h"
+#include "HelpWindow.h"
 #include "Label3D.h"
 #include "LbSpeedButton.h"
 #include "SpinEdit.h"
@@ -243,7 +244,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    outDir = QDir(QString::fromLocal8Bit(argv[1]));
+    outDir = QDir(QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[1])));
     if (!outDir.mkpath(QStringLiteral("."))) {
         std::fprintf(stderr, "zielkron-screenshots: Ordner %s fehlt\n", argv[1]);
         return 1;
@@ -354,6 +355,17 @@ int main(int argc, char *argv[])
 
         form.OneLS = false;
         form.bResetClick();
+
+        // The help window with the manual beside these pictures, at its contents.
+        const QString manual = outDir.absoluteFilePath(QStringLiteral("../index.html"));
+        if (QFileInfo(manual).isFile()) {
+            ManualHelpViewer help(fp.help);
+            help.showManual(&form, manual, QStringLiteral("inhalt"));
+            help.Window()->resize(980, 640);
+            settle(100);
+            save(help.Window()->grab(), "hilfefenster.png");
+            help.Window()->close();
+        }
         result = failed ? 1 : 0;
     }
     QDir::setCurrent(previous);
