@@ -19,7 +19,7 @@ PACKAGES := cmake ninja-build g++ pkg-config \
             libgtest-dev libbenchmark-dev \
             fonts-liberation shared-mime-info
 
-.PHONY: run test deps build rundir clean
+.PHONY: run test deps build rundir screenshots clean
 
 deps:
 	@missing=""; \
@@ -46,6 +46,10 @@ run: rundir
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# Renders the pictures of the manual (docs/manual/bilder) anew from the real windows, offscreen.
+screenshots: build
+	cmake --build $(BUILD_DIR) --target screenshots
 
 clean:
 	rm -rf build build-sanitize

@@ -7,6 +7,7 @@
 #include "DateTimePicker.h"
 #include "Dmn_led.h"
 #include "FormInfo.h"
+#include "HelpTopics.h"
 #include "HighResTimer.h"
 #include "Journal.h"
 #include "Label3D.h"
@@ -784,8 +785,10 @@ void TFormMain::FormCreate()
     // 13. Caption of the first call.
     cmd_Auf->setText(QStringLiteral("Auf die Plätze"));
 
-    // 14. Help file beside the program.
+    // 14. Help file beside the program; the desk's own manual serves where there is none.
     HelpFile = QDir(program.absolutePath()).filePath(program.completeBaseName() + QStringLiteral(".chm"));
+    ManualFile = QDir(program.absolutePath())
+                     .filePath(QString::fromLatin1(ManualFolder) + QLatin1Char('/') + QString::fromLatin1(ManualPage));
 
     // 15. Available serial ports.
     BuildAvailablePortMask();
@@ -890,7 +893,12 @@ void TFormMain::closeEvent(QCloseEvent *event)
 
 void TFormMain::bHelpClick()
 {
-    platform_.help.showContents(HelpFile);
+    // The help file when it exists; otherwise the manual in the desk's help window, at its
+    // contents; with neither, nothing.
+    if (QFileInfo(HelpFile).isFile())
+        platform_.help.showContents(HelpFile);
+    else if (QFileInfo(ManualFile).isFile())
+        platform_.help.showManual(this, ManualFile, QString::fromLatin1(help::ContentsAnchor));
 }
 
 void TFormMain::bInfoClick()

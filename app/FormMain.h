@@ -181,7 +181,8 @@ public:
     std::uint32_t LastModemStatus = 0x55555555;
     QString ProgramName;
     QString ProgramPath;
-    QString HelpFile;
+    QString HelpFile;   // the program's path with ".chm"
+    QString ManualFile; // the desk's HTML manual beside the program
     QString TextFileName = QStringLiteral("Textdatei");
     QString CsvFileName = QStringLiteral("CSV");
     bool SpreadsheetPresent = false;
@@ -247,6 +248,9 @@ public:
     // The heat number in use (a heat number below 1 counts as 1) and a heat's header row.
     int CurrentHeat() const;
     static int HeatHeaderRow(int heat, int lanes);
+    // Folder and start page of the manual, beside the program.
+    static constexpr char ManualFolder[] = "zielkron-hilfe";
+    static constexpr char ManualPage[] = "index.html";
 
     // ---- serial inputs ----
     void ComPortOpen(TComPort *port);

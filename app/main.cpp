@@ -2,37 +2,45 @@
 // message loop.
 
 #include "CfgDialog.h"
+#include "CommandLine.h"
 #include "FormInfo.h"
 #include "FormMain.h"
 #include "GuardedApplication.h"
+#include "HelpWindow.h"
 #include "RealPlatform.h"
 
 #include <QDir>
-
-namespace {
-
-// --virtual-ports or ZIELKRON_VIRTUAL_PORTS=1: only the virtual lines of the devices folder are
-// ports; no real serial device is ever opened (training with the simulator, demonstrations,
-// scripts and tests that start the program).
-bool virtualPortsOnly(int argc, char *argv[])
-{
-    for (int i = 1; i < argc; ++i)
-        if (qstrcmp(argv[i], "--virtual-ports") == 0)
-            return true;
-    return qgetenv("ZIELKRON_VIRTUAL_PORTS") == "1";
-}
-
-} // namespace
+#include <QTextStream>
 
 int main(int argc, char *argv[])
 {
+    // --help, --version and a wrongly used option are answered before any window exists.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLineOptions options = parseCommandLine(arguments);
+    {
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        if (const std::optional<int> code = answerCommandLine(options, arguments.value(0), out, err))
+            return *code;
+    }
+
     platform::GuardedApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tempovia"));
 
     const QStringList cues = {QStringLiteral("Audio-Auf-Platz.wav"), QStringLiteral("Audio-Fertig.wav"),
                               QStringLiteral("Audio-Start.wav"), QStringLiteral("Audio-Start-Fehl.wav"),
                               QStringLiteral("Audio-Stopp.wav")};
-    platform::RealPlatform real(cues, QDir::currentPath(), virtualPortsOnly(argc, argv));
+    // --virtual-ports or ZIELKRON_VIRTUAL_PORTS=1: only the virtual lines of the devices folder are
+    // ports; no real serial device is ever opened (training with the simulator, demonstrations,
+    // scripts and tests that start the program).
+    const bool virtualPortsOnly = options.virtualPorts || qgetenv("ZIELKRON_VIRTUAL_PORTS") == "1";
+    platform::RealPlatform real(cues, QDir::currentPath(), virtualPortsOnly);
+    // The manual beside the program opens in the desk's help window; a .chm file goes to the
+    // desktop's handler.
+    ManualHelpViewer help(real.bundle().help);
+    real.useHelpViewer(help);
     platform::Platform services = real.bundle();
 
     TFormMain formMain(services);

@@ -1,17 +1,14 @@
 #include "FormInfo.h"
 
+#include "Version.h"
+
+#include <QDate>
 #include <QFrame>
+#include <QLocale>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyle>
-
-#ifndef ZK_VERSION
-#define ZK_VERSION "1.4"
-#endif
-#ifndef ZK_RELEASE_DATE
-#define ZK_RELEASE_DATE ""
-#endif
 
 namespace {
 
@@ -37,6 +34,20 @@ QPixmap drawLogo()
 }
 
 } // namespace
+
+QString TFormInfo::VersionText()
+{
+    // The date in the locale's numeric form with a four-digit year (German: 14.05.2027).
+    QString text = QStringLiteral("Version %1").arg(QString::fromLatin1(build::Version));
+    const QDate date = QDate::fromString(QString::fromLatin1(build::Date), Qt::ISODate);
+    if (date.isValid()) {
+        QString format = QLocale().dateFormat(QLocale::ShortFormat);
+        if (!format.contains(QLatin1String("yyyy")))
+            format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+        text += QStringLiteral("\nvom ") + QLocale().toString(date, format);
+    }
+    return text;
+}
 
 TFormInfo::TFormInfo(QWidget *parent) : QDialog(parent)
 {
@@ -80,10 +91,7 @@ TFormInfo::TFormInfo(QWidget *parent) : QDialog(parent)
 
     Version = new QLabel(this);
     Version->setObjectName(QStringLiteral("Version"));
-    QString versionText = QStringLiteral("Version " ZK_VERSION);
-    if (QStringLiteral(ZK_RELEASE_DATE).size() > 0)
-        versionText += QStringLiteral("\n" ZK_RELEASE_DATE);
-    Version->setText(versionText);
+    Version->setText(VersionText());
     QFont vf(QStringLiteral("MS Sans Serif"));
     vf.setPixelSize(15);
     Version->setFont(vf);

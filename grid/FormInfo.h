@@ -11,6 +11,9 @@ class TFormInfo : public QDialog {
 public:
     explicit TFormInfo(QWidget *parent = nullptr);
 
+    // "Version 1.4" and, on a second line, the build date: "vom 14.05.2027".
+    static QString VersionText();
+
     QLabel *Image1;
     QLabel *ProgramIcon;
     QLabel *ProductName;

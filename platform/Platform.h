@@ -94,11 +94,15 @@ public:
     virtual int execModal(QDialog *dialog) = 0;
 };
 
-// Opens a help file at its contents page; a missing file is ignored.
+// Help: a compiled help file through the system's help service, or the desk's own HTML manual in
+// a help window of the desk. A missing file is ignored.
 class HelpViewer {
 public:
     virtual ~HelpViewer() = default;
+    // Opens a help file at its contents page with the system's help service.
     virtual void showContents(const QString &helpFile) = 0;
+    // Shows the HTML manual at an anchor (a topic of the manual; its contents page included).
+    virtual void showManual(QWidget *parent, const QString &manualFile, const QString &anchor) = 0;
 };
 
 // The system's names of the file types offered in the open and save dialogs.

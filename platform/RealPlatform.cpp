@@ -295,6 +295,15 @@ void DesktopHelpViewer::showContents(const QString &helpFile)
         QDesktopServices::openUrl(QUrl::fromLocalFile(helpFile));
 }
 
+void DesktopHelpViewer::showManual(QWidget *, const QString &manualFile, const QString &anchor)
+{
+    if (!QFileInfo(manualFile).isFile())
+        return;
+    QUrl url = QUrl::fromLocalFile(manualFile);
+    url.setFragment(anchor);
+    QDesktopServices::openUrl(url);
+}
+
 namespace {
 std::optional<QString> mimeComment(const char *name)
 {
@@ -351,7 +360,7 @@ RealPlatform::RealPlatform(const QStringList &cueFiles, const QString &workingFo
 
 Platform RealPlatform::bundle()
 {
-    return Platform{ticks_, sound_, settings_, dialogs_, help_, fileTypes_, *serial_};
+    return Platform{ticks_, sound_, settings_, dialogs_, *help_, fileTypes_, *serial_};
 }
 
 } // namespace platform

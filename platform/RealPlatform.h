@@ -58,9 +58,12 @@ public:
     int execModal(QDialog *dialog) override;
 };
 
+// Help files opened with the desktop's handler. The desk installs its own help window in place of
+// this viewer (useHelpViewer); this one opens a manual in the web browser.
 class DesktopHelpViewer final : public HelpViewer {
 public:
     void showContents(const QString &helpFile) override;
+    void showManual(QWidget *parent, const QString &manualFile, const QString &anchor) override;
 };
 
 class MimeFileTypeNames final : public FileTypeNames {
@@ -93,13 +96,16 @@ class RealPlatform {
 public:
     RealPlatform(const QStringList &cueFiles, const QString &workingFolder, bool virtualPortsOnly = false);
     Platform bundle();
+    // Serves the help requests of later bundles with another viewer.
+    void useHelpViewer(HelpViewer &viewer) { help_ = &viewer; }
 
 private:
     MonotonicTicks ticks_;
     CueSoundPlayer sound_;
     IniSettingsStore settings_;
     QtDialogs dialogs_;
-    DesktopHelpViewer help_;
+    DesktopHelpViewer desktopHelp_;
+    HelpViewer *help_ = &desktopHelp_;
     MimeFileTypeNames fileTypes_;
     std::unique_ptr<SerialDevices> serial_;
 };

@@ -157,8 +157,8 @@ TEST(StartUp, FileTypeNamesHelpFileAndDialogFolders)
     EXPECT_EQ(f.SaveDialog1.InitialDir, QStringLiteral("/srv/timing"));
     EXPECT_EQ(f.OpenDialog1.InitialDir, QStringLiteral("/srv/timing"));
     EXPECT_EQ(f.SaveDialog1.DefaultExt, QStringLiteral("txt"));
-    f.bHilfe->click();
-    EXPECT_EQ(d.fp.help.shown, QStringList{QStringLiteral("/srv/timing/desk.chm")});
+    EXPECT_EQ(f.HelpFile, QStringLiteral("/srv/timing/desk.chm"));
+    EXPECT_EQ(f.ManualFile, QStringLiteral("/srv/timing/zielkron-hilfe/index.html"));
     d.destroy();
     EXPECT_TRUE(d.fp.settings.keys.contains(QStringLiteral("desk"))); // a renamed program keeps its own key
 

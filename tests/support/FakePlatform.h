@@ -74,8 +74,13 @@ public:
 
 class Help final : public platform::HelpViewer {
 public:
-    QStringList shown;
+    QStringList shown;   // help files opened with the help service
+    QStringList manuals; // manuals shown in the desk's help window, as "file#anchor"
     void showContents(const QString &helpFile) override { shown << helpFile; }
+    void showManual(QWidget *, const QString &manualFile, const QString &anchor) override
+    {
+        manuals << manualFile + QLatin1Char('#') + anchor;
+    }
 };
 
 class FileTypes final : public platform::FileTypeNames {

@@ -1,0 +1,96 @@
+#include "CommandLine.h"
+
+#include "Version.h"
+
+#include <QFileInfo>
+#include <QTextStream>
+
+CommandLineOptions parseCommandLine(const QStringList &arguments)
+{
+    CommandLineOptions options;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &arg = arguments[i];
+        if (arg == QLatin1String("--"))
+            break;
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            options.help = true;
+        } else if (arg == QLatin1String("--version")) {
+            options.version = true;
+        } else if (arg == QLatin1String("--virtual-ports")) {
+            options.virtualPorts = true;
+        } else if (arg == QLatin1String("--live") || arg.startsWith(QLatin1String("--live="))) {
+            QString value;
+            if (arg.size() > 6) {
+                value = arg.mid(7);
+            } else if (i + 1 < arguments.size()) {
+                value = arguments[++i];
+            }
+            bool ok = false;
+            const int port = value.toInt(&ok);
+            if (!ok || port < 1 || port > 65535) {
+                if (options.error.isEmpty())
+                    options.error = value.isEmpty()
+                                        ? QStringLiteral("Zu --live fehlt die Portnummer (1 bis 65535).")
+                                        : QStringLiteral("Ungültige Portnummer für --live: %1 (erlaubt: 1 bis 65535).")
+                                              .arg(value);
+            } else {
+                options.livePort = port;
+            }
+        }
+    }
+    return options;
+}
+
+QString commandLineHelp(const QString &program)
+{
+    const QString name = QFileInfo(program).fileName();
+    return QStringLiteral(
+               "Aufruf: %1 [Optionen]\n"
+               "Zeitnahmepult für Kurzstreckenläufe (Version %2).\n"
+               "\n"
+               "Optionen:\n"
+               "  -h, --help         diese Hilfe zeigen und beenden\n"
+               "      --version      Version und Erstellungsdatum zeigen und beenden\n"
+               "      --virtual-ports\n"
+               "                     nur die Einträge des Geräteordners als Schnittstellen nutzen,\n"
+               "                     nie ein echtes Gerät (Übung mit dem Simulator, Vorführung);\n"
+               "                     gleichwertig: Umgebungsvariable ZIELKRON_VIRTUAL_PORTS=1\n"
+               "      --live PORT    die Live-Anzeige im Netz auf diesem Port anbieten (1 bis 65535)\n"
+               "\n"
+               "Umgebungsvariablen:\n"
+               "  ZIELKRON_DEVICES        Geräteordner mit den Verknüpfungen com1 … com16\n"
+               "                          (Vorgabe: ~/.config/Tempovia/devices)\n"
+               "  ZIELKRON_VIRTUAL_PORTS  1 = wie --virtual-ports\n"
+               "\n"
+               "Weitere Optionen von Qt (z. B. -platform offscreen) werden an Qt weitergereicht.\n"
+               "Das Handbuch öffnet im Pult die Taste Strg+H oder die Schaltfläche \"Hilfe\".\n")
+        .arg(name, QString::fromLatin1(build::Version));
+}
+
+QString versionLine(const QString &program)
+{
+    return QStringLiteral("%1 %2 (erstellt am %3)\n")
+        .arg(QFileInfo(program).fileName(), QString::fromLatin1(build::Version), QString::fromLatin1(build::Date));
+}
+
+std::optional<int> answerCommandLine(const CommandLineOptions &options, const QString &program, QTextStream &out,
+                                     QTextStream &err)
+{
+    if (options.help) {
+        out << commandLineHelp(program);
+        out.flush();
+        return 0;
+    }
+    if (options.version) {
+        out << versionLine(program);
+        out.flush();
+        return 0;
+    }
+    if (!options.error.isEmpty()) {
+        err << QFileInfo(program).fileName() << ": " << options.error << '\n'
+            << QStringLiteral("Mehr mit: %1 --help\n").arg(QFileInfo(program).fileName());
+        err.flush();
+        return 2;
+    }
+    return std::nullopt;
+}

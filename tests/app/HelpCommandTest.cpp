@@ -1,0 +1,117 @@
+// The help command (button, Ctrl+H): the .chm beside the program through the help service, else
+// the manual in the desk's help window at its contents, else nothing. The command line's own
+// options.
+
+#include "CommandLine.h"
+#include "DeskFixture.h"
+#include "HelpTopics.h"
+
+#include <QAction>
+#include <QPushButton>
+#include <QTest>
+#include <QTextStream>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void touch(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write("<html></html>");
+}
+
+} // namespace
+
+TEST(HelpCommand, ChmFirstThenTheManualThenNothing)
+{
+    QTemporaryDir program;
+    Desk d;
+    d.programPath = program.filePath(QStringLiteral("desk"));
+    TFormMain &f = d.create();
+    const QString chm = program.filePath(QStringLiteral("desk.chm"));
+    const QString manual = program.filePath(QStringLiteral("zielkron-hilfe/index.html"));
+    EXPECT_EQ(f.HelpFile, chm);
+    EXPECT_EQ(f.ManualFile, manual);
+
+    // Neither file: nothing at all.
+    f.bHilfe->click();
+    f.Hilfe1->trigger(); // Ctrl+H
+    EXPECT_TRUE(d.fp.help.shown.isEmpty());
+    EXPECT_TRUE(d.fp.help.manuals.isEmpty());
+
+    // Only the manual: the help window at the contents, by button and by Ctrl+H.
+    touch(manual);
+    f.bHilfe->click();
+    f.Hilfe1->trigger(); // Ctrl+H
+    const QString atContents = manual + QLatin1Char('#') + QString::fromLatin1(help::ContentsAnchor);
+    EXPECT_EQ(d.fp.help.manuals, QStringList({atContents, atContents}));
+    EXPECT_TRUE(d.fp.help.shown.isEmpty());
+
+    // A help file beside the program is preferred and goes to the help service.
+    touch(chm);
+    d.fp.help.manuals.clear();
+    f.bHilfe->click();
+    EXPECT_EQ(d.fp.help.shown, QStringList{chm});
+    EXPECT_TRUE(d.fp.help.manuals.isEmpty());
+
+    // A folder of that name is no help file.
+    QFile::remove(chm);
+    QDir().mkpath(chm);
+    d.fp.help.shown.clear();
+    f.bHilfe->click();
+    EXPECT_TRUE(d.fp.help.shown.isEmpty());
+    EXPECT_EQ(d.fp.help.manuals, QStringList{atContents});
+}
+
+TEST(CommandLine, HelpAndVersionAnswerOtherOptionsAreLeftToQt)
+{
+    auto run = [](const QStringList &args, QString *printed = nullptr, QString *errors = nullptr) {
+        QString out, err;
+        QTextStream o(&out), e(&err);
+        const std::optional<int> code = answerCommandLine(parseCommandLine(args), QStringLiteral("/usr/bin/zielkron"), o, e);
+        if (printed)
+            *printed = out;
+        if (errors)
+            *errors = err;
+        return code;
+    };
+    const QString prog = QStringLiteral("/usr/bin/zielkron");
+
+    QString text;
+    EXPECT_EQ(run({prog, QStringLiteral("--help")}, &text), 0);
+    for (const char *option : {"--help", "--version", "--virtual-ports", "--live PORT", "ZIELKRON_VIRTUAL_PORTS=1",
+                               "ZIELKRON_DEVICES"})
+        EXPECT_TRUE(text.contains(QString::fromLatin1(option))) << option;
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Aufruf: zielkron [Optionen]")));
+    EXPECT_EQ(run({prog, QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("-h")}, &text), 0);
+
+    EXPECT_EQ(run({prog, QStringLiteral("--version")}, &text), 0);
+    EXPECT_TRUE(text.startsWith(QStringLiteral("zielkron " ZK_EXPECTED_VERSION " (erstellt am 2"))) << qPrintable(text);
+
+    // Qt's options and the desk's working options start the desk.
+    EXPECT_EQ(run({prog}), std::nullopt);
+    EXPECT_EQ(run({prog, QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--virtual-ports")}),
+              std::nullopt);
+    const CommandLineOptions live = parseCommandLine({prog, QStringLiteral("--live"), QStringLiteral("8080"),
+                                                      QStringLiteral("--virtual-ports")});
+    EXPECT_EQ(live.livePort, 8080);
+    EXPECT_TRUE(live.virtualPorts);
+    EXPECT_EQ(parseCommandLine({prog, QStringLiteral("--live=9000")}).livePort, 9000);
+    EXPECT_FALSE(parseCommandLine({prog, QStringLiteral("--"), QStringLiteral("--help")}).help);
+    // "--live" takes the next word as its port, even one that looks like an option.
+    EXPECT_FALSE(parseCommandLine({prog, QStringLiteral("--live"), QStringLiteral("--help")}).help);
+
+    // A wrong port is refused with a German message and exit code 2.
+    QString errors;
+    for (const QStringList &args : {QStringList{prog, QStringLiteral("--live"), QStringLiteral("achtzig")},
+                                    QStringList{prog, QStringLiteral("--live"), QStringLiteral("0")},
+                                    QStringList{prog, QStringLiteral("--live"), QStringLiteral("65536")},
+                                    QStringList{prog, QStringLiteral("--live")}}) {
+        EXPECT_EQ(run(args, nullptr, &errors), 2) << qPrintable(args.join(u' '));
+        EXPECT_TRUE(errors.contains(QStringLiteral("--live"))) << qPrintable(errors);
+    }
+    EXPECT_EQ(parseCommandLine({prog, QStringLiteral("--live"), QStringLiteral("65535")}).livePort, 65535);
+}
