@@ -394,6 +394,8 @@ bool TLbSpeedButton::event(QEvent *e)
         click();
         if (guard) {
             down_ = wasDown;
+            if (isCheckable())
+                setChecked(down_);
             repaint();
         }
         return true;

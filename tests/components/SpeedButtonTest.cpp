@@ -492,9 +492,20 @@ TEST(SpeedButton, AcceleratorClicksWithTheButtonShownDown)
     EXPECT_EQ(downAtClick, std::vector<bool>{true});
     EXPECT_FALSE(h.b->Down()); // restored at once, no delayed release
 
+    // In a group the press is only shown: the group's down button stays down.
+    auto *sibling = new TLbSpeedButton(&h.parent);
+    sibling->setGroupIndex(3);
+    h.b->setGroupIndex(3);
+    sibling->setDown(true);
+    QTest::keyClick(&h.parent, Qt::Key_L, Qt::AltModifier);
+    EXPECT_EQ(downAtClick, (std::vector<bool>{true, true}));
+    EXPECT_TRUE(sibling->Down());
+    EXPECT_FALSE(h.b->Down());
+    EXPECT_FALSE(h.b->isChecked());
+
     h.b->setEnabled(false);
     QTest::keyClick(&h.parent, Qt::Key_L, Qt::AltModifier);
-    EXPECT_EQ(downAtClick.size(), 1u);
+    EXPECT_EQ(downAtClick.size(), 2u);
 }
 
 TEST(SpeedButton, EnterAndExitEvents)
