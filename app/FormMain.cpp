@@ -121,6 +121,7 @@ TLbSpeedButton *speedButton(QWidget *parent, const char *name, const QString &ca
     b->setCaption(caption);
     b->setGeometry(geometry);
     b->setStyle(bsModern);
+    b->setAlignment(taCenter);
     b->setFont(arial(27, true));
     b->setHotTrackFont(arial(27, true));
     b->setUseHotTrackFont(true);

@@ -83,7 +83,9 @@ void TLabel3D::paintEvent(QPaintEvent *)
     p.setFont(font());
     const Qt::Alignment align = alignment();
     int flags = int(align & (Qt::AlignHorizontal_Mask | Qt::AlignVertical_Mask)) | Qt::TextExpandTabs;
-    flags |= showAccelChar_ ? Qt::TextShowMnemonic : Qt::TextHideMnemonic;
+    // Without the accelerator an '&' is an ordinary character and is drawn.
+    if (showAccelChar_)
+        flags |= Qt::TextShowMnemonic;
     const QString caption = text();
     const bool enabled = isEnabled();
     const QColor fontColour = palette().color(QPalette::Active, QPalette::WindowText);
