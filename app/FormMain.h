@@ -213,7 +213,9 @@ public:
     void bOpenClick();
     void bSaveClick();
     void ImportTextList(const QString &fileName);
+    void ImportExcelList(const QString &fileName); // throws with the error's text
     void ExportTextFile(const QString &fileName); // throws with the file error's text
+    void ExportExcelFile(const QString &fileName); // throws with the error's text
     void bProtokollClick();
     void seLaufChange();
     // The heat number in use (a heat number below 1 counts as 1) and a heat's header row.

@@ -85,6 +85,7 @@ private:
     DesktopHelpViewer help_;
     MimeFileTypeNames fileTypes_;
     LinuxSerialDevices serial_;
+    WorkbookEngine spreadsheet_;
 };
 
 } // namespace platform
