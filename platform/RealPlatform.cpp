@@ -261,11 +261,8 @@ QString withPickedExtension(const QString &fileName, const QString &filter, int 
     return fileName + QLatin1Char('.') + extensions.constFirst();
 }
 
-namespace {
-
-bool runFileDialog(QWidget *parent, FileDialogRequest &request, bool save)
+void configureFileDialog(QFileDialog &dialog, const FileDialogRequest &request, bool save)
 {
-    QFileDialog dialog(parent, request.title, request.initialDir);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     if (save)
@@ -277,18 +274,29 @@ bool runFileDialog(QWidget *parent, FileDialogRequest &request, bool save)
     if (request.filterIndex >= 1 && request.filterIndex <= filters.size())
         dialog.selectNameFilter(filters[request.filterIndex - 1]);
     // A name typed without an extension gets the picked type's, following the type as it changes.
-    const auto suffixFor = [&](const QString &nameFilter) {
-        const QStringList extensions = filterExtensions(request.filter, static_cast<int>(filters.indexOf(nameFilter)) + 1);
-        return extensions.isEmpty() ? request.defaultExt : extensions.constFirst();
+    const QString deskFilter = request.filter;
+    const QString fallback = request.defaultExt;
+    const auto suffixFor = [deskFilter, fallback, filters](const QString &nameFilter) {
+        const QStringList extensions =
+            filterExtensions(deskFilter, static_cast<int>(filters.indexOf(nameFilter)) + 1);
+        return extensions.isEmpty() ? fallback : extensions.constFirst();
     };
     dialog.setDefaultSuffix(suffixFor(dialog.selectedNameFilter()));
     QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
-                     [&](const QString &nameFilter) { dialog.setDefaultSuffix(suffixFor(nameFilter)); });
+                     [&dialog, suffixFor](const QString &nameFilter) { dialog.setDefaultSuffix(suffixFor(nameFilter)); });
     if (!request.fileName.isEmpty())
         dialog.selectFile(request.fileName);
+}
+
+namespace {
+
+bool runFileDialog(QWidget *parent, FileDialogRequest &request, bool save)
+{
+    QFileDialog dialog(parent, request.title, request.initialDir);
+    configureFileDialog(dialog, request, save);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
-    const int chosen = static_cast<int>(filters.indexOf(dialog.selectedNameFilter()));
+    const int chosen = static_cast<int>(dialog.nameFilters().indexOf(dialog.selectedNameFilter()));
     if (chosen >= 0)
         request.filterIndex = chosen + 1;
     request.fileName = withPickedExtension(QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath(),

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+class QFileDialog;
 class QSoundEffect;
 
 namespace platform {
@@ -70,6 +71,10 @@ public:
 
 // Converts the desk's filter notation "A (*.a)|*.a|B (*.b)|*.b" into Qt name filters.
 QStringList nameFiltersFromDeskFilter(const QString &filter);
+
+// Sets up an open or save dialog from a request: types, picked type, start folder and name, and
+// the extension a typed name without one receives (that of the picked type, as it changes).
+void configureFileDialog(QFileDialog &dialog, const FileDialogRequest &request, bool save);
 
 // Owns one of each real service.
 class RealPlatform {

@@ -3,6 +3,8 @@
 
 #include "DeskFixture.h"
 
+#include "RealPlatform.h"
+
 #include "Label3D.h"
 #include "SortGrid.h"
 #include "SpinEdit.h"
@@ -11,6 +13,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
@@ -326,6 +329,24 @@ TEST(WorkbookDialogs, TypedNamesGetThePickedTypesExtension)
     EXPECT_EQ(withPickedExtension(QStringLiteral("/x/neu"), filter, 2, false), QStringLiteral("/x/neu.xlsx"));
     EXPECT_EQ(withPickedExtension(QStringLiteral("/x/neu"), filter, 1, true), QStringLiteral("/x/neu.txt"));
     EXPECT_EQ(withPickedExtension(QStringLiteral("/x/neu"), QStringLiteral("Alle|*.*"), 1, false), QStringLiteral("/x/neu"));
+}
+
+TEST(WorkbookDialogs, RealDialogSuffixFollowsThePickedType)
+{
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    platform::FileDialogRequest request;
+    request.filter = QStringLiteral("Textdatei (*.txt)|*.txt|MS Excel (*.xlsx)|*.xlsx|CSV (*.csv)|*.csv|");
+    request.filterIndex = 3;
+    request.defaultExt = QStringLiteral("txt");
+    platform::configureFileDialog(dialog, request, true);
+    EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("csv"));
+    emit dialog.filterSelected(dialog.nameFilters().at(1));
+    EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("xlsx"));
+    request.filter = QStringLiteral("Alle (*.*)|*.*");
+    request.filterIndex = 1;
+    platform::configureFileDialog(dialog, request, true);
+    EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("txt"));
 }
 
 TEST(WorkbookExport, LibreOfficeOpensTheSavedWorkbook)
