@@ -369,7 +369,7 @@ std::optional<double> isoDurationDays(const char *text)
 ZipReader::ZipReader(const QString &fileName, const QString &shownName) : shownName_(shownName)
 {
     int error = 0;
-    archive_ = zip_open(QFile::encodeName(fileName).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    archive_ = zip_open(QFile::encodeName(fileName).constData(), ZIP_RDONLY, &error);
     if (!archive_) {
         zip_error_t e;
         zip_error_init_with_code(&e, error);

@@ -87,9 +87,9 @@ struct Books : Desk {
     }
 };
 
-void writeOds(const QString &path, const std::string &rows)
+void writeOds(const QString &path, const std::string &rows, const std::string &prolog = {})
 {
-    const std::string content =
+    const std::string content = prolog +
         R"(<office:document-content xmlns:office="o" xmlns:table="t" xmlns:text="x"><office:body><office:spreadsheet>)"
         R"(<table:table>)" + rows + R"(</table:table></office:spreadsheet></office:body></office:document-content>)";
     int error = 0;
@@ -173,6 +173,15 @@ TEST(WorkbookList, BadFilesAndLimitsLeaveTheTableAndQuit)
     const QString many = dir.filePath(QStringLiteral("many.ods"));
     writeOds(many, R"(<table:table-row table:number-rows-repeated="100001"><table:table-cell office:value-type="string">)"
                    R"(<text:p>x</text:p></table:table-cell></table:table-row>)");
+    // A zip bomb, entity expansion through a DOCTYPE, a truncated archive.
+    const QString bomb = dir.filePath(QStringLiteral("bomb.ods"));
+    writeOds(bomb, std::string(64u << 20, ' '));
+    const QString doctype = dir.filePath(QStringLiteral("doctype.ods"));
+    writeOds(doctype, R"(<table:table-row><table:table-cell office:value-type="string"><text:p>&x;</text:p></table:table-cell></table:table-row>)",
+             R"(<?xml version="1.0"?><!DOCTYPE d [<!ENTITY x "xxxxxxxx">]>)");
+    const QString truncated = dir.filePath(QStringLiteral("truncated.xlsx"));
+    QFile::copy(dataFile("start.xlsx"), truncated);
+    QFile::resize(truncated, 3000);
     const QString locked = dataFile("locked.ods");
     const QString text = dir.filePath(QStringLiteral("liste.xlsx"));
     {
@@ -184,7 +193,9 @@ TEST(WorkbookList, BadFilesAndLimitsLeaveTheTableAndQuit)
         QString file;
         QString words;
     };
-    for (const Case &c : {Case{huge, QStringLiteral("zu groß")}, Case{many, QStringLiteral("100001 belegte Zeilen")}, Case{locked, QStringLiteral("Kennwort")},
+    for (const Case &c : {Case{huge, QStringLiteral("zu groß")}, Case{many, QStringLiteral("100001 belegte Zeilen")},
+                          Case{bomb, QStringLiteral("entpackt")}, Case{doctype, QStringLiteral("DOCTYPE")},
+                          Case{truncated, QStringLiteral("beschädigt")}, Case{locked, QStringLiteral("Kennwort")},
                           Case{text, QStringLiteral("keine Arbeitsmappe")},
                           Case{dir.filePath(QStringLiteral("fehlt.xlsx")), QStringLiteral("nicht gefunden")}}) {
         Books d;
