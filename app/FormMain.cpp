@@ -777,11 +777,15 @@ void TFormMain::FormCreate()
     if (MonitorNum > monitors - 1)
         MonitorNum = monitors - 1;
 
-    // 12. Dialog file types; the workbook type only where a workbook engine is present.
+    // 12. Dialog file types; the workbook types only where the spreadsheet application is registered.
+    SpreadsheetPresent = platform_.spreadsheet.classRegistered(QStringLiteral("Excel.Application"));
     OpenDialog1.Filter = TextFileName + QStringLiteral(" (*.txt)|*.txt");
-    if (SpreadsheetPresent)
-        OpenDialog1.Filter += QStringLiteral("|MS Excel (*.xls)|*.xls");
-    SaveDialog1.Filter = OpenDialog1.Filter + QStringLiteral("|") + CsvFileName + QStringLiteral(" (*.csv)|*.csv|");
+    SaveDialog1.Filter = OpenDialog1.Filter;
+    if (SpreadsheetPresent) {
+        OpenDialog1.Filter += QStringLiteral("|MS Excel (*.xlsx *.xls *.ods)|*.xlsx;*.xls;*.ods");
+        SaveDialog1.Filter += QStringLiteral("|MS Excel (*.xlsx)|*.xlsx");
+    }
+    SaveDialog1.Filter += QStringLiteral("|") + CsvFileName + QStringLiteral(" (*.csv)|*.csv|");
 
     // 13. Caption of the first call.
     cmd_Auf->setText(QStringLiteral("Auf die Plätze"));

@@ -231,7 +231,9 @@ public:
     void bOpenClick();
     void bSaveClick();
     void ImportTextList(const QString &fileName);
+    void ImportExcelList(const QString &fileName); // throws with the error's text
     void ExportTextFile(const QString &fileName); // throws with the file error's text
+    void ExportExcelFile(const QString &fileName); // throws with the error's text
     void bProtokollClick();
     void seLaufChange();
     // The meeting journal: the whole table written to disk after each entry and each import.

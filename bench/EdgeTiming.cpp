@@ -154,7 +154,7 @@ int main(int argc, char **argv)
     fake::Platform fp;
     platform::MonotonicTicks ticks;
     platform::LinuxSerialDevices devices(folder.path(), platform::DeviceTable{});
-    platform::Platform services{ticks, fp.sound, fp.settings, fp.dialogs, fp.help, fp.fileTypes, devices};
+    platform::Platform services{ticks, fp.sound, fp.settings, fp.dialogs, fp.help, fp.fileTypes, devices, fp.spreadsheet};
     fp.settings.keys[QStringLiteral("bench")] = {
         {"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 0}, {"Port1", 1}, {"Port2", 0}, {"Port3", 0},
         {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0}, {"Title", "T"}, {"LineCount", 10},

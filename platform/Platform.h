@@ -4,6 +4,7 @@
 // test fakes in tests/support.
 
 #include "Serial.h"
+#include "Workbook.h"
 
 #include <QString>
 #include <QStringList>
@@ -80,6 +81,14 @@ struct FileDialogRequest {
     QString defaultExt;
 };
 
+// The extensions of one entry (counted from 1) of a desk filter, lower case and in the order given:
+// "... (*.xlsx *.xls)|*.xlsx;*.xls" gives "xlsx", "xls". Wildcards such as "*.*" give none.
+QStringList filterExtensions(const QString &filter, int index);
+// A file name typed without an extension gets one of the picked entry: the first, or with
+// mustExist the first under which the file exists (the first when there is none). A name that has
+// an extension, or an entry without one, leaves the name as it is.
+QString withPickedExtension(const QString &fileName, const QString &filter, int index, bool mustExist);
+
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
@@ -113,7 +122,7 @@ public:
     virtual std::optional<QString> csvFiles() = 0;
 };
 
-// The bundle the main window receives. The workbook engine joins it later.
+// The bundle the main window receives.
 struct Platform {
     TickSource &ticks;
     SoundPlayer &sound;
@@ -122,6 +131,7 @@ struct Platform {
     HelpViewer &help;
     FileTypeNames &fileTypes;
     SerialDevices &serial;
+    SpreadsheetAutomation &spreadsheet; // "Excel.Application": the workbook engine
 };
 
 } // namespace platform

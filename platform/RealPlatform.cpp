@@ -241,11 +241,37 @@ QStringList nameFiltersFromDeskFilter(const QString &filter)
     return out;
 }
 
-namespace {
-
-bool runFileDialog(QWidget *parent, FileDialogRequest &request, bool save)
+QStringList filterExtensions(const QString &filter, int index)
 {
-    QFileDialog dialog(parent, request.title, request.initialDir);
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    const qsizetype at = 2 * (qsizetype(index) - 1) + 1;
+    if (index < 1 || at >= parts.size())
+        return {};
+    QStringList out;
+    for (const QString &pattern : parts[at].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QString p = pattern.trimmed().toLower();
+        if (p.startsWith(QLatin1String("*.")) && p.size() > 2 && !p.mid(2).contains(QLatin1Char('*'))
+            && !p.mid(2).contains(QLatin1Char('?')))
+            out << p.mid(2);
+    }
+    return out;
+}
+
+QString withPickedExtension(const QString &fileName, const QString &filter, int index, bool mustExist)
+{
+    const QFileInfo info(fileName);
+    const QStringList extensions = filterExtensions(filter, index);
+    if (fileName.isEmpty() || !info.suffix().isEmpty() || extensions.isEmpty() || (mustExist && info.isFile()))
+        return fileName;
+    if (mustExist)
+        for (const QString &ext : extensions)
+            if (QFileInfo(fileName + QLatin1Char('.') + ext).isFile())
+                return fileName + QLatin1Char('.') + ext;
+    return fileName + QLatin1Char('.') + extensions.constFirst();
+}
+
+void configureFileDialog(QFileDialog &dialog, const FileDialogRequest &request, bool save)
+{
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     if (save)
@@ -256,16 +282,34 @@ bool runFileDialog(QWidget *parent, FileDialogRequest &request, bool save)
     dialog.setNameFilters(filters);
     if (request.filterIndex >= 1 && request.filterIndex <= filters.size())
         dialog.selectNameFilter(filters[request.filterIndex - 1]);
-    if (!request.defaultExt.isEmpty())
-        dialog.setDefaultSuffix(request.defaultExt);
+    // A name typed without an extension gets the picked type's, following the type as it changes.
+    const QString deskFilter = request.filter;
+    const QString fallback = request.defaultExt;
+    const auto suffixFor = [deskFilter, fallback, filters](const QString &nameFilter) {
+        const QStringList extensions =
+            filterExtensions(deskFilter, static_cast<int>(filters.indexOf(nameFilter)) + 1);
+        return extensions.isEmpty() ? fallback : extensions.constFirst();
+    };
+    dialog.setDefaultSuffix(suffixFor(dialog.selectedNameFilter()));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog, suffixFor](const QString &nameFilter) { dialog.setDefaultSuffix(suffixFor(nameFilter)); });
     if (!request.fileName.isEmpty())
         dialog.selectFile(request.fileName);
+}
+
+namespace {
+
+bool runFileDialog(QWidget *parent, FileDialogRequest &request, bool save)
+{
+    QFileDialog dialog(parent, request.title, request.initialDir);
+    configureFileDialog(dialog, request, save);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
-    request.fileName = QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
-    const int chosen = static_cast<int>(filters.indexOf(dialog.selectedNameFilter()));
+    const int chosen = static_cast<int>(dialog.nameFilters().indexOf(dialog.selectedNameFilter()));
     if (chosen >= 0)
         request.filterIndex = chosen + 1;
+    request.fileName = withPickedExtension(QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath(),
+                                           request.filter, request.filterIndex, !save);
     return true;
 }
 
@@ -360,7 +404,7 @@ RealPlatform::RealPlatform(const QStringList &cueFiles, const QString &workingFo
 
 Platform RealPlatform::bundle()
 {
-    return Platform{ticks_, sound_, settings_, dialogs_, *help_, fileTypes_, *serial_};
+    return Platform{ticks_, sound_, settings_, dialogs_, *help_, fileTypes_, *serial_, spreadsheet_};
 }
 
 } // namespace platform

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+class QFileDialog;
 class QSoundEffect;
 
 namespace platform {
@@ -75,6 +76,10 @@ public:
 // Converts the desk's filter notation "A (*.a)|*.a|B (*.b)|*.b" into Qt name filters.
 QStringList nameFiltersFromDeskFilter(const QString &filter);
 
+// Sets up an open or save dialog from a request: types, picked type, start folder and name, and
+// the extension a typed name without one receives (that of the picked type, as it changes).
+void configureFileDialog(QFileDialog &dialog, const FileDialogRequest &request, bool save);
+
 // Serial devices for training and demonstrations: only the virtual lines of the devices folder
 // exist. No default device, and no entry of the folder that is not a virtual line (a link to a
 // tty included), is ever opened or probed.
@@ -108,6 +113,7 @@ private:
     HelpViewer *help_ = &desktopHelp_;
     MimeFileTypeNames fileTypes_;
     std::unique_ptr<SerialDevices> serial_;
+    WorkbookEngine spreadsheet_;
 };
 
 } // namespace platform

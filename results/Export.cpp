@@ -1,41 +1,35 @@
-// Export of the results table: tab-separated text or semicolon-separated CSV.
+// Export of the results table: tab-separated text, a workbook (.xlsx) or semicolon-separated CSV.
 
 #include "FormMain.h"
 
 #include "SortGrid.h"
+#include "SpinEdit.h"
 #include "TextEncoding.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 
+#include <exception>
 #include <stdexcept>
-
-namespace {
-
-// The file pattern of the picked entry of a filter "A (*.txt)|*.txt|B (*.csv)|*.csv|".
-QString patternOf(const QString &filter, int index)
-{
-    const QStringList parts = filter.split(QLatin1Char('|'));
-    const int at = 2 * (index - 1) + 1;
-    return index >= 1 && at < parts.size() ? parts[at].trimmed().toLower() : QString();
-}
-
-} // namespace
 
 void TFormMain::bSaveClick()
 {
     platform::FileDialogRequest request = SaveDialog1.request();
     if (!platform_.dialogs.saveFile(this, request))
         return;
+    request.fileName = platform::withPickedExtension(request.fileName, SaveDialog1.Filter, request.filterIndex, false);
     SaveDialog1.FileName = request.fileName;
     SaveDialog1.FilterIndex = request.filterIndex;
     // The kind follows the picked entry, not its place in the list.
-    const QString pattern = patternOf(SaveDialog1.Filter, request.filterIndex);
+    const QStringList kinds = platform::filterExtensions(SaveDialog1.Filter, request.filterIndex);
     try {
-        if (pattern == QLatin1String("*.csv"))
+        if (kinds.contains(QLatin1String("csv")))
             SortGrid1->SaveToCSV(request.fileName);
-        else if (pattern == QLatin1String("*.txt"))
+        else if (kinds.contains(QLatin1String("txt")))
             ExportTextFile(request.fileName);
+        else if (kinds.contains(QLatin1String("xlsx")))
+            ExportExcelFile(request.fileName);
     } catch (const std::exception &e) {
         ShowError(QString::fromStdString(e.what()));
     }
@@ -67,4 +61,63 @@ void TFormMain::ExportTextFile(const QString &fileName)
         throw std::runtime_error(QStringLiteral("Fehler beim Schreiben von \"%1\": %2")
                                      .arg(fileName, file.errorString())
                                      .toStdString());
+}
+
+void TFormMain::ExportExcelFile(const QString &fileName)
+{
+    // 1. The spreadsheet application; without it the error goes straight to the caller.
+    const std::unique_ptr<platform::SpreadsheetApplication> excel =
+        platform_.spreadsheet.createObject(QStringLiteral("Excel.Application"));
+    // 2. Whatever happens from here on, the application quits at the end.
+    std::exception_ptr failure;
+    try {
+        // 3. No code stored in the workbook runs.
+        excel->setEnableEvents(false);
+        // 4. The existing workbook, or a new one where there is no file yet. A legacy or
+        // OpenDocument workbook can only be read, and a file that is no workbook is never replaced.
+        const QFileInfo target(fileName);
+        const QString suffix = target.suffix().toLower();
+        if (suffix == QLatin1String("xls") || suffix == QLatin1String("ods"))
+            throw platform::WorkbookError(
+                QStringLiteral("In die Datei \"%1\" kann nicht exportiert werden: Arbeitsmappen im Format .%2 werden "
+                               "nur gelesen. Bitte als Excel-Arbeitsmappe (.xlsx) exportieren.")
+                    .arg(fileName, suffix));
+        platform::Workbook *book = nullptr;
+        try {
+            book = &excel->workbooks().open(fileName);
+        } catch (const std::exception &e) {
+            if (target.exists())
+                throw platform::WorkbookError(QString::fromStdString(e.what())
+                                              + QStringLiteral("\nDie Datei wird nicht überschrieben."));
+            book = &excel->workbooks().add();
+        }
+        if (!book->isWritable())
+            throw platform::WorkbookError(
+                QStringLiteral("In die Arbeitsmappe \"%1\" kann nicht exportiert werden: ihr Format wird nur gelesen. "
+                               "Bitte als Excel-Arbeitsmappe (.xlsx) exportieren.")
+                    .arg(fileName));
+        try {
+            // 5. Every cell of the table as text, and one more, empty row.
+            const TSortGrid *table = SortGrid1;
+            const int rows = table->RowCount();
+            const int cols = table->ColCount();
+            platform::CellBlock values(rows + 1, cols);
+            for (int r = 1; r <= rows; ++r)
+                for (int c = 1; c <= cols; ++c)
+                    values.set(r, c, platform::CellValue::fromText(table->Cells(c - 1, r - 1)));
+            // 6. One write from A1 on; the cells outside the block stay.
+            book->worksheet(1).setRangeValue({1, 1}, {rows + 1, cols}, values);
+            // 7. Saved under the chosen name.
+            if (!fileName.isEmpty())
+                book->saveAs(fileName);
+        } catch (...) {
+            throw std::runtime_error(QStringLiteral("Error lauf Nr.%1").arg(seLauf->Value()).toStdString());
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // 8.
+    excel->quit();
+    if (failure)
+        std::rethrow_exception(failure);
 }

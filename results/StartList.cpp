@@ -1,5 +1,5 @@
-// Start-list import: a text file whose lines have the layout of the results table fills the table
-// row for row; then heat 1 is loaded onto the lanes.
+// Start-list import: a text file or the first worksheet of a workbook, whose lines or rows have the
+// layout of the results table, fills the table row for row; then heat 1 is loaded onto the lanes.
 
 #include "FormMain.h"
 
@@ -8,19 +8,47 @@
 #include "TextEncoding.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QPushButton>
+
+#include <exception>
+
+namespace {
+
+// The largest workbook start list the desk reads: a meeting's list is far smaller, and a file
+// beyond these bounds is refused before anything reaches the table.
+struct StartListLimit {
+    static constexpr qint64 Bytes = 10 * 1024 * 1024;
+    static constexpr int UsedRows = 100000;
+};
+
+QString megabytes(qint64 bytes) { return QLocale().toString(double(bytes) / (1024 * 1024), 'f', 1); }
+
+} // namespace
 
 void TFormMain::bOpenClick()
 {
     platform::FileDialogRequest request = OpenDialog1.request();
     if (!platform_.dialogs.openFile(this, request))
         return;
+    request.fileName = platform::withPickedExtension(request.fileName, OpenDialog1.Filter, request.filterIndex, true);
     OpenDialog1.FileName = request.fileName;
     bOpen->setToolTip(request.fileName);
     seLauf->setValue(1);
-    if (request.filterIndex == 1)
+    // The kind follows the picked entry.
+    const QStringList kinds = platform::filterExtensions(OpenDialog1.Filter, request.filterIndex);
+    if (kinds.contains(QLatin1String("txt"))) {
         ImportTextList(request.fileName);
-    // Index 2, the workbook, is offered only where a workbook engine is present.
+    } else if (kinds.contains(QLatin1String("xlsx"))) {
+        try {
+            ImportExcelList(request.fileName);
+        } catch (const std::exception &e) {
+            platform_.dialogs.messageBox(this, QString::fromStdString(e.what()),
+                                         QGuiApplication::applicationDisplayName(), platform::MessageButtons::Ok,
+                                         platform::MessageIcon::Error);
+        }
+    }
 }
 
 void TFormMain::ImportTextList(const QString &fileName)
@@ -47,4 +75,50 @@ void TFormMain::ImportTextList(const QString &fileName)
     LastEnteredHeat = 0;
     WriteJournal();
     seLaufChange();
+}
+
+void TFormMain::ImportExcelList(const QString &fileName)
+{
+    // 1. The spreadsheet application; without it the error goes straight to the caller.
+    const std::unique_ptr<platform::SpreadsheetApplication> excel =
+        platform_.spreadsheet.createObject(QStringLiteral("Excel.Application"));
+    // 2. Whatever happens from here on, the application quits and the columns fit their texts.
+    std::exception_ptr failure;
+    try {
+        // 3. No code stored in the workbook runs.
+        excel->setEnableEvents(false);
+        const QFileInfo info(fileName);
+        if (info.isFile() && info.size() > StartListLimit::Bytes)
+            throw platform::WorkbookError(
+                QStringLiteral("Die Startliste \"%1\" ist zu groß (%2 MB). Eine Startliste darf höchstens %3 MB groß sein.")
+                    .arg(fileName, megabytes(info.size()), megabytes(StartListLimit::Bytes)));
+        // 4., 5. The workbook, its first worksheet and the rows it can hold.
+        platform::Workbook &book = excel->workbooks().open(fileName);
+        platform::Worksheet &sheet = book.worksheet(1);
+        const int count = sheet.rowCount();
+        if (sheet.usedRowCount() > StartListLimit::UsedRows)
+            throw platform::WorkbookError(
+                QStringLiteral("Die Startliste \"%1\" hat %2 belegte Zeilen. Eine Startliste darf höchstens %3 Zeilen haben.")
+                    .arg(fileName, QString::number(sheet.usedRowCount()), QString::number(StartListLimit::UsedRows)));
+        // 6. Columns A to G of every row, in one read.
+        const platform::CellBlock values = sheet.rangeValue({1, 1}, {count, 7});
+        // 7. The list ends before the first row whose column A is empty.
+        int n = 0;
+        while (n < count && !platform::cellText(values.at(n + 1, 1)).isEmpty())
+            ++n;
+        // 8. The table takes exactly the list's rows.
+        TSortGrid *table = SortGrid1;
+        table->setRowCount(n);
+        for (int r = 1; r <= n; ++r)
+            for (int c = 1; c <= 7; ++c)
+                table->setCells(c - 1, r - 1, platform::cellText(values.at(r, c)));
+        seLaufChange();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // 9. Quit discards the workbook unsaved.
+    excel->quit();
+    SortGrid1->AutoSizeColumns(false);
+    if (failure)
+        std::rethrow_exception(failure);
 }

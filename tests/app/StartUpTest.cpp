@@ -150,9 +150,10 @@ TEST(StartUp, FileTypeNamesHelpFileAndDialogFolders)
     d.fp.fileTypes.csv = QStringLiteral("CSV-Dokument");
     TFormMain &f = d.create();
     EXPECT_EQ(f.ProgramName, QStringLiteral("desk"));
-    EXPECT_EQ(f.OpenDialog1.Filter, QStringLiteral("Einfaches Textdokument (*.txt)|*.txt"));
-    EXPECT_EQ(f.SaveDialog1.Filter,
-              QStringLiteral("Einfaches Textdokument (*.txt)|*.txt|CSV-Dokument (*.csv)|*.csv|"));
+    EXPECT_EQ(f.OpenDialog1.Filter,
+              QStringLiteral("Einfaches Textdokument (*.txt)|*.txt|MS Excel (*.xlsx *.xls *.ods)|*.xlsx;*.xls;*.ods"));
+    EXPECT_EQ(f.SaveDialog1.Filter, QStringLiteral("Einfaches Textdokument (*.txt)|*.txt|MS Excel (*.xlsx)|*.xlsx|"
+                                                   "CSV-Dokument (*.csv)|*.csv|"));
     EXPECT_EQ(f.SaveDialog1.FileName, QStringLiteral("desk"));
     EXPECT_EQ(f.SaveDialog1.InitialDir, QStringLiteral("/srv/timing"));
     EXPECT_EQ(f.OpenDialog1.InitialDir, QStringLiteral("/srv/timing"));
@@ -163,9 +164,12 @@ TEST(StartUp, FileTypeNamesHelpFileAndDialogFolders)
     EXPECT_TRUE(d.fp.settings.keys.contains(QStringLiteral("desk"))); // a renamed program keeps its own key
 
     // Without the text name the step ends: the CSV name keeps its built-in text too.
+    // Without the spreadsheet application the workbook types are missing.
     Desk e;
     e.fp.fileTypes.csv = QStringLiteral("CSV-Dokument");
+    e.fp.spreadsheet.registered = false;
     TFormMain &g = e.create();
+    EXPECT_EQ(g.OpenDialog1.Filter, QStringLiteral("Textdatei (*.txt)|*.txt"));
     EXPECT_EQ(g.SaveDialog1.Filter, QStringLiteral("Textdatei (*.txt)|*.txt|CSV (*.csv)|*.csv|"));
 }
 

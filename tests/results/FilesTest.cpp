@@ -20,8 +20,9 @@ namespace {
 
 struct Files : Desk {
     TFormMain *f;
-    explicit Files(int lanes = 8)
+    explicit Files(int lanes = 8, bool spreadsheet = true)
     {
+        fp.spreadsheet.registered = spreadsheet;
         key() = {{"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 0}, {"Port1", 0}, {"Port2", 0},
                  {"Port3", 0}, {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0}, {"Title", "T"},
                  {"LineCount", lanes}, {"Accuracy", 2}};
@@ -127,7 +128,7 @@ TEST(Export, TextFileWritesEveryRowWithAFirstCell)
 
 TEST(Export, CsvByThePickedEntryAndErrorsShown)
 {
-    Files d;
+    Files d(8, false);
     TFormMain &f = *d.f;
     d.table().setRowCount(20);
     d.choose(d.path(QStringLiteral("ergebnis.csv")), 2); // no workbook entry: CSV is the second

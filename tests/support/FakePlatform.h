@@ -103,6 +103,24 @@ struct SerialDevices {
     }
 };
 
+// The spreadsheet application: the real workbook engine (tests give it files in temporary
+// folders), with a log of the member calls and a switch that makes the class unregistered.
+class Spreadsheet final : public platform::SpreadsheetAutomation {
+public:
+    bool registered = true;
+    QStringList calls; // "Create", then the member names the engine logs
+    platform::WorkbookEngine engine;
+    bool classRegistered(const QString &progId) override { return registered && engine.classRegistered(progId); }
+    std::unique_ptr<platform::SpreadsheetApplication> createObject(const QString &progId) override
+    {
+        calls << QStringLiteral("Create");
+        if (!registered)
+            throw platform::WorkbookError(QStringLiteral("Ungültige Klassenzeichenfolge"));
+        engine.callLog = &calls;
+        return engine.createObject(progId);
+    }
+};
+
 // One of each fake, bundled.
 struct Platform {
     Ticks ticks;
@@ -112,7 +130,11 @@ struct Platform {
     Help help;
     FileTypes fileTypes;
     SerialDevices serial;
-    platform::Platform bundle() { return {ticks, sound, settings, dialogs, help, fileTypes, serial.devices}; }
+    Spreadsheet spreadsheet;
+    platform::Platform bundle()
+    {
+        return {ticks, sound, settings, dialogs, help, fileTypes, serial.devices, spreadsheet};
+    }
 };
 
 } // namespace fake

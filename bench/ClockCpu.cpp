@@ -1,0 +1,72 @@
+// CPU cost of the running race clock: ten lanes running for 20 s, CPU seconds of the desk process
+// per second of wall time. Offscreen by default; under an X server (xvfb-run) with
+// QT_QPA_PLATFORM=xcb.
+//
+//   bench_clock_cpu [accuracy=2] [seconds=20]
+
+#include "FakePlatform.h"
+#include "FormMain.h"
+#include "RealPlatform.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+namespace {
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
+           + static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const int accuracy = argc > 1 ? std::atoi(argv[1]) : 2;
+    const int seconds = argc > 2 ? std::atoi(argv[2]) : 20;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    fake::Platform fp;
+    platform::MonotonicTicks ticks;
+    platform::Platform services{ticks, fp.sound, fp.settings, fp.dialogs, fp.help, fp.fileTypes, fp.serial.devices, fp.spreadsheet};
+    fp.settings.keys[QStringLiteral("bench")] = {
+        {"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 0}, {"Port1", 0}, {"Port2", 0}, {"Port3", 0},
+        {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0}, {"Title", "T"}, {"LineCount", 10},
+        {"Accuracy", accuracy}};
+    TFormMain form(services, QStringLiteral("/tmp/bench"));
+    form.show();
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+
+    form.mStart->trigger();
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    while (wall.elapsed() < seconds * 1000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    const double cpu = cpuSeconds() - cpu0;
+    const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
+    std::printf("%s, accuracy %d, 10 lanes running, %.1f s: %.2f %% of one core (%.3f CPU s)\n",
+                qgetenv("QT_QPA_PLATFORM").constData(), accuracy, elapsed, 100.0 * cpu / elapsed, cpu);
+
+    // After every lane has stopped the clock has nothing left to show.
+    for (int lane = 1; lane <= 10; ++lane)
+        form.StopEntry(lane)->trigger();
+    const double cpu1 = cpuSeconds();
+    QElapsedTimer after;
+    after.start();
+    while (after.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    std::printf("%s, all lanes stopped, 5 s: %.2f %% of one core\n", qgetenv("QT_QPA_PLATFORM").constData(),
+                100.0 * (cpuSeconds() - cpu1) / (static_cast<double>(after.elapsed()) / 1000.0));
+    return 0;
+}

@@ -1,0 +1,188 @@
+#pragma once
+// The spreadsheet application of the desk: an in-process workbook engine behind the few members the
+// desk's start-list import and workbook export call, in the order they call them:
+//
+//   application = automation.createObject("Excel.Application")
+//   application->setEnableEvents(false)
+//   workbook = application->workbooks().open(file)   or   ...workbooks().add()
+//   sheet = workbook.worksheet(1); sheet.rowCount()
+//   sheet.rangeValue(Cells(1,1), Cells(r,c))           one bulk read
+//   sheet.setRangeValue(Cells(1,1), Cells(r,c), block) one bulk write
+//   workbook.saveAs(file)
+//   application->quit()
+//
+// Reads .xlsx (Office Open XML), .ods (OpenDocument) and legacy .xls (BIFF, through FreeXL), the
+// first worksheet only; writes .xlsx. Every failure is a WorkbookError whose German text names the
+// file. Hostile files (zip bombs, DOCTYPE declarations, malformed XML, truncated archives,
+// password protection) end in such an error, never in a crash or unbounded memory.
+
+#include <QLocale>
+#include <QString>
+#include <QStringList>
+
+#include <cstddef>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace platform {
+
+class WorkbookError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+    explicit WorkbookError(const QString &message) : std::runtime_error(message.toStdString()) {}
+};
+
+// One cell's value as the bulk read delivers it.
+struct CellValue {
+    enum class Type { Empty, Text, Number, Boolean, DateTime, Error };
+    Type type = Type::Empty;
+    // Number: the value; Boolean: 0 or 1; DateTime: days since 30.12.1899, the fraction being the
+    // time of day.
+    double number = 0;
+    QString text; // Text, and the code of an Error cell ("#DIV/0!")
+
+    static CellValue fromText(QString text);
+    static CellValue fromNumber(double value);
+    static CellValue fromBoolean(bool value);
+    static CellValue fromDateTime(double serial);
+    static CellValue fromError(QString code);
+    bool isEmpty() const { return type == Type::Empty || (type == Type::Text && text.isEmpty()); }
+};
+
+// A cell's text under the regional settings of a locale: empty for an empty cell, a text as it
+// stands, a number in its shortest round-trip form with the locale's decimal separator and no group
+// separators, a date in the locale's numeric short form with a four-digit year (a date-time adds the
+// time, a time of day alone is shown as time), a truth value as "True" or "False".
+QString cellText(const CellValue &value, const QLocale &locale = QLocale());
+
+// The days since 30.12.1899 of a date and time (the serial form of CellValue::DateTime).
+double dateTimeSerial(int year, int month, int day, int hour = 0, int minute = 0, double second = 0);
+
+// The corners of a range: Cells(row, column), both counted from 1.
+struct CellRef {
+    int row = 1;
+    int col = 1;
+};
+
+// A rectangular block of values indexed from 1 by row and column. Rows that hold no value take no
+// memory, so a block may span every row a sheet can hold.
+class CellBlock {
+public:
+    CellBlock() = default;
+    CellBlock(int rows, int cols);
+    int rows() const { return rowCount_; }
+    int cols() const { return colCount_; }
+    // The empty value outside the stored rows.
+    const CellValue &at(int row, int col) const;
+    void set(int row, int col, CellValue value);
+    std::size_t storedRows() const { return rows_.size(); }
+
+private:
+    struct Row {
+        int index;
+        std::vector<CellValue> cells;
+    };
+    std::vector<Row> rows_; // ascending by index
+    int rowCount_ = 0;
+    int colCount_ = 0;
+};
+
+struct WorkbookContext;
+struct SheetData;
+
+class Worksheet {
+public:
+    explicit Worksheet(std::shared_ptr<WorkbookContext> context);
+    ~Worksheet();
+    Worksheet(const Worksheet &) = delete;
+    Worksheet &operator=(const Worksheet &) = delete;
+    // Rows.Count: the rows the sheet can hold (1,048,576 for .xlsx and .ods, 65,536 for .xls).
+    int rowCount() const;
+    // The number of rows that hold at least one value.
+    int usedRowCount();
+    // Range(Cells(from), Cells(to)).Value: one bulk read; the block costs only its filled cells.
+    CellBlock rangeValue(CellRef from, CellRef to);
+    // Range(Cells(from), Cells(to)).Value := values. Cells of the range whose value is empty become
+    // empty; cells outside it keep their contents.
+    void setRangeValue(CellRef from, CellRef to, const CellBlock &values);
+
+private:
+    std::shared_ptr<WorkbookContext> context_;
+};
+
+class Workbook {
+public:
+    explicit Workbook(std::shared_ptr<WorkbookContext> context);
+    ~Workbook();
+    Workbook(const Workbook &) = delete;
+    Workbook &operator=(const Workbook &) = delete;
+    // Worksheets(index); only the first worksheet exists for the desk.
+    Worksheet &worksheet(int index);
+    // False for a workbook read from a legacy .xls or an OpenDocument file: it cannot be saved.
+    bool isWritable() const;
+    // Writes the workbook as .xlsx: into a temporary file beside the target, then renamed over it.
+    void saveAs(const QString &fileName);
+
+private:
+    std::shared_ptr<WorkbookContext> context_;
+    std::unique_ptr<Worksheet> first_;
+};
+
+class Workbooks {
+public:
+    explicit Workbooks(QStringList *callLog) : callLog_(callLog) {}
+    ~Workbooks();
+    Workbook &open(const QString &fileName);
+    Workbook &add();
+    void closeAll();
+
+private:
+    QStringList *callLog_;
+    std::vector<std::unique_ptr<Workbook>> open_;
+};
+
+// One instance of the spreadsheet application. Quitting discards every workbook unsaved.
+class SpreadsheetApplication {
+public:
+    explicit SpreadsheetApplication(QStringList *callLog = nullptr);
+    ~SpreadsheetApplication();
+    void setEnableEvents(bool enable);
+    bool enableEvents() const { return enableEvents_; }
+    Workbooks &workbooks();
+    void quit() noexcept;
+
+private:
+    QStringList *callLog_;
+    bool enableEvents_ = true;
+    Workbooks workbooks_;
+};
+
+// Late-bound automation of the spreadsheet application: whether a class is registered, and a new
+// instance of it.
+class SpreadsheetAutomation {
+public:
+    virtual ~SpreadsheetAutomation() = default;
+    virtual bool classRegistered(const QString &progId) = 0;
+    // Throws a WorkbookError when the class is not registered.
+    virtual std::unique_ptr<SpreadsheetApplication> createObject(const QString &progId) = 0;
+};
+
+// The in-process engine, registered as "Excel.Application" on every installation.
+class WorkbookEngine final : public SpreadsheetAutomation {
+public:
+    static constexpr const char *ProgId = "Excel.Application";
+    bool classRegistered(const QString &progId) override;
+    std::unique_ptr<SpreadsheetApplication> createObject(const QString &progId) override;
+    // When set, every member call of the instances made from now on is appended by name.
+    QStringList *callLog = nullptr;
+};
+
+// Limits that keep a hostile workbook from taking unbounded memory.
+struct WorkbookLimits {
+    static constexpr std::size_t MaxUnpackedBytes = std::size_t{256} << 20; // all parts together
+    static constexpr std::size_t RatioCheckedFrom = std::size_t{1} << 20;   // parts above 1 MiB ...
+    static constexpr std::size_t MaxPackRatio = 100;                        // ... pack at most 100:1
+};
+
+} // namespace platform

@@ -1,0 +1,347 @@
+// The workbook engine on its own: cell texts, the office-suite workbooks of tests/data, writing
+// into new and existing .xlsx files, and hostile files.
+
+#include "Workbook.h"
+#include "WorkbookParts.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <zip.h>
+
+#include <map>
+
+using namespace platform;
+
+namespace {
+
+QString dataFile(const char *name) { return QStringLiteral(ZK_TEST_DATA "/") + QLatin1String(name); }
+
+// Columns A..G of the first sheet as the desk reads them, up to the first empty column A.
+QList<QStringList> readList(const QString &file)
+{
+    SpreadsheetApplication app;
+    Worksheet &sheet = app.workbooks().open(file).worksheet(1);
+    const int count = sheet.rowCount();
+    const CellBlock block = sheet.rangeValue({1, 1}, {count, 7});
+    QList<QStringList> rows;
+    for (int r = 1; r <= count && !cellText(block.at(r, 1)).isEmpty(); ++r) {
+        QStringList row;
+        for (int c = 1; c <= 7; ++c)
+            row << cellText(block.at(r, c));
+        rows << row;
+    }
+    app.quit();
+    return rows;
+}
+
+// A zip of the given parts; level 9 packs runs of equal bytes about 1000:1.
+void writeZip(const QString &path, const std::vector<std::pair<std::string, std::string>> &parts)
+{
+    int error = 0;
+    zip_t *z = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    ASSERT_NE(z, nullptr);
+    for (const auto &[name, content] : parts) {
+        zip_source_t *src = zip_source_buffer(z, content.data(), content.size(), 0);
+        const zip_int64_t i = zip_file_add(z, name.c_str(), src, 0);
+        zip_set_file_compression(z, static_cast<zip_uint64_t>(i), ZIP_CM_DEFLATE, 9);
+    }
+    ASSERT_EQ(zip_close(z), 0);
+}
+
+std::map<std::string, std::string> zipParts(const QString &path)
+{
+    std::map<std::string, std::string> out;
+    ZipReader reader(path, path);
+    for (const std::string &name : reader.names())
+        out[name] = reader.read(name).value_or("");
+    return out;
+}
+
+const std::string ContentTypes =
+    R"(<?xml version="1.0"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
+    R"(<Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>)"
+    R"(<Override PartName="/xl/calcChain.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.calcChain+xml"/></Types>)";
+const std::string RootRels =
+    R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" )"
+    R"(Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/></Relationships>)";
+const std::string WorkbookPart =
+    R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">)"
+    R"(<sheets><sheet name="Liste" sheetId="1" r:id="rId1"/></sheets></workbook>)";
+const std::string WorkbookRels =
+    R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+    R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/>)"
+    R"(<Relationship Id="rId9" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/calcChain" Target="calcChain.xml"/></Relationships>)";
+
+// A hand-made .xlsx whose first sheet is the given sheetData content.
+void writeXlsx(const QString &path, const std::string &sheetData, const std::string &prolog = {})
+{
+    writeZip(path, {{"[Content_Types].xml", ContentTypes},
+                    {"_rels/.rels", RootRels},
+                    {"xl/workbook.xml", WorkbookPart},
+                    {"xl/_rels/workbook.xml.rels", WorkbookRels},
+                    {"xl/calcChain.xml", R"(<calcChain xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><c r="C1" i="1"/></calcChain>)"},
+                    {"xl/worksheets/sheet1.xml",
+                     prolog + R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)"
+                         + R"(<dimension ref="A1:G1048576"/><sheetData>)" + sheetData + "</sheetData></worksheet>"}});
+}
+
+std::string openError(const QString &file)
+{
+    try {
+        SpreadsheetApplication app;
+        Worksheet &sheet = app.workbooks().open(file).worksheet(1);
+        sheet.rangeValue({1, 1}, {sheet.rowCount(), 7});
+    } catch (const WorkbookError &e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+} // namespace
+
+TEST(WorkbookCells, TextUnderTheRegionalSettings)
+{
+    const QLocale de(QLocale::German, QLocale::Germany);
+    EXPECT_EQ(cellText(CellValue::fromNumber(12.5), de), QStringLiteral("12,5"));
+    EXPECT_EQ(cellText(CellValue::fromNumber(7), de), QStringLiteral("7"));
+    EXPECT_EQ(cellText(CellValue::fromNumber(-4.25), de), QStringLiteral("-4,25"));
+    EXPECT_EQ(cellText(CellValue::fromNumber(20270514), de), QStringLiteral("20270514")); // no group separators, no exponent
+    EXPECT_EQ(cellText(CellValue::fromNumber(0.1 + 0.2), de), QStringLiteral("0,30000000000000004"));
+    EXPECT_EQ(de.toDouble(cellText(CellValue::fromNumber(1e-7), de)), 1e-7);
+    EXPECT_EQ(cellText(CellValue::fromNumber(12.5), QLocale(QLocale::English, QLocale::UnitedStates)), QStringLiteral("12.5"));
+    EXPECT_EQ(cellText(CellValue::fromDateTime(dateTimeSerial(2027, 5, 14)), de), QStringLiteral("14.05.2027"));
+    EXPECT_EQ(cellText(CellValue::fromDateTime(dateTimeSerial(2027, 5, 14, 10, 30)), de), QStringLiteral("14.05.2027 10:30:00"));
+    EXPECT_EQ(cellText(CellValue::fromDateTime(dateTimeSerial(1899, 12, 30, 23, 59, 59.9996)), de), QStringLiteral("31.12.1899"));
+    EXPECT_EQ(cellText(CellValue::fromDateTime(0.5), de), QStringLiteral("12:00:00"));
+    EXPECT_EQ(cellText(CellValue::fromBoolean(true), de), QStringLiteral("True"));
+    EXPECT_EQ(cellText(CellValue(), de), QString());
+}
+
+TEST(WorkbookCells, DateFormatsAndReferences)
+{
+    for (const char *date : {"MMMM D, YYYY", "yyyy/mm/dd hh:mm", "[$-407]DD.MM.YYYY", "[h]:mm", "mm:ss", "d\\.m"})
+        EXPECT_TRUE(isDateFormatCode(date)) << date;
+    for (const char *other : {"General", "0.00", "[Red]0.00", "\"day\" 0", "0.00E+00", "#,##0 \\m", "0;[Red]-0 d"})
+        EXPECT_FALSE(isDateFormatCode(other)) << other;
+    EXPECT_TRUE(isBuiltInDateFormat(14));
+    EXPECT_FALSE(isBuiltInDateFormat(2));
+    EXPECT_EQ(parseCellReference("AB12"), (std::pair{28, 12}));
+    EXPECT_EQ(parseCellReference("XFD1048576"), (std::pair{16384, 1048576}));
+    EXPECT_EQ(parseCellReference("A1x").first, 0);
+    EXPECT_EQ(cellReference(21, 7), "G21");
+    EXPECT_EQ(cellReference(1, 28), "AB1");
+    // Texts carry CR and control characters as escapes, and a literal escape survives.
+    const QString odd = QStringLiteral("a\rb\x01 _x0041_");
+    EXPECT_EQ(decodeOoxmlText(encodeOoxmlText(odd).c_str()), odd);
+}
+
+TEST(WorkbookRead, OfficeSuiteFilesGiveTheSameTableInEveryFormat)
+{
+    const QList<QStringList> xlsx = readList(dataFile("start.xlsx"));
+    ASSERT_EQ(xlsx.size(), 12); // row 13 is empty: row 14 is not part of the list
+    EXPECT_EQ(xlsx[0][0], QString::fromUtf8("Kreismeisterschaften Łódź 2027"));
+    EXPECT_EQ(xlsx[1][0], QStringLiteral("14.05.2027"));          // custom format "MMMM D, YYYY"
+    EXPECT_EQ(xlsx[1][1], QStringLiteral("14.05.2027 10:30:00")); // "YYYY/MM/DD HH:MM"
+    EXPECT_EQ(xlsx[2], (QStringList{"1", "", QString::fromUtf8("100 m Hürden"), QString::fromUtf8("Männer U20"), "", "", ""}));
+    EXPECT_EQ(xlsx[3], (QStringList{"1.", "205", QString::fromUtf8("Jürgen Groß"), "", QString::fromUtf8("LG Nord – Süd"), "12,5", ""}));
+    EXPECT_EQ(xlsx[4][2], QString::fromUtf8("Zoë Šťastná"));
+    EXPECT_EQ(xlsx[4][4], QString::fromUtf8("Ωmega ĞĦ 😀"));
+    EXPECT_EQ(QLocale().toDouble(xlsx[6][6]), 1e-7);
+    EXPECT_EQ(xlsx[7][1], QStringLiteral("-4,25"));
+    EXPECT_EQ(xlsx[9][2], QString::fromUtf8("  Carla  Weiß ")); // blanks kept
+    EXPECT_EQ(readList(dataFile("start.ods")), xlsx);
+    EXPECT_EQ(readList(dataFile("start.xls")), xlsx);
+
+    SpreadsheetApplication app;
+    Worksheet &xls = app.workbooks().open(dataFile("start.xls")).worksheet(1);
+    EXPECT_EQ(xls.rowCount(), 65536);
+    EXPECT_EQ(xls.usedRowCount(), 14); // row 13 holds a value beyond column A
+    Worksheet &ods = app.workbooks().open(dataFile("start.ods")).worksheet(1);
+    EXPECT_EQ(ods.rowCount(), 1048576);
+    EXPECT_EQ(ods.usedRowCount(), 14);
+    EXPECT_EQ(cellText(ods.rangeValue({14, 2}, {14, 2}).at(1, 1)), QStringLiteral("after the gap"));
+}
+
+TEST(WorkbookRead, RowsClaimedButEmptyCostNothing)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("claims.xlsx"));
+    writeXlsx(file, R"(<row r="1"><c r="A1" t="inlineStr"><is><t xml:space="preserve"> Titel </t></is></c>)"
+                    R"(<c r="C1"><f>1+1</f><v>2</v></c><c r="D1" t="b"><v>1</v></c><c r="E1" t="e"><v>#DIV/0!</v></c></row>)"
+                    R"(<row r="2"><c t="inlineStr"><is><r><t>zwei</t></r><r><t>teilig</t></r></is></c><c><v>3</v></c></row>)"
+                    R"(<row r="1048576" s="3" customFormat="1"><c r="A1048576" s="3"/></row>)"
+                    R"(<row r="1048576"><c r="G1048576"><v>9</v></c></row>)");
+    SpreadsheetApplication app;
+    Worksheet &sheet = app.workbooks().open(file).worksheet(1);
+    EXPECT_EQ(sheet.usedRowCount(), 3);
+    const CellBlock block = sheet.rangeValue({1, 1}, {sheet.rowCount(), 7});
+    EXPECT_EQ(block.rows(), 1048576);
+    EXPECT_EQ(block.storedRows(), 3u);
+    EXPECT_EQ(cellText(block.at(1, 1)), QStringLiteral(" Titel "));
+    EXPECT_EQ(cellText(block.at(1, 3)), QStringLiteral("2")); // a formula's last value
+    EXPECT_EQ(cellText(block.at(1, 4)), QStringLiteral("True"));
+    EXPECT_EQ(cellText(block.at(1, 5)), QStringLiteral("#DIV/0!"));
+    EXPECT_EQ(cellText(block.at(2, 1)), QStringLiteral("zweiteilig")); // cells without references follow on
+    EXPECT_EQ(cellText(block.at(2, 2)), QStringLiteral("3"));
+    EXPECT_EQ(cellText(block.at(1048576, 7)), QStringLiteral("9"));
+}
+
+TEST(WorkbookRead, OpenDocumentRepeatsRowsAndColumns)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("rep.ods"));
+    writeZip(file, {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
+                    {"content.xml",
+                     R"(<office:document-content xmlns:office="o" xmlns:table="t" xmlns:text="x"><office:body><office:spreadsheet>)"
+                     R"(<table:table><table:table-row table:number-rows-repeated="2"><table:table-cell table:number-columns-repeated="2" )"
+                     R"(office:value-type="string"><text:p>a<text:s text:c="2"/>b</text:p><text:p>c</text:p></table:table-cell>)"
+                     R"(<table:table-cell table:number-columns-repeated="16000"/><table:table-cell office:value-type="float" office:value="1"/></table:table-row>)"
+                     R"(<table:table-row table:number-rows-repeated="1048570"><table:table-cell table:number-columns-repeated="1024"/></table:table-row>)"
+                     R"(<table:table-row><table:table-cell office:value-type="percentage" office:value="0.5"/>)"
+                     R"(<table:table-cell office:value-type="time" office:time-value="PT10H30M00S"/></table:table-row>)"
+                     R"(</table:table></office:spreadsheet></office:body></office:document-content>)"}});
+    SpreadsheetApplication app;
+    Worksheet &sheet = app.workbooks().open(file).worksheet(1);
+    EXPECT_EQ(sheet.usedRowCount(), 3);
+    const CellBlock block = sheet.rangeValue({1, 1}, {sheet.rowCount(), 7});
+    EXPECT_EQ(block.storedRows(), 3u);
+    EXPECT_EQ(cellText(block.at(2, 2)), QStringLiteral("a  b\nc"));
+    EXPECT_EQ(cellText(block.at(2, 3)), QString());
+    EXPECT_EQ(cellText(block.at(1048573, 1)), QStringLiteral("0,5"));
+    EXPECT_EQ(cellText(block.at(1048573, 2)), QStringLiteral("10:30:00"));
+}
+
+TEST(WorkbookWrite, NewWorkbookRoundTripAndNoTemporaryLeft)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("neu.xlsx"));
+    CellBlock values(3, 7);
+    values.set(1, 1, CellValue::fromText(QString::fromUtf8("Łódź \"Groß\" <&> ")));
+    values.set(2, 7, CellValue::fromText(QStringLiteral("10,23")));
+    values.set(2, 3, CellValue::fromNumber(12.5));
+    {
+        SpreadsheetApplication app;
+        Workbook &book = app.workbooks().add();
+        book.worksheet(1).setRangeValue({1, 1}, {3, 7}, values);
+        book.saveAs(file);
+        app.quit();
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("neu.xlsx")});
+    const QList<QStringList> rows = readList(file);
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0][0], QString::fromUtf8("Łódź \"Groß\" <&> "));
+    SpreadsheetApplication app;
+    const CellBlock back = app.workbooks().open(file).worksheet(1).rangeValue({1, 1}, {3, 7});
+    EXPECT_EQ(back.at(2, 7).type, CellValue::Type::Text); // a time text stays a text
+    EXPECT_EQ(cellText(back.at(2, 7)), QStringLiteral("10,23"));
+    EXPECT_EQ(cellText(back.at(2, 3)), QStringLiteral("12,5"));
+    // A legacy or OpenDocument file is never written.
+    EXPECT_THROW(app.workbooks().open(dataFile("start.ods")).saveAs(dir.filePath(QStringLiteral("x.xlsx"))), WorkbookError);
+    EXPECT_THROW(app.workbooks().add().saveAs(dir.filePath(QStringLiteral("x.xls"))), WorkbookError);
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("x.xls"))));
+}
+
+TEST(WorkbookWrite, ExistingWorkbookKeepsEverythingOutsideTheBlock)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("keep.xlsx"));
+    ASSERT_TRUE(QFile::copy(dataFile("keep.xlsx"), file));
+    const auto before = zipParts(file);
+    CellBlock values(4, 7);
+    values.set(1, 1, CellValue::fromText(QStringLiteral("Neuer Titel")));
+    values.set(2, 3, CellValue::fromText(QStringLiteral("ersetzt die Formel")));
+    values.set(3, 2, CellValue::fromText(QStringLiteral("B3 neu")));
+    {
+        SpreadsheetApplication app;
+        Workbook &book = app.workbooks().open(file);
+        book.worksheet(1).setRangeValue({1, 1}, {4, 7}, values);
+        book.saveAs(file);
+        app.quit();
+    }
+    const auto after = zipParts(file);
+    for (const auto &[name, content] : before) {
+        if (name != "xl/worksheets/sheet1.xml") {
+            EXPECT_EQ(after.at(name), content) << name; // second sheet, styles, names untouched
+        }
+    }
+    SpreadsheetApplication app;
+    const CellBlock block = app.workbooks().open(file).worksheet(1).rangeValue({1, 1}, {40, 8});
+    EXPECT_EQ(cellText(block.at(1, 1)), QStringLiteral("Neuer Titel"));
+    EXPECT_EQ(cellText(block.at(1, 8)), QStringLiteral("H1 beside"));
+    EXPECT_EQ(cellText(block.at(2, 1)), QString()); // inside the block, empty in the values
+    EXPECT_EQ(cellText(block.at(2, 3)), QStringLiteral("ersetzt die Formel"));
+    EXPECT_EQ(cellText(block.at(3, 1)), QString());
+    EXPECT_EQ(cellText(block.at(3, 2)), QStringLiteral("B3 neu"));
+    EXPECT_EQ(cellText(block.at(3, 8)), QStringLiteral("10")); // a formula outside keeps its value
+    EXPECT_EQ(cellText(block.at(30, 1)), QStringLiteral("A30 below"));
+    const std::string sheet = after.at("xl/worksheets/sheet1.xml");
+    EXPECT_NE(sheet.find(R"(<f aca="false">A2*10</f>)"), std::string::npos);
+    EXPECT_EQ(sheet.find("A2+B2"), std::string::npos);
+    EXPECT_NE(sheet.find(R"(<c r="A1" s=")"), std::string::npos); // the bold title keeps its style
+}
+
+TEST(WorkbookWrite, StaleFormulaChainIsDropped)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("chain.xlsx"));
+    writeXlsx(file, R"(<row r="1"><c r="A1"><v>1</v></c><c r="C1"><f>A1*2</f><v>2</v></c></row>)"
+                    R"(<row r="30"><c r="C30"><f t="shared" ref="C30:C31" si="0">A30</f><v>0</v></c></row>)"
+                    R"(<row r="31"><c r="C31"><f t="shared" si="0"/><v>0</v></c></row>)");
+    CellBlock values(1, 7);
+    values.set(1, 1, CellValue::fromText(QStringLiteral("x")));
+    SpreadsheetApplication app;
+    Workbook &book = app.workbooks().open(file);
+    book.worksheet(1).setRangeValue({1, 1}, {1, 7}, values);
+    book.saveAs(file);
+    const auto parts = zipParts(file);
+    EXPECT_EQ(parts.count("xl/calcChain.xml"), 0u);
+    EXPECT_EQ(parts.at("xl/_rels/workbook.xml.rels").find("calcChain"), std::string::npos);
+    EXPECT_EQ(parts.at("[Content_Types].xml").find("calcChain"), std::string::npos);
+    EXPECT_NE(parts.at("xl/worksheets/sheet1.xml").find(R"(si="0")"), std::string::npos); // outside: kept
+    EXPECT_NE(parts.at("xl/worksheets/sheet1.xml").find(R"(<dimension ref="A1:G1048576"/>)"), std::string::npos);
+}
+
+TEST(WorkbookHostile, EveryBadFileEndsInAnErrorNamingIt)
+{
+    QTemporaryDir dir;
+    auto path = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
+
+    // 20 MiB of zeros packed about 1000:1.
+    writeXlsx(path("bomb.xlsx"), std::string(), std::string(20u << 20, ' '));
+    // Entity expansion ("billion laughs") through a DOCTYPE.
+    writeXlsx(path("laughs.xlsx"), R"(<row r="1"><c r="A1" t="inlineStr"><is><t>&lol9;</t></is></c></row>)",
+              R"(<?xml version="1.0"?><!DOCTYPE lolz [<!ENTITY lol "lol"><!ENTITY lol9 "&lol;&lol;">]>)");
+    writeXlsx(path("broken.xlsx"), R"(<row r="1"><c r="A1"><v>1</v></row>)");
+    writeXlsx(path("missing-string.xlsx"), R"(<row r="1"><c r="A1" t="s"><v>5</v></c></row>)");
+    QFile::copy(dataFile("start.xlsx"), path("truncated.xlsx"));
+    QFile::resize(path("truncated.xlsx"), QFileInfo(dataFile("start.xlsx")).size() / 2);
+    QFile::copy(dataFile("locked.ods"), path("locked.ods"));
+    {
+        // An encrypted Office Open XML workbook is a compound file with an "EncryptedPackage" stream.
+        QFile f(path("locked.xlsx"));
+        f.open(QIODevice::WriteOnly);
+        f.write(QByteArray("\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1", 8) + QByteArray(1016, '\0')
+                + QByteArray("E\0n\0c\0r\0y\0p\0t\0e\0d\0P\0a\0c\0k\0a\0g\0e\0", 32) + QByteArray(2000, '\0'));
+    }
+    {
+        QFile f(path("text.xlsx"));
+        f.open(QIODevice::WriteOnly);
+        f.write("1;;Anna\r\n");
+    }
+    writeZip(path("other.zip"), {{"readme.txt", "hello"}});
+
+    const std::map<const char *, const char *> expected = {
+        {"bomb.xlsx", "entpackt"},         {"laughs.xlsx", "DOCTYPE"},        {"broken.xlsx", "kein gültiges XML"},
+        {"missing-string.xlsx", "fehlenden Text"}, {"truncated.xlsx", "beschädigt"}, {"locked.ods", "Kennwort"},
+        {"locked.xlsx", "Kennwort"},       {"text.xlsx", "keine Arbeitsmappe"}, {"other.zip", "keine Arbeitsmappe"},
+        {"nowhere.xlsx", "nicht gefunden"}};
+    for (const auto &[name, words] : expected) {
+        const QString message = QString::fromStdString(openError(path(name)));
+        EXPECT_TRUE(message.contains(path(name))) << name << ": " << message.toStdString();
+        EXPECT_TRUE(message.contains(QString::fromUtf8(words))) << name << ": " << message.toStdString();
+    }
+}
