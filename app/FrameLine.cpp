@@ -7,6 +7,8 @@
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QValidator>
 
@@ -60,6 +62,10 @@ TTimeLabel::TTimeLabel(QWidget *parent) : QLabel(parent)
     pal.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
     setPalette(pal);
     setAutoFillBackground(false);
+    // The label paints every pixel of its rectangle itself, in the row's colour while it is
+    // "transparent": a running clock's refresh then repaints the label alone, never the row
+    // behind it.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void TTimeLabel::setTransparent(bool transparent)
@@ -67,8 +73,18 @@ void TTimeLabel::setTransparent(bool transparent)
     if (transparent == transparent_)
         return;
     transparent_ = transparent;
-    setAutoFillBackground(!transparent);
     update();
+}
+
+void TTimeLabel::paintEvent(QPaintEvent *event)
+{
+    {
+        QPainter p(this);
+        const QWidget *row = parentWidget();
+        const QColor behind = row ? row->palette().color(QPalette::Window) : palette().color(QPalette::Window);
+        p.fillRect(event->rect(), transparent_ ? behind : palette().color(QPalette::Window));
+    }
+    QLabel::paintEvent(event);
 }
 
 TFrameLine::TFrameLine(int lane, QWidget *parent) : QFrame(parent), tag_(lane)

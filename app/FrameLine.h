@@ -26,6 +26,9 @@ public:
     bool Transparent() const { return transparent_; }
     void setTransparent(bool transparent);
 
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
 private:
     std::int32_t tag_ = -1;
     bool transparent_ = true;

@@ -140,6 +140,8 @@ void TFormMain::StopLane(int lane, const std::optional<platform::LineEdge> &edge
     row->ePlatz->setCaption(QString::number(place));
 
     if (RunMask == 0) {
+        // No lane runs any more: the clock would only repaint what it shows already.
+        Clock->stop();
         bProtokoll->setEnabled(true);
         bStop->setEnabled(false);
         ListBoxStop->resize(ListBoxStop->width(), PanelLines->height());

@@ -42,7 +42,7 @@ const QString kRunning = "bStart:D mStart:D bStop:E mStop:E bFehlStart:E,vis bRe
 const QString kFirstStop = "bStart:D mStart:D bStop:E mStop:E bFehlStart:D,vis bReset:D,hid mReset:D bCFG:D "
                            "cmd_Auf:D cmd_Fertig:D mAllSet:D CheckBox_all:D Clock:on";
 const QString kAllStopped = "bStart:D mStart:D bStop:D mStop:E bFehlStart:D,vis bReset:D,hid mReset:D bCFG:D "
-                            "cmd_Auf:D cmd_Fertig:D mAllSet:D CheckBox_all:D Clock:on";
+                            "cmd_Auf:D cmd_Fertig:D mAllSet:D CheckBox_all:D Clock:off";
 const QString kAfterStopp = "bStart:D mStart:D bStop:D mStop:E bFehlStart:D,vis bReset:D,hid mReset:D bCFG:D "
                             "cmd_Auf:D cmd_Fertig:D mAllSet:D CheckBox_all:D Clock:off";
 
