@@ -3,10 +3,13 @@
 #include "CfgDialog.h"
 #include "FormInfo.h"
 #include "FormMain.h"
+#include "LiveView.h"
 #include "RealPlatform.h"
 
 #include <QApplication>
 #include <QDir>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -24,6 +27,19 @@ int main(int argc, char *argv[])
     formMain.CfgDialog = &cfgDialog;
     TFormInfo formInfo(&formMain);
     formMain.FormInfo = &formInfo;
+
+    // The live results view: from the settings, or for this run from "--live PORT".
+    live::LiveView liveView(formMain);
+    QString liveMessage;
+    if (!live::LiveView::ParseOption(QApplication::arguments(), formMain.LiveSettings, liveMessage)) {
+        std::fprintf(stderr, "%s\n", qPrintable(liveMessage));
+        return 2;
+    }
+    liveView.apply();
+    if (liveView.isServing())
+        std::printf("Live-Anzeige: http://%s:%d/\n",
+                    qPrintable(live::LiveView::Addresses(formMain.LiveSettings.Bind).value(0)), liveView.port());
+    std::fflush(stdout);
     formMain.show();
     return QApplication::exec();
 }
