@@ -328,8 +328,8 @@ void LiveServer::Impl::routes()
                         st->lastTick = now;
                     }
                 }
-                if (message.empty())
-                    return true;
+                if (message.empty()) // still there? A client gone away frees its place here.
+                    return !sink.is_writable || sink.is_writable();
                 return sink.write(message.data(), message.size());
             },
             [this](bool) { streams.fetch_sub(1); });
