@@ -37,6 +37,7 @@ using SteadyClock = std::chrono::steady_clock;
 // One published snapshot. Immutable once published.
 struct Published {
     QByteArray json;
+    std::string event; // the stream's message, made once for every stream
     std::uint32_t tick = 0;
     SteadyClock::time_point at;
     std::uint64_t version = 0;
@@ -313,14 +314,16 @@ void LiveServer::Impl::routes()
                 std::string message;
                 const auto now = SteadyClock::now();
                 if (next) {
-                    if (st->sent == 0)
-                        message += "retry: 2000\n";
-                    const QByteArray json = withTick(next->json, next->tickNow());
-                    message += "data: ";
-                    message.append(json.constData(), static_cast<std::size_t>(json.size()));
-                    message += "\n\n";
+                    const bool first = st->sent == 0;
                     st->sent = next->version;
                     st->lastTick = now;
+                    if (!first) // published just now: its tick is the desk's clock now
+                        return sink.write(next->event.data(), next->event.size());
+                    // A snapshot published a while ago goes out with the desk's clock of now.
+                    const QByteArray json = withTick(next->json, next->tickNow());
+                    message = "retry: 2000\ndata: ";
+                    message.append(json.constData(), static_cast<std::size_t>(json.size()));
+                    message += "\n\n";
                 } else if (now - st->lastTick >= std::chrono::milliseconds(options.tickIntervalMs)) {
                     // The desk's clock for the page's running times, also when nothing changes.
                     if (const std::shared_ptr<const Published> p = snapshot()) {
@@ -536,6 +539,11 @@ void LiveServer::publish(const QByteArray &json, std::uint32_t tick)
     p->json = json;
     p->tick = tick;
     p->at = SteadyClock::now();
+    const QByteArray event = withTick(json, tick);
+    p->event.reserve(static_cast<std::size_t>(event.size()) + 8);
+    p->event += "data: ";
+    p->event.append(event.constData(), static_cast<std::size_t>(event.size()));
+    p->event += "\n\n";
     {
         std::lock_guard<std::mutex> lock(d->snapshotMutex);
         p->version = ++d->version;

@@ -75,14 +75,7 @@ public:
         const std::size_t end = t.find("\n\n", start);
         return end == std::string::npos ? std::string() : t.substr(start + 6, end - start - 6);
     }
-    int snapshotCount() const
-    {
-        const std::string t = text();
-        int n = 0;
-        for (std::size_t at = t.find("data: {"); at != std::string::npos; at = t.find("data: {", at + 1))
-            ++n;
-        return n;
-    }
+    int snapshotCount() const { return snapshots_; }
 
 private:
     void readLoop()
@@ -93,7 +86,15 @@ private:
             if (n <= 0)
                 break;
             std::lock_guard<std::mutex> lock(mutex_);
+            const std::size_t from = text_.size() < 6 ? 0 : text_.size() - 6;
             text_.append(buf, static_cast<std::size_t>(n));
+            int found = 0;
+            for (std::size_t at = text_.find("data: {", from); at != std::string::npos; at = text_.find("data: {", at + 1))
+                ++found;
+            snapshots_ += found;
+            // A long stream keeps its beginning (the answer's head) and its recent events.
+            if (text_.size() > (1u << 20))
+                text_.erase(4096, text_.size() - 4096 - (256u << 10));
         }
         ended_ = true;
         ::close(fd_);
@@ -103,6 +104,7 @@ private:
     bool connected_ = false;
     std::atomic<bool> closed_{false};
     std::atomic<bool> ended_{false};
+    std::atomic<int> snapshots_{0};
     std::thread reader_;
     mutable std::mutex mutex_;
     std::string text_;
