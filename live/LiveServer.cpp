@@ -193,12 +193,22 @@ public:
     QString error;
     std::thread acceptThread;
 
-    // The current snapshot and the streams waiting for the next one.
-    std::mutex snapshotMutex;
-    std::condition_variable snapshotChanged;
-    std::shared_ptr<const Published> current;
-    std::uint64_t version = 0;
-    bool stopping = false;
+    // The current snapshot. The streams wait for `epoch` to change: a publish, the ticker (twice
+    // a second, so that a stream notices a client gone away) or the stop change it. Publishing
+    // takes no lock a server thread could hold.
+    std::atomic<std::shared_ptr<const Published>> current;
+    std::uint64_t version = 0; // UI thread only
+    std::atomic<std::uint32_t> epoch{0};
+    std::atomic<bool> stopping{false};
+    std::thread ticker;
+    std::mutex tickerMutex;
+    std::condition_variable tickerWake;
+
+    void nextEpoch()
+    {
+        epoch.fetch_add(1);
+        epoch.notify_all();
+    }
 
     // Connections: the workers, the queue of accepted connections and the open sockets.
     std::mutex workMutex;
@@ -211,11 +221,7 @@ public:
     std::atomic<int> connections{0};
     std::atomic<int> streams{0};
 
-    std::shared_ptr<const Published> snapshot()
-    {
-        std::lock_guard<std::mutex> lock(snapshotMutex);
-        return current;
-    }
+    std::shared_ptr<const Published> snapshot() { return current.load(); }
 
     void routes();
     bool listen();
@@ -293,24 +299,22 @@ void LiveServer::Impl::routes()
         res.set_header("X-Accel-Buffering", "no");
         struct StreamState {
             std::uint64_t sent = 0; // version last sent, 0: none yet
+            std::uint32_t epoch = 0;
             SteadyClock::time_point lastTick = SteadyClock::now();
         };
         auto st = std::make_shared<StreamState>();
+        st->epoch = epoch.load() - 1; // the first call sends at once
         res.set_chunked_content_provider(
             "text/event-stream",
             [this, st](std::size_t, httplib::DataSink &sink) {
-                std::shared_ptr<const Published> next;
-                {
-                    std::unique_lock<std::mutex> lock(snapshotMutex);
-                    // Wake at least twice a second, so that a client gone away frees its place.
-                    snapshotChanged.wait_for(lock, std::chrono::milliseconds(500), [&] {
-                        return stopping || (current && current->version != st->sent);
-                    });
-                    if (stopping)
-                        return false;
-                    if (current && current->version != st->sent)
-                        next = current;
-                }
+                if (epoch.load() == st->epoch)
+                    epoch.wait(st->epoch);
+                st->epoch = epoch.load();
+                if (stopping)
+                    return false;
+                std::shared_ptr<const Published> next = current.load();
+                if (next && next->version == st->sent)
+                    next.reset();
                 std::string message;
                 const auto now = SteadyClock::now();
                 if (next) {
@@ -455,10 +459,13 @@ void LiveServer::Impl::worker()
 void LiveServer::Impl::shutdown()
 {
     {
-        std::lock_guard<std::mutex> lock(snapshotMutex);
+        std::lock_guard<std::mutex> lock(tickerMutex);
         stopping = true;
     }
-    snapshotChanged.notify_all();
+    tickerWake.notify_all();
+    if (ticker.joinable())
+        ticker.join();
+    nextEpoch();
     http.setListening(INVALID_SOCKET);
     if (acceptThread.joinable()) {
         const char wake = 1;
@@ -508,6 +515,11 @@ bool LiveServer::start(const ServerOptions &options)
     d->routes();
     d->http.setListening(d->listenFd);
     d->acceptThread = std::thread([this] { d->acceptLoop(); });
+    d->ticker = std::thread([this] {
+        std::unique_lock<std::mutex> lock(d->tickerMutex);
+        while (!d->tickerWake.wait_for(lock, std::chrono::milliseconds(500), [this] { return d->stopping.load(); }))
+            d->nextEpoch();
+    });
     return true;
 }
 
@@ -544,12 +556,9 @@ void LiveServer::publish(const QByteArray &json, std::uint32_t tick)
     p->event += "data: ";
     p->event.append(event.constData(), static_cast<std::size_t>(event.size()));
     p->event += "\n\n";
-    {
-        std::lock_guard<std::mutex> lock(d->snapshotMutex);
-        p->version = ++d->version;
-        d->current = std::move(p);
-    }
-    d->snapshotChanged.notify_all();
+    p->version = ++d->version;
+    d->current.store(std::move(p));
+    d->nextEpoch();
 }
 
 int LiveServer::streamCount() const
