@@ -25,13 +25,15 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
             } else if (i + 1 < arguments.size()) {
                 value = arguments[++i];
             }
+            // "PORT" or "ADDRESS:PORT" (the address the live view listens on).
             bool ok = false;
-            const int port = value.toInt(&ok);
-            if (!ok || port < 1 || port > 65535) {
+            const int port = value.mid(value.lastIndexOf(QLatin1Char(':')) + 1).toInt(&ok);
+            // Port 0 asks the system for any free port (scripts and tests use it).
+            if (!ok || port < 0 || port > 65535) {
                 if (options.error.isEmpty())
                     options.error = value.isEmpty()
-                                        ? QStringLiteral("Zu --live fehlt die Portnummer (1 bis 65535).")
-                                        : QStringLiteral("Ungültige Portnummer für --live: %1 (erlaubt: 1 bis 65535).")
+                                        ? QStringLiteral("Zu --live fehlt die Portnummer (0 bis 65535).")
+                                        : QStringLiteral("Ungültige Portnummer für --live: %1 (erlaubt: 0 bis 65535).")
                                               .arg(value);
             } else {
                 options.livePort = port;
@@ -55,7 +57,8 @@ QString commandLineHelp(const QString &program)
                "                     nur die Einträge des Geräteordners als Schnittstellen nutzen,\n"
                "                     nie ein echtes Gerät (Übung mit dem Simulator, Vorführung);\n"
                "                     gleichwertig: Umgebungsvariable ZIELKRON_VIRTUAL_PORTS=1\n"
-               "      --live PORT    die Live-Anzeige im Netz auf diesem Port anbieten (1 bis 65535)\n"
+               "      --live [ADRESSE:]PORT  die Live-Anzeige im Netz auf diesem Port anbieten (0: ein freier Port),\n"
+               "                     mit ADRESSE nur dort (127.0.0.1: nur auf diesem Rechner)\n"
                "\n"
                "Umgebungsvariablen:\n"
                "  ZIELKRON_DEVICES        Geräteordner mit den Verknüpfungen com1 … com16\n"

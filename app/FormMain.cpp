@@ -734,6 +734,23 @@ void TFormMain::readSettings()
         && integer("DataON", [this](int v) { DateTimePicker1->setChecked(v != 0); });
 }
 
+// The live view's values come after all others and are read each on its own, so that a store
+// written before they existed reads exactly as before.
+void TFormMain::readLiveSettings()
+{
+    std::unique_ptr<platform::SettingsReader> key = platform_.settings.openForRead(ProgramName);
+    if (!key)
+        return;
+    TLiveSettings live;
+    if (const auto on = key->readInteger(QStringLiteral("LiveOn")))
+        live.On = *on != 0;
+    if (const auto port = key->readInteger(QStringLiteral("LivePort")); port && *port >= 1 && *port <= 65535)
+        live.Port = *port;
+    live.Bind = key->readString(QStringLiteral("LiveBind")).value_or(QString()).trimmed();
+    LiveSettings = live;
+    LiveSettingsStored = live;
+}
+
 void TFormMain::FormCreate()
 {
     // 1. Lane count and today's date.
@@ -754,6 +771,7 @@ void TFormMain::FormCreate()
 
     // 4. Settings.
     readSettings();
+    readLiveSettings();
 
     // 5. Sound button.
     bSound->setChecked(SoundOn);
@@ -865,6 +883,9 @@ void TFormMain::FormDestroy()
         key->writeInteger(QStringLiteral("OneLS"), OneLS ? 1 : 0);
         key->writeInteger(QStringLiteral("Wind"), static_cast<std::int32_t>(std::lround(sfWind->Value() * 10.0)));
         key->writeInteger(QStringLiteral("DataON"), DateTimePicker1->Checked() ? 1 : 0);
+        key->writeInteger(QStringLiteral("LiveOn"), LiveSettingsStored.On ? 1 : 0);
+        key->writeInteger(QStringLiteral("LivePort"), LiveSettingsStored.Port);
+        key->writeString(QStringLiteral("LiveBind"), LiveSettingsStored.Bind);
         key->commit();
     }
 

@@ -64,6 +64,14 @@ struct TFileDialog {
     }
 };
 
+// The live results view in the browser (served while On, at Port; Bind empty: every network).
+struct TLiveSettings {
+    bool On = false;
+    int Port = 8080;
+    QString Bind;
+    bool operator==(const TLiveSettings &) const = default;
+};
+
 class TFormMain : public QWidget {
     Q_OBJECT
 public:
@@ -186,6 +194,8 @@ public:
     QString TextFileName = QStringLiteral("Textdatei");
     QString CsvFileName = QStringLiteral("CSV");
     bool SpreadsheetPresent = false;
+    TLiveSettings LiveSettings;       // in use
+    TLiveSettings LiveSettingsStored; // written at shut-down (a command-line choice is not)
 
     QAction *StopEntry(int lane) const { return StopEntries.at(static_cast<std::size_t>(lane)); }
     QAction *SetEntry(int lane) const { return SetEntries.at(static_cast<std::size_t>(lane)); }
@@ -287,6 +297,10 @@ public:
     static int ShortCutValue(const QKeySequence &key);
     static QKeySequence ShortCutSequence(int value);
 
+signals:
+    // The settings dialog changed LiveSettings.
+    void LiveSettingsChanged();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -306,6 +320,7 @@ private:
     void layoutPanels();
     void sizeWindow();
     void readSettings();
+    void readLiveSettings();
     void playCue(const char *fileName);
     QPixmap laneNumberPicture(int lane) const;
     void setPortLamps(TComPort *port, bool on);

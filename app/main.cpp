@@ -7,10 +7,13 @@
 #include "FormMain.h"
 #include "GuardedApplication.h"
 #include "HelpWindow.h"
+#include "LiveView.h"
 #include "RealPlatform.h"
 
 #include <QDir>
 #include <QTextStream>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -51,6 +54,19 @@ int main(int argc, char *argv[])
     formMain.CfgDialog = &cfgDialog;
     TFormInfo formInfo(&formMain);
     formMain.FormInfo = &formInfo;
+
+    // The live results view: from the settings, or for this run from "--live PORT".
+    live::LiveView liveView(formMain);
+    QString liveMessage;
+    if (!live::LiveView::ParseOption(QApplication::arguments(), formMain.LiveSettings, liveMessage)) {
+        std::fprintf(stderr, "%s\n", qPrintable(liveMessage));
+        return 2;
+    }
+    liveView.apply();
+    if (liveView.isServing())
+        std::printf("Live-Anzeige: http://%s:%d/\n",
+                    qPrintable(live::LiveView::Addresses(formMain.LiveSettings.Bind).value(0)), liveView.port());
+    std::fflush(stdout);
     formMain.show();
     formMain.OfferJournalRestore();
     const int result = QApplication::exec();

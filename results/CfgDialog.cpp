@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
@@ -165,6 +166,26 @@ TCfgDialog::TCfgDialog(std::uint32_t availablePorts, QWidget *parent)
     cbAlg->setObjectName(QStringLiteral("cbAlg"));
     cbAlg->setGeometry(126, 264, 110, 24);
 
+    cbLive = new QCheckBox(QStringLiteral("Live-Anzeige"), this);
+    cbLive->setObjectName(QStringLiteral("cbLive"));
+    cbLive->setGeometry(16, 297, 106, 22);
+    cbLive->setToolTip(QStringLiteral("Ergebnisse im Browser: Port und Netzwerkadresse"));
+    seLivePort = new TSpinEdit(this);
+    seLivePort->setObjectName(QStringLiteral("seLivePort"));
+    seLivePort->setMinValue(1);
+    seLivePort->setMaxValue(65535);
+    seLivePort->setMaxLength(5);
+    seLivePort->setValue(8080);
+    seLivePort->setGeometry(126, 296, 76, 24);
+    seLivePort->setToolTip(QStringLiteral("Port der Live-Anzeige (Standard 8080)"));
+    eLiveBind = new QLineEdit(this);
+    eLiveBind->setObjectName(QStringLiteral("eLiveBind"));
+    eLiveBind->setGeometry(244, 296, 162, 24);
+    eLiveBind->setMaxLength(45);
+    eLiveBind->setPlaceholderText(QStringLiteral("alle Netzwerke"));
+    eLiveBind->setToolTip(QStringLiteral("Adresse der Live-Anzeige: leer = alle Netzwerke, "
+                                         "127.0.0.1 = nur dieser Rechner"));
+
     OKBtn = new QPushButton(QStringLiteral("OK"), this);
     OKBtn->setObjectName(QStringLiteral("OKBtn"));
     OKBtn->setGeometry(216, 326, 90, 30);
@@ -272,6 +293,9 @@ void TFormMain::cmd_EinstellungenClick()
     dlg->setTipIndex(Accuracy <= 0 ? -1 : std::min(Accuracy - 1, 1));
     dlg->cbOneLS->setChecked(OneLS);
     dlg->cbPortChange(); // as on showing
+    dlg->cbLive->setChecked(LiveSettings.On);
+    dlg->seLivePort->setValue(LiveSettings.Port);
+    dlg->eLiveBind->setText(LiveSettings.Bind);
 
     if (platform_.dialogs.execModal(dlg) != QDialog::Accepted)
         return;
@@ -312,4 +336,14 @@ void TFormMain::cmd_EinstellungenClick()
         }
     }
     bResetClick();
+
+    TLiveSettings live;
+    live.On = dlg->cbLive->isChecked();
+    live.Port = dlg->seLivePort->clamp(dlg->seLivePort->Value());
+    live.Bind = dlg->eLiveBind->text().trimmed();
+    LiveSettingsStored = live;
+    if (live != LiveSettings) {
+        LiveSettings = live;
+        emit LiveSettingsChanged();
+    }
 }

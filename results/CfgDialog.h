@@ -11,6 +11,7 @@ class QButtonGroup;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class TSpinEdit;
@@ -49,6 +50,10 @@ public:
     TSwitchList *ComboBox1;
     TSwitchList *cbAlg;
     QCheckBox *cbOneLS;
+    // The live results view: on or off, its port and the address it binds to (empty: all).
+    QCheckBox *cbLive;
+    TSpinEdit *seLivePort;
+    QLineEdit *eLiveBind;
     QPushButton *OKBtn;
     QPushButton *CancelBtn;
     QLabel *Image1; // open switch, 41 x 16, hidden

@@ -82,7 +82,7 @@ TEST(CommandLine, HelpAndVersionAnswerOtherOptionsAreLeftToQt)
 
     QString text;
     EXPECT_EQ(run({prog, QStringLiteral("--help")}, &text), 0);
-    for (const char *option : {"--help", "--version", "--virtual-ports", "--live PORT", "ZIELKRON_VIRTUAL_PORTS=1",
+    for (const char *option : {"--help", "--version", "--virtual-ports", "--live [ADRESSE:]PORT", "ZIELKRON_VIRTUAL_PORTS=1",
                                "ZIELKRON_DEVICES"})
         EXPECT_TRUE(text.contains(QString::fromLatin1(option))) << option;
     EXPECT_TRUE(text.startsWith(QStringLiteral("Aufruf: zielkron [Optionen]")));
@@ -107,11 +107,14 @@ TEST(CommandLine, HelpAndVersionAnswerOtherOptionsAreLeftToQt)
     // A wrong port is refused with a German message and exit code 2.
     QString errors;
     for (const QStringList &args : {QStringList{prog, QStringLiteral("--live"), QStringLiteral("achtzig")},
-                                    QStringList{prog, QStringLiteral("--live"), QStringLiteral("0")},
+                                    QStringList{prog, QStringLiteral("--live"), QStringLiteral("-1")},
                                     QStringList{prog, QStringLiteral("--live"), QStringLiteral("65536")},
                                     QStringList{prog, QStringLiteral("--live")}}) {
         EXPECT_EQ(run(args, nullptr, &errors), 2) << qPrintable(args.join(u' '));
         EXPECT_TRUE(errors.contains(QStringLiteral("--live"))) << qPrintable(errors);
     }
     EXPECT_EQ(parseCommandLine({prog, QStringLiteral("--live"), QStringLiteral("65535")}).livePort, 65535);
+    // An address before the port, and port 0 for any free port.
+    EXPECT_EQ(parseCommandLine({prog, QStringLiteral("--live"), QStringLiteral("127.0.0.1:8081")}).livePort, 8081);
+    EXPECT_EQ(parseCommandLine({prog, QStringLiteral("--live"), QStringLiteral("0")}).livePort, 0);
 }

@@ -23,7 +23,8 @@ namespace {
 QStringList shutDownOrder()
 {
     return {"Left",      "Top",   "Width", "Height",  "Port1",     "Port2",    "Port3", "Port4", "Alg",
-            "Sound",     "FilterInd", "Monitor", "Title", "LineCount", "Accuracy", "OneLS", "Wind",  "DataON"};
+            "Sound",     "FilterInd", "Monitor", "Title", "LineCount", "Accuracy", "OneLS", "Wind",  "DataON",
+            "LiveOn",    "LivePort", "LiveBind"};
 }
 } // namespace
 

@@ -1,0 +1,242 @@
+// The snapshot of the desk and its JSON text.
+
+#include "LiveSnapshot.h"
+
+#include "FormMain.h"
+#include "Label3D.h"
+#include "SortGrid.h"
+#include "SpinEdit.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QLocale>
+#include <QTimer>
+
+namespace live {
+
+namespace {
+
+constexpr int kTableColumns = 7;
+constexpr int kMaxHeat = 100;
+
+// A JSON string literal. Besides the characters JSON demands, "<", ">", "&" and the two line
+// separators are escaped, so the text can stand inside an HTML script element as it is.
+void appendString(QString &out, const QString &text)
+{
+    out += QLatin1Char('"');
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        switch (u) {
+        case u'"': out += QLatin1String("\\\""); break;
+        case u'\\': out += QLatin1String("\\\\"); break;
+        case u'\n': out += QLatin1String("\\n"); break;
+        case u'\r': out += QLatin1String("\\r"); break;
+        case u'\t': out += QLatin1String("\\t"); break;
+        default:
+            if (u < 0x20 || u == u'<' || u == u'>' || u == u'&' || u == 0x2028 || u == 0x2029)
+                out += QStringLiteral("\\u%1").arg(static_cast<unsigned>(u), 4, 16, QLatin1Char('0'));
+            else
+                out += c;
+        }
+    }
+    out += QLatin1Char('"');
+}
+
+void appendKey(QString &out, const char *key)
+{
+    out += QLatin1Char('"');
+    out += QLatin1String(key);
+    out += QLatin1String("\":");
+}
+
+void appendField(QString &out, const char *key, const QString &value)
+{
+    appendKey(out, key);
+    appendString(out, value);
+    out += QLatin1Char(',');
+}
+
+void appendField(QString &out, const char *key, bool value)
+{
+    appendKey(out, key);
+    out += value ? QLatin1String("true,") : QLatin1String("false,");
+}
+
+void appendField(QString &out, const char *key, qint64 value)
+{
+    appendKey(out, key);
+    out += QString::number(value);
+    out += QLatin1Char(',');
+}
+
+void appendTexts(QString &out, const std::vector<QString> &texts)
+{
+    out += QLatin1Char('[');
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (i > 0)
+            out += QLatin1Char(',');
+        appendString(out, texts[i]);
+    }
+    out += QLatin1Char(']');
+}
+
+// Replaces the comma after the last member of an object or array by its closing bracket.
+void close(QString &out, QChar bracket)
+{
+    if (out.endsWith(QLatin1Char(',')))
+        out.chop(1);
+    out += bracket;
+}
+
+} // namespace
+
+QString trimmedRight(const QString &text)
+{
+    qsizetype n = text.size();
+    while (n > 0 && text[n - 1].isSpace())
+        --n;
+    return text.left(n);
+}
+
+QByteArray Snapshot::toJson() const
+{
+    QString out;
+    out.reserve(1024 + static_cast<qsizetype>(heats.size()) * 600);
+    out += QLatin1Char('{');
+    appendField(out, "title", title);
+    appendField(out, "heatKind", heatKind);
+    appendField(out, "heat", heat);
+    appendField(out, "discipline", discipline);
+    appendField(out, "class", className);
+    appendField(out, "wind", wind);
+    appendField(out, "running", running);
+    appendField(out, "start", static_cast<qint64>(start));
+    appendField(out, "accuracy", static_cast<qint64>(accuracy));
+    appendField(out, "separator", separator);
+    appendKey(out, "lanes");
+    out += QLatin1Char('[');
+    for (const LaneState &l : lanes) {
+        out += QLatin1Char('{');
+        appendField(out, "lane", static_cast<qint64>(l.lane));
+        appendField(out, "number", l.number);
+        appendField(out, "name", l.name);
+        appendField(out, "time", l.time);
+        appendField(out, "place", l.place);
+        appendField(out, "running", l.running);
+        appendField(out, "stopped", l.stopped);
+        appendField(out, "on", l.on);
+        close(out, QLatin1Char('}'));
+        out += QLatin1Char(',');
+    }
+    close(out, QLatin1Char(']'));
+    out += QLatin1Char(',');
+    appendKey(out, "meeting");
+    out += QLatin1Char('{');
+    appendField(out, "title", meetingTitle);
+    appendField(out, "date", meetingDate);
+    close(out, QLatin1Char('}'));
+    out += QLatin1Char(',');
+    appendKey(out, "heats");
+    out += QLatin1Char('[');
+    for (const HeatBlock &h : heats) {
+        out += QLatin1Char('{');
+        appendField(out, "heat", static_cast<qint64>(h.heat));
+        appendKey(out, "header");
+        appendTexts(out, h.header);
+        out += QLatin1Char(',');
+        appendKey(out, "rows");
+        out += QLatin1Char('[');
+        for (const std::vector<QString> &row : h.rows) {
+            appendTexts(out, row);
+            out += QLatin1Char(',');
+        }
+        close(out, QLatin1Char(']'));
+        out += QLatin1Char('}');
+        out += QLatin1Char(',');
+    }
+    close(out, QLatin1Char(']'));
+    out += QLatin1Char('}');
+    return out.toUtf8();
+}
+
+QByteArray withTick(const QByteArray &json, std::uint32_t tick)
+{
+    QByteArray out;
+    out.reserve(json.size() + 24);
+    out += "{\"tick\":";
+    out += QByteArray::number(tick);
+    if (json.size() > 2) // a non-empty object
+        out += ',';
+    out += json.mid(1);
+    return out;
+}
+
+Snapshot SnapshotOfDesk(const TFormMain &desk)
+{
+    Snapshot s;
+    s.title = trimmedRight(desk.eTitle->text());
+    s.heatKind = desk.cmb_Lauf->currentText();
+    s.heat = trimmedRight(desk.seLauf->text());
+    s.discipline = trimmedRight(desk.cmb_Disziplin->currentText());
+    s.className = trimmedRight(desk.cbKlassen->currentText());
+    s.wind = trimmedRight(desk.sfWind->text());
+    s.start = static_cast<std::uint32_t>(desk.StartTime);
+    s.accuracy = desk.Accuracy;
+    s.separator = QLocale().decimalPoint();
+
+    // The desk's clock counts exactly the lanes whose lane time is 0 while its timer runs; after
+    // STOPP the timer is off and lanes not stopped show nothing.
+    const bool clockOn = desk.Clock->isActive();
+    const int lanes = std::clamp(desk.LineCount, 1, static_cast<int>(TFormMain::LaneRows));
+    s.lanes.reserve(static_cast<std::size_t>(lanes));
+    for (int i = 1; i <= lanes; ++i) {
+        const TFrameLine *row = desk.Line(i);
+        LaneState l;
+        l.lane = i;
+        l.number = trimmedRight(row->eNum->text());
+        l.name = trimmedRight(row->eName->text());
+        l.place = trimmedRight(row->ePlatz->Caption());
+        l.on = row->cbON->isChecked();
+        const bool shown = !row->LabelTime->isHidden();
+        const bool counting = clockOn && row->LabelTime->Tag() == 0;
+        s.running = s.running || counting;
+        l.running = counting && shown;
+        l.stopped = shown && !row->LabelTime->Transparent();
+        if (shown && !l.running)
+            l.time = trimmedRight(row->LabelTime->text());
+        s.lanes.push_back(l);
+    }
+
+    const TSortGrid *grid = desk.SortGrid1;
+    const int rowCount = grid->RowCount();
+    auto cell = [grid, rowCount](int col, int row) {
+        return row < rowCount ? trimmedRight(grid->Cells(col, row)) : QString();
+    };
+    s.meetingTitle = cell(0, 0);
+    s.meetingDate = cell(0, 1);
+    for (int h = 1; h <= kMaxHeat; ++h) {
+        const int header = TFormMain::HeatHeaderRow(h, lanes);
+        if (header >= rowCount)
+            break;
+        HeatBlock block;
+        block.heat = h;
+        bool any = false;
+        auto readRow = [&](int row) {
+            std::vector<QString> texts(kTableColumns);
+            for (int c = 0; c < kTableColumns; ++c) {
+                texts[static_cast<std::size_t>(c)] = cell(c, row);
+                any = any || !texts[static_cast<std::size_t>(c)].isEmpty();
+            }
+            return texts;
+        };
+        block.header = readRow(header);
+        for (int i = 1; i <= lanes; ++i)
+            block.rows.push_back(readRow(header + i));
+        if (any)
+            s.heats.push_back(std::move(block));
+    }
+    return s;
+}
+
+} // namespace live

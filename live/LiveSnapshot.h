@@ -1,0 +1,67 @@
+#pragma once
+// What the live results view shows: one immutable picture of the race desk (the running heat, its
+// lanes and the meeting's results table) and its JSON text. The UI thread builds it from the desk's
+// controls; the web server only ever reads finished snapshots.
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+class TFormMain;
+
+namespace live {
+
+// One lane row as the desk shows it.
+struct LaneState {
+    int lane = 0;
+    QString number;
+    QString name;
+    QString time;         // the time label's text, trailing blanks removed; empty while running or "Aus"
+    QString place;        // the place label's text
+    bool running = false; // the desk's clock is counting for this lane
+    bool stopped = false; // the lane shows a final time (opaque time label)
+    bool on = true;       // the lane takes part (its check box is ticked)
+    bool operator==(const LaneState &) const = default;
+};
+
+// One heat's block of the results table: the header row and the lane rows, 7 texts each.
+struct HeatBlock {
+    int heat = 0;
+    std::vector<QString> header;
+    std::vector<std::vector<QString>> rows;
+    bool operator==(const HeatBlock &) const = default;
+};
+
+struct Snapshot {
+    QString title;
+    QString heatKind; // "Vorlauf" / "Endlauf"
+    QString heat;     // the heat number as the heat field shows it
+    QString discipline;
+    QString className;
+    QString wind; // the wind field's text, e.g. "1,5"
+    bool running = false;      // some lane of the race still runs
+    std::uint32_t start = 0;   // start instant on the desk's tick counter
+    int accuracy = 1;          // 0 whole seconds, 1 tenths, 2 hundredths
+    QString separator;         // the desk's decimal separator
+    std::vector<LaneState> lanes;
+    QString meetingTitle; // row 0 of the results table
+    QString meetingDate;  // row 1
+    std::vector<HeatBlock> heats;
+    bool operator==(const Snapshot &) const = default;
+
+    // The JSON object of this snapshot (UTF-8, compact), without the tick of the desk's clock.
+    QByteArray toJson() const;
+};
+
+// The JSON object with the desk's tick counter "tick" at the moment it is sent put in front.
+QByteArray withTick(const QByteArray &json, std::uint32_t tick);
+
+// A text as the desk shows it, without trailing blanks.
+QString trimmedRight(const QString &text);
+
+// Reads the desk's controls. Runs on the UI thread only.
+Snapshot SnapshotOfDesk(const TFormMain &desk);
+
+} // namespace live

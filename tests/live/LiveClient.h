@@ -1,0 +1,111 @@
+#pragma once
+// A plain HTTP client for the live view's tests: a TCP connection to 127.0.0.1 whose answer is
+// read by a thread of its own into a buffer, so the test's UI thread stays free to run the desk.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class LiveClient {
+public:
+    // Connects and sends a GET of `path` (with `extraHeaders`, each ending in CRLF). When `read`
+    // is false the answer is never read, like a client that has stalled.
+    LiveClient(int port, const std::string &path, bool read = true, const std::string &extraHeaders = {})
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (!read) {
+            const int small = 4096;
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        }
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+        if (!path.empty()) // an empty path: a connection that never sends a request
+            send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n");
+        if (read)
+            reader_ = std::thread([this] { readLoop(); });
+    }
+    ~LiveClient()
+    {
+        close();
+        if (reader_.joinable())
+            reader_.join();
+        else
+            ::close(fd_);
+    }
+    bool connected() const { return connected_; }
+    void send(const std::string &data)
+    {
+        std::size_t off = 0;
+        while (connected_ && off < data.size()) {
+            const ssize_t n = ::send(fd_, data.data() + off, data.size() - off, MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            off += static_cast<std::size_t>(n);
+        }
+    }
+    void close()
+    {
+        if (!closed_.exchange(true))
+            ::shutdown(fd_, SHUT_RDWR);
+    }
+    std::string text() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return text_;
+    }
+    bool contains(const std::string &part) const { return text().find(part) != std::string::npos; }
+    bool ended() const { return ended_; }
+    // The JSON of the last complete snapshot event, "" when none.
+    std::string lastSnapshot() const
+    {
+        const std::string t = text();
+        const std::size_t start = t.rfind("data: {");
+        if (start == std::string::npos)
+            return {};
+        const std::size_t end = t.find("\n\n", start);
+        return end == std::string::npos ? std::string() : t.substr(start + 6, end - start - 6);
+    }
+    int snapshotCount() const { return snapshots_; }
+
+private:
+    void readLoop()
+    {
+        char buf[8192];
+        for (;;) {
+            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+            if (n <= 0)
+                break;
+            std::lock_guard<std::mutex> lock(mutex_);
+            const std::size_t from = text_.size() < 6 ? 0 : text_.size() - 6;
+            text_.append(buf, static_cast<std::size_t>(n));
+            int found = 0;
+            for (std::size_t at = text_.find("data: {", from); at != std::string::npos; at = text_.find("data: {", at + 1))
+                ++found;
+            snapshots_ += found;
+            // A long stream keeps its beginning (the answer's head) and its recent events.
+            if (text_.size() > (1u << 20))
+                text_.erase(4096, text_.size() - 4096 - (256u << 10));
+        }
+        ended_ = true;
+        ::close(fd_);
+    }
+
+    int fd_ = -1;
+    bool connected_ = false;
+    std::atomic<bool> closed_{false};
+    std::atomic<bool> ended_{false};
+    std::atomic<int> snapshots_{0};
+    std::thread reader_;
+    mutable std::mutex mutex_;
+    std::string text_;
+};

@@ -1,0 +1,345 @@
+// The live view's server: event stream, pages, limits, slow clients, settings and the label.
+
+#include "DeskFixture.h"
+#include "LiveClient.h"
+#include "LiveServer.h"
+#include "LiveView.h"
+#include "Wait.h"
+
+#include "Label3D.h"
+#include "LbSpeedButton.h"
+#include "SpinEdit.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct LiveDesk : Desk {
+    TFormMain *f;
+    std::unique_ptr<live::LiveView> view;
+    explicit LiveDesk(bool on = true)
+    {
+        key() = {{"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 0}, {"Port1", 0}, {"Port2", 0},
+                 {"Port3", 0}, {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0}, {"Title", "DM"},
+                 {"LineCount", 4}, {"Accuracy", 2}};
+        f = &create();
+        view = std::make_unique<live::LiveView>(*f);
+        if (on) {
+            f->LiveSettings = {true, 0, QStringLiteral("127.0.0.1")};
+            view->apply();
+        }
+    }
+    ~LiveDesk() { view.reset(); }
+    int port() const { return view->port(); }
+    void stopAt(int lane, std::uint32_t msAfterStart)
+    {
+        fp.ticks.now = static_cast<std::uint32_t>(f->StartTime) + msAfterStart;
+        f->StopEntry(lane)->trigger();
+    }
+};
+
+QJsonObject parse(const std::string &json)
+{
+    return QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+}
+
+QString placeOf(const QJsonObject &s, int lane)
+{
+    return s["lanes"].toArray()[lane - 1].toObject()["place"].toString();
+}
+
+// A whole answer to one request; waits until the server closes the connection.
+std::string fetch(int port, const std::string &path, const std::string &extraHeaders = {})
+{
+    LiveClient c(port, path, true, extraHeaders);
+    EXPECT_TRUE(waitUntil([&] { return c.ended(); }, 5000)) << path;
+    return c.text();
+}
+
+} // namespace
+
+TEST(LiveServer, TheEventStreamDeliversEveryChangeOfTheRace)
+{
+    LiveDesk d;
+    ASSERT_TRUE(d.view->isServing());
+    LiveClient stream(d.port(), "/events");
+    ASSERT_TRUE(waitUntil([&] { return stream.snapshotCount() >= 1; }));
+    EXPECT_TRUE(stream.contains("Content-Type: text/event-stream"));
+    EXPECT_FALSE(parse(stream.lastSnapshot())["running"].toBool());
+
+    d.f->mStart->trigger();
+    ASSERT_TRUE(waitUntil([&] { return parse(stream.lastSnapshot())["running"].toBool(); }));
+    const int published = d.view->publishCount();
+    d.stopAt(3, 10230);
+    // The stop reaches the client through the view's own refresh, nothing else is needed.
+    ASSERT_TRUE(waitUntil([&] { return placeOf(parse(stream.lastSnapshot()), 3) == "1"; }));
+    const QJsonObject s = parse(stream.lastSnapshot());
+    EXPECT_EQ(s["lanes"].toArray()[2].toObject()["time"].toString(), "10,23");
+    EXPECT_TRUE(s.contains("tick"));
+    EXPECT_EQ(d.view->publishCount(), published + 1);
+
+    // Nothing changes: nothing is published, however often the refresh runs.
+    for (int i = 0; i < 5; ++i)
+        d.view->refresh();
+    EXPECT_EQ(d.view->publishCount(), published + 1);
+
+    d.f->bFehlStart->click(); // disabled after the first stop: nothing happens
+    d.f->bStopClick();
+    ASSERT_TRUE(waitUntil([&] { return !parse(stream.lastSnapshot())["running"].toBool(); }));
+    EXPECT_EQ(parse(stream.lastSnapshot())["lanes"].toArray()[0].toObject()["time"].toString(), "");
+}
+
+TEST(LiveServer, PagesAndStateAreReadOnlyAndSelfContained)
+{
+    LiveDesk d;
+    for (const char *path : {"/", "/anzeige", "/veranstaltung"}) {
+        const std::string page = fetch(d.port(), path);
+        EXPECT_EQ(page.rfind("HTTP/1.1 200", 0), 0u) << path;
+        EXPECT_NE(page.find("Content-Type: text/html; charset=utf-8"), std::string::npos);
+        EXPECT_NE(page.find("Content-Security-Policy: default-src 'none'"), std::string::npos);
+        EXPECT_NE(page.find("<html lang=\"de\">"), std::string::npos);
+        EXPECT_NE(page.find("\"title\":\"DM\""), std::string::npos) << "the first state is in the page";
+        for (const char *external : {"http://", "https://", "//cdn", "@import", "url("})
+            EXPECT_EQ(page.find(external), std::string::npos) << path << " loads " << external;
+    }
+    const std::string state = fetch(d.port(), "/api/state");
+    EXPECT_NE(state.find("Content-Type: application/json"), std::string::npos);
+    const QJsonObject s = parse(state.substr(state.find("\r\n\r\n") + 4));
+    EXPECT_EQ(s["lanes"].toArray().size(), 4);
+    EXPECT_TRUE(s.contains("tick"));
+
+    EXPECT_EQ(fetch(d.port(), "/../etc/passwd").rfind("HTTP/1.1 404", 0), 0u);
+    EXPECT_EQ(fetch(d.port(), "/api/state/x").rfind("HTTP/1.1 404", 0), 0u);
+    {
+        // Anything but GET and HEAD is refused.
+        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(d.port()));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+        const std::string req = "POST /api/state HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n";
+        ASSERT_EQ(::send(fd, req.data(), req.size(), MSG_NOSIGNAL), static_cast<ssize_t>(req.size()));
+        char buf[256] = {};
+        pollfd p{fd, POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 5000), 1);
+        ASSERT_GT(::recv(fd, buf, sizeof buf - 1, 0), 0);
+        EXPECT_EQ(std::string(buf).rfind("HTTP/1.1 405", 0), 0u) << buf;
+        ::close(fd);
+    }
+
+    // Headers are bounded: a request of 64 KiB of headers is not served.
+    const std::string huge = "X-Filler: " + std::string(64 * 1024, 'a') + "\r\n";
+    const std::string answer = fetch(d.port(), "/api/state", huge);
+    EXPECT_EQ(answer.find("HTTP/1.1 200"), std::string::npos) << answer.substr(0, 40);
+}
+
+TEST(LiveServer, SixtyFourStreamsAndTheNextIsRefused)
+{
+    LiveDesk d;
+    std::vector<std::unique_ptr<LiveClient>> streams;
+    for (int i = 0; i < 64; ++i)
+        streams.push_back(std::make_unique<LiveClient>(d.port(), "/events"));
+    ASSERT_TRUE(waitUntil([&] {
+        for (const auto &s : streams)
+            if (s->snapshotCount() < 1)
+                return false;
+        return true;
+    }, 10000));
+    EXPECT_EQ(d.view->server()->streamCount(), 64);
+
+    LiveClient refused(d.port(), "/events");
+    ASSERT_TRUE(waitUntil([&] { return refused.ended(); }, 5000));
+    EXPECT_EQ(refused.text().rfind("HTTP/1.1 503", 0), 0u) << refused.text();
+    // The state and the pages are still answered.
+    EXPECT_EQ(fetch(d.port(), "/api/state").rfind("HTTP/1.1 200", 0), 0u);
+
+    // Every stream still gets the next change.
+    d.f->mStart->trigger();
+    EXPECT_TRUE(waitUntil([&] {
+        for (const auto &s : streams)
+            if (!parse(s->lastSnapshot())["running"].toBool())
+                return false;
+        return true;
+    }, 10000));
+
+    // A client that goes away frees its place.
+    streams.front()->close();
+    streams.erase(streams.begin());
+    ASSERT_TRUE(waitUntil([&] { return d.view->server()->streamCount() == 63; }, 5000));
+    LiveClient next(d.port(), "/events");
+    EXPECT_TRUE(waitUntil([&] { return next.snapshotCount() >= 1; }, 5000));
+}
+
+TEST(LiveServer, ConnectionsBeyondTheWorkersAreAnsweredAtOnce)
+{
+    live::LiveServer server;
+    live::ServerOptions o;
+    o.bind = "127.0.0.1";
+    o.port = 0;
+    o.maxStreams = 2;
+    o.spareConnections = 1;
+    ASSERT_TRUE(server.start(o));
+    server.publish("{\"a\":1}", 7);
+    // Three connections that never send a request hold all workers.
+    std::vector<std::unique_ptr<LiveClient>> idle;
+    for (int i = 0; i < 3; ++i) {
+        idle.push_back(std::make_unique<LiveClient>(server.port(), ""));
+    }
+    ASSERT_TRUE(waitUntil([&] { return server.connectionCount() == 3; }));
+    LiveClient fourth(server.port(), "/api/state");
+    ASSERT_TRUE(waitUntil([&] { return fourth.ended(); }, 3000));
+    EXPECT_EQ(fourth.text().rfind("HTTP/1.1 503", 0), 0u) << fourth.text();
+}
+
+TEST(LiveServer, AClientThatNeverReadsHoldsUpNeitherTheDeskNorOthers)
+{
+    live::LiveServer server;
+    live::ServerOptions o;
+    o.bind = "127.0.0.1";
+    o.port = 0;
+    ASSERT_TRUE(server.start(o));
+    server.publish("{\"v\":0}", 1);
+    LiveClient stalled(server.port(), "/events", false);
+    LiveClient reader(server.port(), "/events");
+    ASSERT_TRUE(waitUntil([&] { return reader.snapshotCount() >= 1; }));
+
+    // Far more than the stalled client's socket buffers hold: publishing never waits for it.
+    const QByteArray filler(64 * 1024, 'x');
+    for (int v = 1; v <= 200; ++v)
+        server.publish("{\"v\":" + QByteArray::number(v) + ",\"f\":\"" + filler + "\"}", 1);
+    EXPECT_TRUE(waitUntil([&] { return reader.lastSnapshot().rfind("{\"tick\":", 0) == 0
+                                       && parse(reader.lastSnapshot())["v"].toInt() == 200; }, 10000));
+    server.stop(); // returns although the stalled client still has the server waiting to write
+    EXPECT_FALSE(server.isRunning());
+}
+
+TEST(LiveServer, ABusyPortIsReportedInTheLabel)
+{
+    live::LiveServer other;
+    live::ServerOptions o;
+    o.bind = "127.0.0.1";
+    o.port = 0;
+    ASSERT_TRUE(other.start(o));
+    LiveDesk d(false);
+    d.f->LiveSettings = {true, other.port(), QStringLiteral("127.0.0.1")};
+    d.view->apply();
+    EXPECT_FALSE(d.view->isServing());
+    ASSERT_NE(d.view->AddressLabel, nullptr);
+    EXPECT_TRUE(d.view->AddressLabel->isVisibleTo(d.f));
+    EXPECT_TRUE(d.view->AddressLabel->text().contains(QStringLiteral("Port %1 belegt").arg(other.port())))
+        << d.view->AddressLabel->text().toStdString();
+}
+
+TEST(LiveView, OffLeavesTheWindowAsItWasAndOnShowsTheAddress)
+{
+    LiveDesk d(false);
+    d.f->show();
+    const QImage before = d.f->grab().toImage();
+    d.view->apply(); // off: nothing runs, nothing is shown
+    EXPECT_FALSE(d.view->isServing());
+    EXPECT_FALSE(d.view->refreshTimer()->isActive());
+    EXPECT_EQ(d.f->grab().toImage(), before);
+
+    d.f->LiveSettings = {true, 0, QStringLiteral("127.0.0.1")};
+    d.view->apply();
+    ASSERT_TRUE(d.view->isServing());
+    EXPECT_TRUE(d.view->refreshTimer()->isActive());
+    EXPECT_EQ(d.f->windowTitle(), QStringLiteral("Zielkron 1.4"));
+    EXPECT_TRUE(d.view->AddressLabel->isVisible());
+    EXPECT_TRUE(d.view->AddressLabel->text().contains(QStringLiteral("127.0.0.1:%1").arg(d.port())));
+    EXPECT_TRUE(d.view->AddressLabel->toolTip().contains(QStringLiteral("/anzeige")));
+    EXPECT_NE(d.f->grab().toImage(), before);
+
+    d.f->LiveSettings.On = false;
+    d.view->apply();
+    EXPECT_FALSE(d.view->isServing());
+    EXPECT_FALSE(d.view->refreshTimer()->isActive());
+    EXPECT_EQ(d.f->grab().toImage(), before);
+}
+
+TEST(LiveView, SettingsDialogStoreAndCommandLine)
+{
+    {
+        LiveDesk d(false);
+        EXPECT_FALSE(d.f->LiveSettings.On); // off by default
+        EXPECT_EQ(d.f->LiveSettings.Port, 8080);
+        // The dialog shows the settings and applies them on OK.
+        QSignalSpy changed(d.f, &TFormMain::LiveSettingsChanged);
+        d.fp.dialogs.modalAnswers.push_back([](QDialog *dlg) {
+            auto *cfg = static_cast<TCfgDialog *>(dlg);
+            EXPECT_FALSE(cfg->cbLive->isChecked());
+            EXPECT_EQ(cfg->seLivePort->Value(), 8080);
+            cfg->cbLive->setChecked(true);
+            cfg->seLivePort->setText("8181");
+            cfg->eLiveBind->setText(" 127.0.0.1 ");
+            return QDialog::Accepted;
+        });
+        d.f->cmd_EinstellungenClick();
+        EXPECT_EQ(changed.count(), 1);
+        EXPECT_EQ(d.f->LiveSettings, (TLiveSettings{true, 8181, "127.0.0.1"}));
+        // OK without a change keeps the server and its clients.
+        d.fp.dialogs.modalAnswers.push_back([](QDialog *) { return QDialog::Accepted; });
+        d.f->cmd_EinstellungenClick();
+        EXPECT_EQ(changed.count(), 1);
+        d.view.reset();
+        d.destroy();
+    }
+    // Stored after every earlier value and read back on the next start.
+    {
+        LiveDesk d(false);
+        d.f->LiveSettingsStored = {true, 8181, "127.0.0.1"};
+        d.view.reset();
+        d.destroy();
+        const QStringList order = d.fp.settings.writeOrder;
+        ASSERT_GE(order.size(), 3);
+        EXPECT_EQ(order.mid(order.size() - 3), (QStringList{"LiveOn", "LivePort", "LiveBind"}));
+        EXPECT_EQ(order.indexOf("DataON"), order.size() - 4);
+        fake::Key stored = d.key();
+        Desk next;
+        next.key() = stored;
+        TFormMain &f = next.create();
+        EXPECT_EQ(f.LiveSettings, (TLiveSettings{true, 8181, "127.0.0.1"}));
+        EXPECT_EQ(f.LineCount, 4); // the values before are read as before
+    }
+    // A store from before the live view: the old values read as always, the view stays off.
+    {
+        Desk old;
+        old.key() = {{"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 0}, {"Port1", 0}, {"Port2", 0},
+                     {"Port3", 0}, {"Port4", 0}, {"Alg", 1}, {"FilterInd", 1}, {"Monitor", 0}, {"Title", "X"},
+                     {"LineCount", 6}, {"Accuracy", 2}, {"OneLS", 0}, {"Wind", 15}, {"DataON", 0},
+                     {"LivePort", "nonsense"}};
+        TFormMain &f = old.create();
+        EXPECT_EQ(f.LineCount, 6);
+        EXPECT_EQ(f.Alg, 1);
+        EXPECT_FALSE(f.LiveSettings.On);
+        EXPECT_EQ(f.LiveSettings.Port, 8080);
+    }
+
+    // "--live PORT" switches the view on for this run only.
+    TLiveSettings s;
+    QString message;
+    EXPECT_TRUE(live::LiveView::ParseOption({"zielkron"}, s, message));
+    EXPECT_FALSE(s.On);
+    EXPECT_TRUE(live::LiveView::ParseOption({"zielkron", "--live", "9090"}, s, message));
+    EXPECT_EQ(s, (TLiveSettings{true, 9090, QString()}));
+    EXPECT_TRUE(live::LiveView::ParseOption({"zielkron", "--live", "127.0.0.1:0"}, s, message));
+    EXPECT_EQ(s, (TLiveSettings{true, 0, "127.0.0.1"}));
+    for (const char *bad : {"", "80a", "70000", "nohost:80", "-1"}) {
+        TLiveSettings t;
+        EXPECT_FALSE(live::LiveView::ParseOption({"zielkron", "--live", bad}, t, message)) << bad;
+        EXPECT_FALSE(t.On);
+    }
+}

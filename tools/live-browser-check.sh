@@ -1,0 +1,182 @@
+#!/bin/bash
+# The live view in a real browser: runs the desk with its live view, times a race through the
+# light-barrier simulator and checks the lane times and places in the pages that headless
+# Chromium renders against what the desk itself shows (its /api/state).
+#
+#   tools/live-browser-check.sh BUILD_DIR [SCREENSHOT_DIR]
+#
+# Chromium (Debian's "chromium") is installed when missing, as root or through sudo; where that
+# is impossible the check is skipped with exit code 77. With SCREENSHOT_DIR the pages are also
+# saved as PNG pictures there.
+
+set -u
+BUILD=$(cd "${1:?usage: live-browser-check.sh BUILD_DIR [SCREENSHOT_DIR]}" && pwd)
+SHOTS=${2:-}
+SKIP=77
+
+browser=$(command -v chromium || command -v chromium-browser || true)
+if [ -z "$browser" ]; then
+    if [ "$(id -u)" = 0 ]; then SUDO=""; elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then SUDO="sudo -n"; else SUDO=none; fi
+    if [ "$SUDO" = none ]; then
+        echo "SKIP: chromium is not installed and cannot be installed here (no root, no sudo)"
+        exit $SKIP
+    fi
+    echo "chromium is missing: installing Debian's chromium package for this check"
+    if ! $SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq chromium >/dev/null 2>&1; then
+        $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq >/dev/null 2>&1
+        $SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq chromium >/dev/null 2>&1
+    fi
+    browser=$(command -v chromium || true)
+    if [ -z "$browser" ]; then
+        echo "SKIP: chromium could not be installed (no package source reachable?)"
+        exit $SKIP
+    fi
+fi
+for tool in curl; do
+    command -v $tool >/dev/null || { echo "SKIP: $tool is missing"; exit $SKIP; }
+done
+
+TMP=$(mktemp -d)
+DESK_PID=""
+SIM_PID=""
+cleanup() {
+    exec 3>&- 2>/dev/null
+    [ -n "$DESK_PID" ] && kill "$DESK_PID" 2>/dev/null
+    [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$TMP"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*"; exit 1; }
+
+# ---- the light barriers: virtual lines COM1 and COM2 in a devices folder of our own ----
+export ZIELKRON_DEVICES=$TMP/devices
+mkdir -p "$ZIELKRON_DEVICES" "$TMP/cfg/Tempovia" "$TMP/run"
+mkfifo "$TMP/commands"
+"$BUILD/zielkron-signal" serve COM1 COM2 <"$TMP/commands" >"$TMP/signal.out" 2>&1 &
+SIM_PID=$!
+exec 3>"$TMP/commands"
+for _ in $(seq 100); do [ -S "$ZIELKRON_DEVICES/com2" ] && break; sleep 0.05; done
+
+# ---- the desk: settings of its own, ports 1 and 2, four lanes, hundredths, German ----
+cat >"$TMP/cfg/Tempovia/zielkron.ini" <<INI
+[General]
+Left=0
+Top=0
+Height=0
+Sound=0
+Port1=1
+Port2=2
+Port3=0
+Port4=0
+Alg=0
+FilterInd=1
+Monitor=0
+Title=Hallensportfest
+LineCount=4
+Accuracy=2
+OneLS=0
+Wind=0
+DataON=1
+INI
+(cd "$TMP/run" && exec env XDG_CONFIG_HOME="$TMP/cfg" LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8 QT_QPA_PLATFORM=offscreen \
+    "$BUILD/zielkron" --live 127.0.0.1:0 >"$TMP/desk.out" 2>"$TMP/desk.err") &
+DESK_PID=$!
+URL=""
+for _ in $(seq 200); do
+    URL=$(grep -o 'http://[^ ]*' "$TMP/desk.out" 2>/dev/null | head -1)
+    [ -n "$URL" ] && break
+    sleep 0.05
+done
+[ -n "$URL" ] || fail "the desk did not start its live view: $(cat "$TMP/desk.err")"
+for _ in $(seq 100); do
+    echo status >&3
+    sleep 0.1
+    [ "$(grep -c 'desk attached' "$TMP/signal.out")" -ge 2 ] && break
+done
+grep -q 'desk attached' "$TMP/signal.out" || fail "the desk did not open COM1 and COM2"
+
+state() { curl -s --max-time 5 "${URL}api/state"; }
+# A lane's field ("time", "place") as the desk shows it.
+desk_field() { state | grep -o "\"lane\":$1,[^}]*" | sed "s/.*\"$2\":\"\\([^\"]*\\)\".*/\\1/"; }
+wait_place() {
+    for _ in $(seq 100); do [ "$(desk_field "$1" place)" = "$2" ] && return 0; sleep 0.05; done
+    fail "the desk did not give lane $1 place $2: $(state)"
+}
+dump() {
+    rm -rf "$TMP/profile"
+    "$browser" --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
+        --disable-background-networking --disable-component-update --disable-sync \
+        --user-data-dir="$TMP/profile" --dump-dom "$1" 2>/dev/null
+}
+shoot() {
+    [ -n "$SHOTS" ] || return 0
+    mkdir -p "$SHOTS"
+    rm -rf "$TMP/profile"
+    "$browser" --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
+        --disable-background-networking --disable-component-update --disable-sync \
+        --hide-scrollbars --user-data-dir="$TMP/profile" --window-size="$3" \
+        --screenshot="$SHOTS/$2" "$1" >/dev/null 2>&1
+}
+# A lane row's cell ("time", "place") as the browser rendered it.
+page_cell() { grep -o "<tr[^>]*data-lane=\"$2\"[^>]*>.*" "$1" | sed 's#</tr>.*##' | sed "s/.*<td class=\"$3\">\\([^<]*\\)<.*/\\1/"; }
+page_row() { grep -o "<tr[^>]*data-lane=\"$2\"[^>]*>" "$1" | head -1; }
+seconds() { echo "$1" | tr ',' '.' | awk -F: '{ if (NF == 2) print $1 * 60 + $2; else print $1 }'; }
+
+# ---- the race: start, lanes 2 and 1 finish, 3 and 4 still run ----
+echo start >&3
+for _ in $(seq 100); do state | grep -q '"running":true' && break; sleep 0.05; done
+state | grep -q '"running":true' || fail "the start contact did not start the race"
+sleep 1.2
+echo "lane 2" >&3
+wait_place 2 1
+sleep 0.3
+echo "lane 1" >&3
+wait_place 1 2
+
+dump "$URL" >"$TMP/running.html"
+[ -s "$TMP/running.html" ] || fail "chromium rendered nothing"
+for lane in 2 1; do
+    want_time=$(desk_field $lane time)
+    want_place=$(desk_field $lane place)
+    got_time=$(page_cell "$TMP/running.html" $lane time)
+    got_place=$(page_cell "$TMP/running.html" $lane place)
+    [ "$got_time" = "$want_time" ] || fail "lane $lane: page shows time '$got_time', the desk '$want_time'"
+    [ "$got_place" = "$want_place" ] || fail "lane $lane: page shows place '$got_place', the desk '$want_place'"
+    echo "lane $lane: $got_time, place $got_place (as on the desk)"
+done
+echo "$want_time" | grep -q ',' || fail "the desk's decimal separator ',' is missing in '$want_time'"
+running=$(page_cell "$TMP/running.html" 4 time)
+page_row "$TMP/running.html" 4 | grep -q running || fail "lane 4 is not shown running"
+echo "$running" | grep -Eq '^([0-9]:)?[0-9]{1,2},[0-9]{2}$' || fail "lane 4's running clock reads '$running'"
+awk -v r="$(seconds "$running")" -v l="$(seconds "$want_time")" 'BEGIN { exit !(r >= l && r < l + 30) }' \
+    || fail "lane 4's running clock $running is not after the last finish $want_time"
+echo "lane 4: running clock $running"
+shoot "$URL" live-lauf.png 412,640
+shoot "${URL}anzeige" live-anzeige.png 1280,720
+
+# ---- lanes 4 and 3 finish: every lane's time and place on both pages ----
+echo "lane 4" >&3
+wait_place 4 3
+echo "lane 3" >&3
+wait_place 3 4
+sleep 0.1
+dump "$URL" >"$TMP/heat.html"
+dump "${URL}anzeige" >"$TMP/board.html"
+for page in heat board; do
+    for lane in 1 2 3 4; do
+        want_time=$(desk_field $lane time)
+        want_place=$(desk_field $lane place)
+        got_time=$(page_cell "$TMP/$page.html" $lane time)
+        got_place=$(page_cell "$TMP/$page.html" $lane place)
+        [ -n "$want_time" ] || fail "lane $lane has no time on the desk"
+        [ "$got_time" = "$want_time" ] || fail "$page, lane $lane: time '$got_time', the desk '$want_time'"
+        [ "$got_place" = "$want_place" ] || fail "$page, lane $lane: place '$got_place', the desk '$want_place'"
+    done
+done
+grep -q 'Hallensportfest' "$TMP/heat.html" || fail "the title is missing"
+grep -q 'Vorlauf 1' "$TMP/heat.html" || fail "the heat line is missing"
+shoot "$URL" live-lauf-ende.png 412,640
+dump "${URL}veranstaltung" | grep -q 'Noch keine L' || fail "the meeting page did not render"
+echo "PASS: the browser shows the desk's times and places ($URL)"
