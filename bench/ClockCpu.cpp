@@ -11,12 +11,23 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <map>
 
 namespace {
+// Runs the event loop for ms milliseconds, sleeping while there is nothing to do.
+void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 double cpuSeconds()
 {
     rusage u{};
@@ -42,19 +53,30 @@ int main(int argc, char **argv)
         {"Accuracy", accuracy}};
     TFormMain form(services, QStringLiteral("/tmp/bench"));
     form.show();
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 1000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    runFor(1000);
 
+    // ZK_BENCH_PAINTS=1: which widgets repaint, and how often, while the clock runs.
+    struct PaintCounter : QObject {
+        std::map<QString, int> counts;
+        bool eventFilter(QObject *o, QEvent *e) override
+        {
+            if (e->type() == QEvent::Paint)
+                ++counts[QString::fromLatin1(o->metaObject()->className()) + QLatin1Char(' ') + o->objectName()];
+            return false;
+        }
+    } painter;
+    const bool countPaints = qEnvironmentVariableIsSet("ZK_BENCH_PAINTS");
+    if (countPaints)
+        app.installEventFilter(&painter);
     form.mStart->trigger();
     const double cpu0 = cpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    while (wall.elapsed() < seconds * 1000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    runFor(seconds * 1000);
     const double cpu = cpuSeconds() - cpu0;
     const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
+    for (const auto &[name, n] : painter.counts)
+        std::printf("  %6d paints of %s\n", n, qPrintable(name));
     std::printf("%s, accuracy %d, 10 lanes running, %.1f s: %.2f %% of one core (%.3f CPU s)\n",
                 qgetenv("QT_QPA_PLATFORM").constData(), accuracy, elapsed, 100.0 * cpu / elapsed, cpu);
 
@@ -64,8 +86,7 @@ int main(int argc, char **argv)
     const double cpu1 = cpuSeconds();
     QElapsedTimer after;
     after.start();
-    while (after.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    runFor(5000);
     std::printf("%s, all lanes stopped, 5 s: %.2f %% of one core\n", qgetenv("QT_QPA_PLATFORM").constData(),
                 100.0 * (cpuSeconds() - cpu1) / (static_cast<double>(after.elapsed()) / 1000.0));
     return 0;

@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QThread>
 #include <QListWidget>
@@ -175,11 +176,18 @@ int main(int argc, char **argv)
     });
     load.start();
 
+    // Runs the event loop (sleeping while idle) until done holds or ms have passed.
     auto waitFor = [&](const std::function<bool()> &done, int ms) {
+        QEventLoop loop;
+        QTimer poll;
         QElapsedTimer t;
         t.start();
-        while (!done() && t.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (done() || t.elapsed() >= ms)
+                loop.quit();
+        });
+        poll.start(1);
+        loop.exec();
         return done();
     };
 

@@ -56,10 +56,24 @@ void TFormMain::ImportTextList(const QString &fileName)
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return;
+    // A real start list is a few kilobytes: anything far beyond is refused before it is read, so
+    // that a wrong file picked during a race never stalls the desk or fills its memory.
+    if (file.size() > StartListLimit::Bytes) {
+        ShowError(QStringLiteral("Die Startliste \"%1\" ist zu groß (%2 MB). Eine Startliste darf höchstens %3 MB "
+                                 "groß sein; sie wurde nicht geladen.")
+                      .arg(fileName, megabytes(file.size()), megabytes(StartListLimit::Bytes)));
+        return;
+    }
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return;
     const QStringList lines = platform::splitLines(platform::decodeText(bytes));
+    if (lines.size() > StartListLimit::UsedRows) {
+        ShowError(QStringLiteral("Die Startliste \"%1\" hat %2 Zeilen. Eine Startliste darf höchstens %3 Zeilen "
+                                 "haben; sie wurde nicht geladen.")
+                      .arg(fileName, QString::number(lines.size()), QString::number(StartListLimit::UsedRows)));
+        return;
+    }
     TSortGrid *table = SortGrid1;
     for (int i = 0; i < lines.size(); ++i) {
         if (i >= table->RowCount())
@@ -112,6 +126,9 @@ void TFormMain::ImportExcelList(const QString &fileName)
         for (int r = 1; r <= n; ++r)
             for (int c = 1; c <= 7; ++c)
                 table->setCells(c - 1, r - 1, platform::cellText(values.at(r, c)));
+        EnteredHeats.clear();
+        LastEnteredHeat = 0;
+        WriteJournal();
         seLaufChange();
     } catch (...) {
         failure = std::current_exception();

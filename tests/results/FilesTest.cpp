@@ -102,6 +102,38 @@ TEST(StartList, GrowsTheTableAndCancelChangesNothing)
     EXPECT_TRUE(d.fp.dialogs.messages.isEmpty());
 }
 
+TEST(StartList, ListsBeyondTheLimitAreRefusedBeforeAnythingIsRead)
+{
+    Files d;
+    d.table().setCells(2, 3, QStringLiteral("vorher"));
+    // Just over 10 MB, and just over 100,000 lines.
+    QByteArray big(10 * 1024 * 1024 + 1, 'x');
+    big[0] = 'T';
+    d.writeFile(QStringLiteral("gross.txt"), big);
+    QByteArray many;
+    for (int i = 0; i < 100001; ++i)
+        many += "1\t2\n";
+    d.writeFile(QStringLiteral("lang.txt"), many);
+    for (const char *name : {"gross.txt", "lang.txt"}) {
+        d.fp.dialogs.messages.clear();
+        d.f->ImportTextList(d.path(QString::fromLatin1(name)));
+        ASSERT_EQ(d.fp.dialogs.messages.size(), 1) << name;
+        EXPECT_EQ(d.fp.dialogs.messages[0].icon, platform::MessageIcon::Error);
+        EXPECT_TRUE(d.fp.dialogs.messages[0].text.contains(QString::fromLatin1(name)));
+        EXPECT_TRUE(d.fp.dialogs.messages[0].text.contains(QStringLiteral("nicht geladen")));
+        EXPECT_EQ(d.table().RowCount(), 13) << name;
+        EXPECT_EQ(d.table().Cells(2, 3), QStringLiteral("vorher"));
+        EXPECT_EQ(d.table().Cells(0, 0), QString());
+    }
+    // Exactly 100,000 lines still load.
+    many.chop(4);
+    d.writeFile(QStringLiteral("grenze.txt"), many);
+    d.fp.dialogs.messages.clear();
+    d.f->ImportTextList(d.path(QStringLiteral("grenze.txt")));
+    EXPECT_TRUE(d.fp.dialogs.messages.isEmpty());
+    EXPECT_EQ(d.table().RowCount(), 100000);
+}
+
 TEST(Export, TextFileWritesEveryRowWithAFirstCell)
 {
     Files d(2);

@@ -1,0 +1,80 @@
+// The race desk looks exactly as it always did, pixel for pixel, in the ready, running and stopped
+// states: the pictures in tests/data/desk were taken from the desk before its clock was made
+// lighter. ZK_WRITE_REFERENCES=1 writes them anew (only after a deliberate change of the look).
+
+#include "DeskFixture.h"
+
+#include "DateTimePicker.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QImage shot(TFormMain &f)
+{
+    return f.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+void compare(const QImage &image, const char *name)
+{
+    const QString path = QStringLiteral(ZK_TEST_DATA "/desk/%1.png").arg(QString::fromLatin1(name));
+    if (qEnvironmentVariableIsSet("ZK_WRITE_REFERENCES")) {
+        ASSERT_TRUE(image.save(path)) << qPrintable(path);
+        return;
+    }
+    const QImage reference = QImage(path).convertToFormat(QImage::Format_RGB32);
+    ASSERT_FALSE(reference.isNull()) << qPrintable(path);
+    ASSERT_EQ(image.size(), reference.size()) << name;
+    int differing = 0;
+    QPoint first;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) != reference.pixel(x, y) && differing++ == 0)
+                first = QPoint(x, y);
+    EXPECT_EQ(differing, 0) << name << ": first difference at " << first.x() << "," << first.y();
+}
+
+} // namespace
+
+TEST(DeskPicture, ReadyRunningAndStoppedLookAsBefore)
+{
+    Desk d;
+    d.key() = {{"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 1}, {"Port1", 0}, {"Port2", 0},
+               {"Port3", 0}, {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0},
+               {"Title", "Hallenmeeting"}, {"LineCount", 8}, {"Accuracy", 2}};
+    TFormMain &f = d.create();
+    f.TimerDate->stop();
+    f.PanelDate->setText(QStringLiteral("14:05:33"));
+    f.DateTimePicker1->setDate(QDate(2027, 5, 14));
+    const char *names[] = {"Anna Berg", "Jürgen Weiß", "Li Wang", "Zoë Ørsted", "Max Muster", "Eva Klein",
+                           "Tom Groß", "Ida Sommer"};
+    for (int i = 1; i <= 8; ++i) {
+        f.Line(i)->eNum->setText(QString::number(100 + i));
+        f.Line(i)->eName->setText(QString::fromUtf8(names[i - 1]));
+    }
+    f.SetEntry(3)->trigger(); // lane 3 switched off
+    f.show();
+    compare(shot(f), "ready");
+
+    f.mStart->trigger();
+    d.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 9876;
+    f.StopEntry(5)->trigger();
+    d.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 10234;
+    f.ClockTimer();
+    compare(shot(f), "running");
+
+    const int after[] = {0, 10456, 0, 0, 10987, 0, 11020, 61500, 12010}; // by lane
+    for (int lane : {1, 4, 6, 7, 8}) {
+        d.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + static_cast<std::uint32_t>(after[lane]);
+        f.StopEntry(lane)->trigger();
+    }
+    d.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 12500;
+    f.mStop->trigger(); // lane 2 did not finish
+    f.Line(6)->eAusDblClick();
+    compare(shot(f), "stopped");
+}
