@@ -76,6 +76,35 @@ void TTimeLabel::setTransparent(bool transparent)
     update();
 }
 
+void TTimeLabel::setText(const QString &text)
+{
+    const QString old = QLabel::text();
+    if (text == old)
+        return;
+    // The time is right-aligned: what changed lies between the left end of the longer text and
+    // the start of the ending both texts share. A few pixels more on each side take in the
+    // glyphs' antialiased edges.
+    QRect dirty = contentsRect();
+    if ((alignment() & Qt::AlignHorizontal_Mask) == Qt::AlignRight && isVisible()) {
+        qsizetype same = 0;
+        while (same < text.size() && same < old.size() && text[text.size() - 1 - same] == old[old.size() - 1 - same])
+            ++same;
+        const QFontMetrics fm(font());
+        const int right = contentsRect().right() + 1;
+        const int wide = std::max(fm.horizontalAdvance(text), fm.horizontalAdvance(old));
+        const int kept = fm.horizontalAdvance(text.right(same));
+        constexpr int edge = 6;
+        dirty.setLeft(std::max(contentsRect().left(), right - wide - edge));
+        dirty.setRight(std::min(contentsRect().right(), right - kept + edge));
+    }
+    const bool wasDisabled = testAttribute(Qt::WA_UpdatesDisabled);
+    setAttribute(Qt::WA_UpdatesDisabled, true); // QLabel would repaint all of itself
+    QLabel::setText(text);
+    setAttribute(Qt::WA_UpdatesDisabled, wasDisabled);
+    if (!wasDisabled)
+        update(dirty);
+}
+
 void TTimeLabel::paintEvent(QPaintEvent *event)
 {
     {

@@ -9,6 +9,8 @@
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -77,4 +79,36 @@ TEST(DeskPicture, ReadyRunningAndStoppedLookAsBefore)
     f.mStop->trigger(); // lane 2 did not finish
     f.Line(6)->eAusDblClick();
     compare(shot(f), "stopped");
+}
+
+TEST(DeskPicture, ARunningClockRepaintsOnlyWhatChangedAndLeavesNoTrace)
+{
+    Desk d;
+    d.key() = {{"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 1}, {"Port1", 0}, {"Port2", 0},
+               {"Port3", 0}, {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0}, {"Title", "T"},
+               {"LineCount", 4}, {"Accuracy", 2}};
+    TFormMain &f = d.create();
+    f.TimerDate->stop();
+    f.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+    f.mStart->trigger();
+    f.Clock->stop(); // the test drives the clock itself
+    // Texts that grow, shrink, change in one digit and in all of them.
+    for (std::uint32_t t : {0u, 9u, 990u, 9990u, 9999u, 10000u, 10010u, 59990u, 60000u, 61234u, 65432u, 600000u,
+                            9876u, 11111u, 1u}) {
+        d.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + t;
+        f.ClockTimer();
+        QCoreApplication::processEvents();
+    }
+    f.Line(2)->LabelTime->setText(QString()); // as STOPP blanks a lane
+    f.Line(3)->LabelTime->setText(QStringLiteral("1:05,43 "));
+    QCoreApplication::processEvents();
+    // What the screen shows after all those partial repaints is what a full drawing shows.
+    const QImage screen = f.screen()->grabWindow(f.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage full = f.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(screen.size(), full.size());
+    for (int lane = 1; lane <= 4; ++lane) {
+        const QRect r(f.Line(lane)->LabelTime->mapTo(&f, QPoint(0, 0)), f.Line(lane)->LabelTime->size());
+        EXPECT_EQ(screen.copy(r), full.copy(r)) << "lane " << lane;
+    }
 }
