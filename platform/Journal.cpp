@@ -3,9 +3,6 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -29,30 +26,83 @@ QString systemError(int error)
 
 } // namespace
 
+namespace {
+
+// One field of the body: backslash, TAB, line ends escaped, so that a field never splits a line.
+void appendEscaped(QByteArray &out, const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    for (const char c : utf8) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default: out += c;
+        }
+    }
+}
+
+std::optional<QString> unescaped(QByteArrayView field)
+{
+    QByteArray out;
+    out.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        char c = field[i];
+        if (c == '\\') {
+            if (++i >= field.size())
+                return std::nullopt;
+            switch (field[i]) {
+            case '\\': c = '\\'; break;
+            case 't': c = '\t'; break;
+            case 'n': c = '\n'; break;
+            case 'r': c = '\r'; break;
+            default: return std::nullopt;
+            }
+        }
+        out += c;
+    }
+    return QString::fromUtf8(out);
+}
+
+} // namespace
+
+// The body: one line a value, "name<TAB>value", then one line a filled cell,
+// "cell<TAB>row<TAB>column<TAB>text".
 QByteArray encodeJournal(const MeetingJournal &j)
 {
-    QJsonArray heats;
-    for (int h : j.heats)
-        heats.append(h);
-    QJsonArray cells;
-    for (const JournalCell &c : j.cells)
-        cells.append(QJsonArray{c.row, c.col, c.text});
-    const QJsonObject body{
-        {QStringLiteral("title"), j.title},
-        {QStringLiteral("date"), j.date},
-        {QStringLiteral("written"), j.written.toString(Qt::ISODateWithMs)},
-        {QStringLiteral("lanes"), j.lanes},
-        {QStringLiteral("lastHeat"), j.lastHeat},
-        {QStringLiteral("heats"), heats},
-        {QStringLiteral("rowCount"), j.rowCount},
-        {QStringLiteral("colCount"), j.colCount},
-        {QStringLiteral("cells"), cells},
+    QByteArray body;
+    body.reserve(256 + j.cells.size() * 24);
+    auto line = [&body](const char *name, const QString &value) {
+        body += name;
+        body += '\t';
+        appendEscaped(body, value);
+        body += '\n';
     };
-    const QByteArray json = QJsonDocument(body).toJson(QJsonDocument::Indented);
+    line("title", j.title);
+    line("date", j.date);
+    line("written", j.written.toString(Qt::ISODateWithMs));
+    line("lanes", QString::number(j.lanes));
+    line("lastHeat", QString::number(j.lastHeat));
+    QStringList heats;
+    for (int h : j.heats)
+        heats << QString::number(h);
+    line("heats", heats.join(QLatin1Char(',')));
+    line("rowCount", QString::number(j.rowCount));
+    line("colCount", QString::number(j.colCount));
+    for (const JournalCell &c : j.cells) {
+        body += "cell\t";
+        body += QByteArray::number(c.row);
+        body += '\t';
+        body += QByteArray::number(c.col);
+        body += '\t';
+        appendEscaped(body, c.text);
+        body += '\n';
+    }
     QByteArray out = kMagic + '\n';
-    out += QByteArray::number(json.size()) + '\n';
-    out += QCryptographicHash::hash(json, QCryptographicHash::Sha256).toHex() + '\n';
-    out += json;
+    out += QByteArray::number(body.size()) + '\n';
+    out += QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() + '\n';
+    out += body;
     return out;
 }
 
@@ -79,41 +129,72 @@ std::optional<MeetingJournal> decodeJournal(const QByteArray &bytes, QString *wh
     const qlonglong length = header[1].toLongLong(&ok);
     if (!ok || length < 0 || length != bytes.size() - at)
         return fail("Länge stimmt nicht (Datei abgeschnitten oder verlängert)");
-    const QByteArray body = bytes.mid(at);
+    const QByteArrayView body = QByteArrayView(bytes).sliced(at);
     if (QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() != header[2])
         return fail("Prüfsumme stimmt nicht");
 
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
-        return fail("Inhalt nicht lesbar");
-    const QJsonObject o = doc.object();
     MeetingJournal j;
-    j.title = o.value(QStringLiteral("title")).toString();
-    j.date = o.value(QStringLiteral("date")).toString();
-    j.written = QDateTime::fromString(o.value(QStringLiteral("written")).toString(), Qt::ISODateWithMs);
-    j.lanes = o.value(QStringLiteral("lanes")).toInt(-1);
-    j.lastHeat = o.value(QStringLiteral("lastHeat")).toInt(-1);
-    j.rowCount = o.value(QStringLiteral("rowCount")).toInt(-1);
-    j.colCount = o.value(QStringLiteral("colCount")).toInt(-1);
+    j.lanes = j.lastHeat = j.rowCount = j.colCount = -1;
+    auto number = [](QByteArrayView v) {
+        bool good = false;
+        const int n = v.toInt(&good);
+        return good ? n : -1;
+    };
+    qsizetype pos = 0;
+    while (pos < body.size()) {
+        qsizetype eol = body.indexOf('\n', pos);
+        if (eol < 0)
+            return fail("Inhalt nicht lesbar");
+        const QByteArrayView line = body.sliced(pos, eol - pos);
+        pos = eol + 1;
+        const qsizetype tab = line.indexOf('\t');
+        if (tab < 0)
+            return fail("Inhalt nicht lesbar");
+        const QByteArrayView name = line.first(tab);
+        const QByteArrayView rest = line.sliced(tab + 1);
+        if (name == "cell") {
+            const qsizetype t1 = rest.indexOf('\t');
+            const qsizetype t2 = t1 < 0 ? -1 : rest.indexOf('\t', t1 + 1);
+            if (t2 < 0)
+                return fail("Zelle nicht lesbar");
+            const int row = number(rest.first(t1)), col = number(rest.sliced(t1 + 1, t2 - t1 - 1));
+            const std::optional<QString> text = unescaped(rest.sliced(t2 + 1));
+            if (!text)
+                return fail("Zelle nicht lesbar");
+            if (row < 0 || row >= kMaxRows || col < 0 || col >= kMaxCols || j.colCount < 1 || col >= j.colCount)
+                return fail("Zelle außerhalb der Tabelle");
+            j.cells.append({row, col, *text});
+            continue;
+        }
+        const std::optional<QString> value = unescaped(rest);
+        if (!value)
+            return fail("Inhalt nicht lesbar");
+        if (name == "title")
+            j.title = *value;
+        else if (name == "date")
+            j.date = *value;
+        else if (name == "written")
+            j.written = QDateTime::fromString(*value, Qt::ISODateWithMs);
+        else if (name == "lanes")
+            j.lanes = number(rest);
+        else if (name == "lastHeat")
+            j.lastHeat = number(rest);
+        else if (name == "rowCount")
+            j.rowCount = number(rest);
+        else if (name == "colCount")
+            j.colCount = number(rest);
+        else if (name == "heats") {
+            for (const QString &h : value->split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+                const int heat = h.toInt(&ok);
+                if (!ok || heat < 1 || heat > 100)
+                    return fail("Werte außerhalb ihres Bereichs");
+                j.heats.append(heat);
+            }
+        }
+    }
     if (j.lanes < 1 || j.lanes > 12 || j.lastHeat < 0 || j.lastHeat > 100 || j.rowCount < 1
         || j.rowCount > kMaxRows || j.colCount < 1 || j.colCount > kMaxCols)
         return fail("Werte außerhalb ihres Bereichs");
-    for (const QJsonValue &h : o.value(QStringLiteral("heats")).toArray()) {
-        const int heat = h.toInt(-1);
-        if (heat < 1 || heat > 100)
-            return fail("Werte außerhalb ihres Bereichs");
-        j.heats.append(heat);
-    }
-    for (const QJsonValue &v : o.value(QStringLiteral("cells")).toArray()) {
-        const QJsonArray c = v.toArray();
-        if (c.size() != 3 || !c[2].isString())
-            return fail("Zelle nicht lesbar");
-        const int row = c[0].toInt(-1), col = c[1].toInt(-1);
-        if (row < 0 || row >= kMaxRows || col < 0 || col >= j.colCount)
-            return fail("Zelle außerhalb der Tabelle");
-        j.cells.append({row, col, c[2].toString()});
-    }
     return j;
 }
 
@@ -201,6 +282,17 @@ void JournalWriter::write(QByteArray bytes)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         pending_ = std::move(bytes);
+        pendingJournal_.reset();
+    }
+    wake_.notify_all();
+}
+
+void JournalWriter::write(MeetingJournal journal)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pendingJournal_ = std::move(journal);
+        pending_.reset();
     }
     wake_.notify_all();
 }
@@ -208,7 +300,7 @@ void JournalWriter::write(QByteArray bytes)
 bool JournalWriter::flush()
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return !pending_ && !busy_; });
+    done_.wait(lock, [this] { return !pending_ && !pendingJournal_ && !busy_; });
     return error_.isEmpty();
 }
 
@@ -222,15 +314,19 @@ void JournalWriter::run()
 {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [this] { return quit_ || pending_; });
-        if (!pending_ && quit_)
+        wake_.wait(lock, [this] { return quit_ || pending_ || pendingJournal_; });
+        if (!pending_ && !pendingJournal_ && quit_)
             return;
-        QByteArray bytes = std::move(*pending_);
+        std::optional<QByteArray> bytes = std::move(pending_);
+        std::optional<MeetingJournal> journal = std::move(pendingJournal_);
         pending_.reset();
+        pendingJournal_.reset();
         busy_ = true;
         lock.unlock();
+        if (journal)
+            bytes = encodeJournal(*journal);
         QString error;
-        const bool ok = writeFileAtomically(path_, bytes, &error);
+        const bool ok = writeFileAtomically(path_, *bytes, &error);
         lock.lock();
         busy_ = false;
         error_ = ok ? QString() : error;

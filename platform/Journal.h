@@ -6,7 +6,8 @@
 //   ZIELKRON-JOURNAL 1
 //   <length of the body in bytes>
 //   <SHA-256 of the body, hex>
-//   <body: JSON>
+//   <body: one line a value ("title<TAB>...") and one line a filled cell ("cell<TAB>row<TAB>col<TAB>text"),
+//    with backslash, TAB and line ends escaped>
 // A file whose length or checksum does not match is never trusted.
 
 #include <QDateTime>
@@ -63,6 +64,8 @@ public:
     JournalWriter &operator=(const JournalWriter &) = delete;
 
     void write(QByteArray bytes);
+    // Encodes the journal on the writer's thread, so that the desk only hands over its cells.
+    void write(MeetingJournal journal);
     // Waits until everything handed in is on disk; false when the last write failed.
     bool flush();
     QString lastError() const;
@@ -76,6 +79,7 @@ private:
     std::condition_variable wake_;
     std::condition_variable done_;
     std::optional<QByteArray> pending_;
+    std::optional<MeetingJournal> pendingJournal_;
     bool busy_ = false;
     bool quit_ = false;
     QString error_;

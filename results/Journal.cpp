@@ -54,7 +54,7 @@ void TFormMain::WriteJournal()
                 j.cells.append({r, c, std::move(text)});
     if (!journal_)
         journal_ = std::make_unique<platform::JournalWriter>(platform_.settings.journalFile(ProgramName));
-    journal_->write(platform::encodeJournal(j));
+    journal_->write(std::move(j));
 }
 
 bool TFormMain::FlushJournal()

@@ -1,0 +1,62 @@
+// Text start lists: time and memory of importing 1,000 and 100,000 lines (the largest list the
+// desk accepts), and of refusing a list over the limit.
+//
+//   bench_start_list
+
+#include "DeskFixture.h"
+
+#include "SortGrid.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+namespace {
+long rssKb()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return 0;
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    for (int lines : {1000, 100000, 100001}) {
+        Desk d;
+        d.key() = {{"LineCount", 8}};
+        TFormMain &f = d.create();
+        QByteArray list = "Hallenmeeting\n14.05.2027\n";
+        for (int i = 2; i < lines; ++i)
+            list += (i % 9 == 2) ? QByteArray("1\t\t100 m\tMänner\n")
+                                 : QByteArray::number(i % 9 - 2) + ".\t" + QByteArray::number(100 + i)
+                                       + "\tJürgen Weißmüller\t\tLG Nord\n";
+        d.writeFile(QStringLiteral("liste.txt"), list);
+        const long before = rssKb();
+        QElapsedTimer t;
+        t.start();
+        f.ImportTextList(QDir(d.workDir.path()).filePath(QStringLiteral("liste.txt")));
+        const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
+        std::printf("%6d lines (%7.2f MB): %8.2f ms, peak memory +%ld kB, table %d rows%s\n", lines,
+                    static_cast<double>(list.size()) / 1048576.0, ms, rssKb() - before, f.SortGrid1->RowCount(),
+                    d.fp.dialogs.messages.isEmpty() ? "" : ", refused");
+        f.FlushJournal();
+        t.restart();
+        f.WriteJournal();
+        const double journal = static_cast<double>(t.nsecsElapsed()) / 1e6;
+        t.restart();
+        f.seLaufChange();
+        std::printf("        of which handing the table to the journal %.2f ms, the heat change %.2f ms\n", journal,
+                    static_cast<double>(t.nsecsElapsed()) / 1e6);
+        f.FlushJournal();
+    }
+    return 0;
+}
