@@ -253,6 +253,8 @@ public:
     // At start-up: offers to restore the meeting of the journal, or says that it is damaged.
     void OfferJournalRestore();
     void RestoreJournal(const platform::MeetingJournal &journal);
+    // Before a start list replaces a table with entered heats, the journal is copied aside.
+    void KeepJournalBeforeImport();
     QList<int> EnteredHeats;        // heats entered since the table was started, in entry order
     int LastEnteredHeat = 0;        // heat of the latest entry, 0 before the first
     // The program's standard error box with the text of an error.

@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QGlyphRun>
+#include <QLocale>
 #include <QPushButton>
 #include <QValidator>
 
@@ -89,10 +91,17 @@ void TTimeLabel::setText(const QString &text)
         qsizetype same = 0;
         while (same < text.size() && same < old.size() && text[text.size() - 1 - same] == old[old.size() - 1 - same])
             ++same;
+        // Widths from the font's cached advances of single characters: no text layout per tick.
         const QFontMetrics fm(font());
+        auto width = [&fm](QStringView t) {
+            int w = 0;
+            for (const QChar c : t)
+                w += fm.horizontalAdvance(c);
+            return w;
+        };
         const int right = contentsRect().right() + 1;
-        const int wide = std::max(fm.horizontalAdvance(text), fm.horizontalAdvance(old));
-        const int kept = fm.horizontalAdvance(text.right(same));
+        const int wide = std::max(width(text), width(old));
+        const int kept = width(QStringView(text).right(same));
         constexpr int edge = 6;
         dirty.setLeft(std::max(contentsRect().left(), right - wide - edge));
         dirty.setRight(std::min(contentsRect().right(), right - kept + edge));
@@ -105,6 +114,68 @@ void TTimeLabel::setText(const QString &text)
         update(dirty);
 }
 
+void TTimeLabel::prepareGlyphs()
+{
+    glyphFont_ = font();
+    raw_ = QRawFont::fromFont(glyphFont_);
+    glyphs_.fill(0);
+    const QFontMetricsF fm(glyphFont_);
+    QString chars = QStringLiteral("0123456789:,. ");
+    chars += QLocale().decimalPoint();
+    for (const QChar c : chars) {
+        if (c.unicode() >= glyphs_.size())
+            continue;
+        const QList<quint32> index = raw_.glyphIndexesForString(QString(c));
+        if (index.size() == 1 && (index[0] != 0 || c == QLatin1Char(' '))) {
+            glyphs_[c.unicode()] = index[0] == 0 ? 0 : index[0];
+            advances_[c.unicode()] = fm.horizontalAdvance(c);
+        }
+    }
+}
+
+bool TTimeLabel::drawTime(QPainter &p)
+{
+    // Only the label's own layout: right-aligned, centred vertically, plain one-line text.
+    if (alignment() != (Qt::AlignRight | Qt::AlignVCenter) || margin() != 0 || indent() > 0 || wordWrap()
+        || frameWidth() != 0)
+        return false;
+    if (font() != glyphFont_ || !raw_.isValid())
+        prepareGlyphs();
+    if (!raw_.isValid())
+        return false;
+    const QString t = text();
+    QList<quint32> indexes;
+    QList<QPointF> positions;
+    indexes.reserve(t.size());
+    positions.reserve(t.size());
+    qreal width = 0;
+    for (const QChar c : t) {
+        if (c.unicode() >= glyphs_.size() || (glyphs_[c.unicode()] == 0 && c != QLatin1Char(' ')))
+            return false;
+        width += advances_[c.unicode()];
+    }
+    const QRect r = contentsRect();
+    const QFontMetrics fm(glyphFont_);
+    qreal x = r.right() + 1 - width;
+    const int baseline = r.top() + (r.height() - fm.height()) / 2 + fm.ascent();
+    for (const QChar c : t) {
+        if (glyphs_[c.unicode()] != 0) {
+            indexes << glyphs_[c.unicode()];
+            positions << QPointF(x, baseline);
+        }
+        x += advances_[c.unicode()];
+    }
+    if (indexes.isEmpty())
+        return true;
+    QGlyphRun run;
+    run.setRawFont(raw_);
+    run.setGlyphIndexes(indexes);
+    run.setPositions(positions);
+    p.setPen(palette().color(isEnabled() ? palette().currentColorGroup() : QPalette::Disabled, foregroundRole()));
+    p.drawGlyphRun(QPointF(0, 0), run);
+    return true;
+}
+
 void TTimeLabel::paintEvent(QPaintEvent *event)
 {
     {
@@ -112,6 +183,9 @@ void TTimeLabel::paintEvent(QPaintEvent *event)
         const QWidget *row = parentWidget();
         const QColor behind = row ? row->palette().color(QPalette::Window) : palette().color(QPalette::Window);
         p.fillRect(event->rect(), transparent_ ? behind : palette().color(QPalette::Window));
+        // A running time is drawn from glyphs looked up once: no text layout on every tick.
+        if (drawTime(p))
+            return;
     }
     QLabel::paintEvent(event);
 }
@@ -162,6 +236,8 @@ TFrameLine::TFrameLine(int lane, QWidget *parent) : QFrame(parent), tag_(lane)
     LabelTime = new TTimeLabel(this);
     LabelTime->setObjectName(QStringLiteral("LabelTime"));
     LabelTime->setGeometry(701, 3, 164, 53);
+    // A fixed size: a new text never asks the row to lay itself out again.
+    LabelTime->setFixedSize(164, 53);
     LabelTime->setText(QStringLiteral("0,00 "));
     LabelTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     LabelTime->setFont(arial(43, true));

@@ -4,6 +4,9 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QRawFont>
+
+#include <array>
 
 #include <cstdint>
 
@@ -33,8 +36,17 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    // Draws a time made of digits, separators and blanks from glyphs looked up once per font, at
+    // the very positions the label's own text layout gives them; false for any other text.
+    bool drawTime(QPainter &p);
+    void prepareGlyphs();
+
     std::int32_t tag_ = -1;
     bool transparent_ = true;
+    QFont glyphFont_;
+    QRawFont raw_;
+    std::array<quint32, 128> glyphs_{};   // glyph index per character of a time, 0: not usable
+    std::array<qreal, 128> advances_{};
 };
 
 class TFrameLine : public QFrame {

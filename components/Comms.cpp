@@ -49,9 +49,16 @@ void TComThread::watch()
         Report report;
         if (device_->waitEvents(mask_, report.received, report.edges) == SerialDevice::Wait::Stopped)
             break;
+        // One reading of the tick counter for the report; each edge is dated back to its own
+        // instant, so that a device that took a moment to settle its counts (or a USB round trip
+        // for the levels) never makes an edge late, and the tick and the instant of an edge agree.
         const std::uint32_t tick = tickNow();
-        for (platform::LineEdge &e : report.edges)
-            e.tick = tick;
+        const std::int64_t now = platform::monotonicNanos();
+        for (platform::LineEdge &e : report.edges) {
+            const std::int64_t ago = e.nanos > 0 && e.nanos <= now ? (now - e.nanos) / 1000000 : 0;
+            e.tick = tick - static_cast<std::uint32_t>(ago);
+        }
+        ++reportsSeen_;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (reports_.size() < kMaxQueuedReports) {

@@ -69,6 +69,13 @@ private:
     bool watching_ = true;
     bool stopping_ = false;
     std::atomic<bool> watcherDone_{false};
+    std::atomic<unsigned> reportsSeen_{0};
+
+public:
+    // Reports the port's own thread has taken so far, handed over or not (for tests).
+    unsigned reportsSeen() const { return reportsSeen_.load(); }
+
+private:
     std::atomic<bool> dispatcherDone_{false};
     std::thread watcher_;
     std::thread dispatcher_;
@@ -116,6 +123,9 @@ public:
     // The event mask of the monitor thread built from Events.
     unsigned eventMask() const;
     platform::SerialSettings settings() const;
+
+    // Reports the monitor thread has taken since the port was opened (0 when closed).
+    unsigned ReportsSeen() const { return thread_ ? thread_->reportsSeen() : 0; }
 
     // Runs the handlers of one wait's events: OnLineEdge for each edge in order, then the
     // generic events in the fixed order of the port.

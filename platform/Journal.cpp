@@ -161,7 +161,7 @@ std::optional<MeetingJournal> decodeJournal(const QByteArray &bytes, QString *wh
             const std::optional<QString> text = unescaped(rest.sliced(t2 + 1));
             if (!text)
                 return fail("Zelle nicht lesbar");
-            if (row < 0 || row >= kMaxRows || col < 0 || col >= kMaxCols || j.colCount < 1 || col >= j.colCount)
+            if (row < 0 || j.rowCount < 1 || row >= j.rowCount || col < 0 || j.colCount < 1 || col >= j.colCount)
                 return fail("Zelle außerhalb der Tabelle");
             j.cells.append({row, col, *text});
             continue;
@@ -304,6 +304,12 @@ bool JournalWriter::flush()
     return error_.isEmpty();
 }
 
+void JournalWriter::setErrorHandler(std::function<void(const QString &)> handler)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    onError_ = std::move(handler);
+}
+
 QString JournalWriter::lastError() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -329,7 +335,14 @@ void JournalWriter::run()
         const bool ok = writeFileAtomically(path_, *bytes, &error);
         lock.lock();
         busy_ = false;
+        const bool newFailure = !ok && error_.isEmpty();
         error_ = ok ? QString() : error;
+        if (newFailure && onError_) {
+            const auto handler = onError_;
+            lock.unlock();
+            handler(error);
+            lock.lock();
+        }
         done_.notify_all();
     }
 }

@@ -69,6 +69,9 @@ public:
     // Waits until everything handed in is on disk; false when the last write failed.
     bool flush();
     QString lastError() const;
+    // Called on the writer's thread when a write fails (with the system's error text), once per
+    // run of failures: a full disk is told, not kept quiet.
+    void setErrorHandler(std::function<void(const QString &)> handler);
     const QString &path() const { return path_; }
 
 private:
@@ -83,6 +86,7 @@ private:
     bool busy_ = false;
     bool quit_ = false;
     QString error_;
+    std::function<void(const QString &)> onError_;
     std::thread thread_;
 };
 

@@ -2,6 +2,7 @@
 
 #include "FormMain.h"
 
+#include "Journal.h"
 #include "SortGrid.h"
 #include "SpinEdit.h"
 #include "TextEncoding.h"
@@ -52,14 +53,12 @@ void TFormMain::ExportTextFile(const QString &fileName)
         content += QStringLiteral("\r\n");
     }
     const QByteArray bytes = platform::encodeText(content);
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw std::runtime_error(QStringLiteral("Die Datei \"%1\" kann nicht erstellt werden: %2")
-                                     .arg(fileName, file.errorString())
-                                     .toStdString());
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        throw std::runtime_error(QStringLiteral("Fehler beim Schreiben von \"%1\": %2")
-                                     .arg(fileName, file.errorString())
+    // Through a temporary file beside it: a full disk or a crash never leaves a half-written
+    // results file in place of the old one.
+    QString error;
+    if (!platform::writeFileAtomically(fileName, bytes, &error))
+        throw std::runtime_error(QStringLiteral("Die Datei \"%1\" kann nicht geschrieben werden: %2")
+                                     .arg(fileName, error)
                                      .toStdString());
 }
 

@@ -52,9 +52,32 @@ void TFormMain::WriteJournal()
         for (int c = 0; c < j.colCount; ++c)
             if (QString text = table->Cells(c, r); !text.isEmpty())
                 j.cells.append({r, c, std::move(text)});
-    if (!journal_)
+    if (!journal_) {
         journal_ = std::make_unique<platform::JournalWriter>(platform_.settings.journalFile(ProgramName));
+        journal_->setErrorHandler([this](const QString &error) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, error] {
+                    ShowError(QStringLiteral("Die Sicherung der Veranstaltung konnte nicht geschrieben werden:\n%1\n\n"
+                                             "%2\n\nExportieren Sie die Ergebnisse, bis das behoben ist.")
+                                  .arg(error, QDir::toNativeSeparators(JournalFile())));
+                },
+                Qt::QueuedConnection);
+        });
+    }
     journal_->write(std::move(j));
+}
+
+void TFormMain::KeepJournalBeforeImport()
+{
+    // A start list replaces the table: heats entered before stay in a copy of the journal.
+    if (EnteredHeats.isEmpty())
+        return;
+    FlushJournal();
+    const QString file = JournalFile();
+    if (QFile::exists(file))
+        QFile::copy(file, asideName(file, QStringLiteral("vor-startliste-")
+                                              + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
 }
 
 bool TFormMain::FlushJournal()

@@ -85,6 +85,7 @@ void TFormMain::ImportTextList(const QString &fileName)
         table->Rows(i).setText(line);
     }
     // A start list begins a meeting: no heat of it has been entered yet.
+    KeepJournalBeforeImport();
     EnteredHeats.clear();
     LastEnteredHeat = 0;
     WriteJournal();
@@ -126,6 +127,7 @@ void TFormMain::ImportExcelList(const QString &fileName)
         for (int r = 1; r <= n; ++r)
             for (int c = 1; c <= 7; ++c)
                 table->setCells(c - 1, r - 1, platform::cellText(values.at(r, c)));
+        KeepJournalBeforeImport();
         EnteredHeats.clear();
         LastEnteredHeat = 0;
         WriteJournal();

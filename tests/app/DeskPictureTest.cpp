@@ -5,6 +5,7 @@
 #include "DeskFixture.h"
 
 #include "DateTimePicker.h"
+#include "TimeText.h"
 
 #include <QAction>
 #include <QLabel>
@@ -111,4 +112,32 @@ TEST(DeskPicture, ARunningClockRepaintsOnlyWhatChangedAndLeavesNoTrace)
         const QRect r(f.Line(lane)->LabelTime->mapTo(&f, QPoint(0, 0)), f.Line(lane)->LabelTime->size());
         EXPECT_EQ(screen.copy(r), full.copy(r)) << "lane " << lane;
     }
+}
+
+TEST(DeskPicture, EveryRunningTimeIsDrawnAsTheLabelItselfWouldDrawIt)
+{
+    Desk d;
+    TFormMain &f = d.create();
+    TTimeLabel *fast = f.Line(1)->LabelTime;
+    fast->setTransparent(false);
+    QLabel plain; // the same label without the time label's own drawing
+    plain.setFont(fast->font());
+    plain.setAlignment(fast->alignment());
+    plain.setPalette(fast->palette());
+    plain.setAutoFillBackground(true);
+    plain.resize(fast->size());
+    int compared = 0;
+    for (bool enabled : {true, false}) {
+        fast->setEnabled(enabled);
+        plain.setEnabled(enabled);
+        for (int accuracy : {0, 1, 2})
+            for (std::int32_t t = 0; t < 700000; t += t < 12000 ? 37 : 4999) {
+                const QString text = RaceTimeText(t, accuracy) + QLatin1Char(' ');
+                fast->setText(text);
+                plain.setText(text);
+                ASSERT_EQ(fast->grab().toImage(), plain.grab().toImage()) << qPrintable(text) << (enabled ? "" : " disabled");
+                ++compared;
+            }
+    }
+    EXPECT_GT(compared, 1000);
 }

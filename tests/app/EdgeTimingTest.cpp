@@ -81,21 +81,33 @@ TEST(EdgeTiming, PlacesFollowTheEdgesAcrossPortsNotTheHandOver)
     FourPorts w;
     TFormMain &f = *w.f;
     f.mStart->trigger();
-    // Lanes 8, 5, 2 and 1 cross in this order on four ports, 3 ms apart...
-    const std::pair<int, int> crossings[] = {{4, 8}, {3, 5}, {2, 2}, {1, 1}};
+    // Lanes 8, 5, 2 and 1 cross in this order, on four ports, a fraction of a millisecond apart
+    // (the same tick), and the desk gets their reports in the opposite order.
+    const std::int64_t t0 = platform::monotonicNanos();
+    const std::pair<int, int> crossings[] = {{1, 1}, {2, 2}, {3, 5}, {4, 8}}; // port, lane, as handed over
     for (const auto &[port, lane] : crossings) {
-        w.com[port]->set(LineDcd, true);
-        QThread::msleep(3);
+        platform::LineEdge e;
+        e.line = EvRlsd;
+        e.active = true;
+        e.tick = w.fp.ticks.now;
+        e.nanos = t0 + (4 - port) * 200000; // port 4 first, port 1 last
+        w.port(port)->DispatchEvents(EvRlsd, {e});
     }
-    QThread::msleep(30);
-    // ... and the desk gets them in the opposite order.
-    for (int p = 1; p <= 4; ++p)
-        ASSERT_TRUE(w.deliver(p, 1));
     EXPECT_EQ(w.place(8), QStringLiteral("1"));
     EXPECT_EQ(w.place(5), QStringLiteral("2"));
     EXPECT_EQ(w.place(2), QStringLiteral("3"));
     EXPECT_EQ(w.place(1), QStringLiteral("4"));
     EXPECT_EQ(f.FinishCount, 4);
+    // Two lines of one port in one report keep the port's order (CTS, DSR, RLSD).
+    platform::LineEdge dsr, cts;
+    dsr.line = EvDsr;
+    cts.line = EvCts;
+    dsr.active = cts.active = true;
+    dsr.tick = cts.tick = w.fp.ticks.now;
+    dsr.nanos = cts.nanos = t0 + 5000000;
+    w.port(2)->DispatchEvents(EvCts | EvDsr, {cts, dsr});
+    EXPECT_EQ(w.place(4), QStringLiteral("5")); // CTS of port 2
+    EXPECT_EQ(w.place(3), QStringLiteral("6")); // DSR of port 2
 }
 
 TEST(EdgeTiming, AStartPulseShorterThanTheHandOverStartsTheRace)
@@ -115,9 +127,12 @@ TEST(EdgeTiming, ABarrierPulseWhileTheDeskIsBusyKeepsItsEdgeTime)
     w.com[1]->set(LineDsr, true);
     ASSERT_TRUE(w.deliver(1, 1));
     w.fp.ticks.now = 15000;
+    const unsigned before = f.ComPort1->ReportsSeen();
     w.com[1]->pulse(LineCts, 2);
-    QThread::msleep(40);        // the monitor has seen both edges ...
-    w.fp.ticks.now = 19000;     // ... long before the busy desk hands them on
+    for (int i = 0; i < 10000 && f.ComPort1->ReportsSeen() <= before; ++i) // the monitor has seen it ...
+        QThread::usleep(500);
+    QThread::msleep(20);
+    w.fp.ticks.now = 19000; // ... long before the busy desk hands it on
     ASSERT_TRUE(w.deliver(1, 3));
     ASSERT_EQ(f.ListBoxStop->count(), 1);
     EXPECT_EQ(f.ListBoxStop->item(0)->text(), QStringLiteral("5,00"));
@@ -131,7 +146,8 @@ TEST(EdgeTiming, EdgesBeforeTheStartInstantStopNothingAndTheOffSettingStillActs)
     // wait belongs to the ready desk.
     w.fp.ticks.now = 30000;
     w.com[2]->set(LineDcd, true);
-    QThread::msleep(30);
+    for (int i = 0; i < 10000 && f.ComPort2->ReportsSeen() == 0; ++i)
+        QThread::usleep(500);
     f.mStart->trigger();
     ASSERT_EQ(f.StartTime, 30200u);
     ASSERT_TRUE(w.deliver(2, 1));

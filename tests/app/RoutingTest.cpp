@@ -311,9 +311,14 @@ TEST(Routing, TheStartContactWaitsForTheLockOut)
     w.com1.set(LineDsr, true);
     ASSERT_TRUE(w.deliver(*w.dsr, 1));
     EXPECT_TRUE(f.mStart->isEnabled());
-    // The reset ends the lock-out.
+    // The reset ends the lock-out: the next edge, still within 10 ms, starts the race.
     f.bResetClick();
     EXPECT_FALSE(f.TimerGesperrtLuchi->isActive());
+    w.com1.set(LineDsr, false);
+    ASSERT_TRUE(w.deliver(*w.dsr, 2));
+    w.com1.set(LineDsr, true);
+    ASSERT_TRUE(w.deliver(*w.dsr, 3));
+    EXPECT_FALSE(f.mStart->isEnabled());
 }
 
 TEST(Routing, StartEmptiesTheFinishListAndResetTurnsLitLampsRed)

@@ -8,6 +8,7 @@
 #include "SpinEdit.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -149,6 +150,7 @@ TEST(Journal, AWriteCutShortAtAnyPointLeavesThePreviousJournal)
     ASSERT_TRUE(platform::writeFileAtomically(path, platform::encodeJournal(old)));
     MeetingJournal fresh = old;
     fresh.title = QStringLiteral("neu");
+    fresh.rowCount = 600;
     for (int i = 0; i < 500; ++i)
         fresh.cells.append({i + 2, 2, QStringLiteral("Läufer %1").arg(i)});
     const QByteArray bytes = platform::encodeJournal(fresh);
@@ -191,4 +193,31 @@ TEST(Journal, EveryEntryAndEveryImportIsWritten)
     for (const platform::JournalCell &c : second->cells)
         found |= c.row == 3 && c.col == 2 && c.text == QStringLiteral("Neu");
     EXPECT_TRUE(found);
+}
+
+TEST(Journal, AFailedWriteIsToldAndAStartListNeverDestroysEnteredHeats)
+{
+    {
+        Meeting m;
+        // Something in the way of the journal: a folder under its name.
+        ASSERT_TRUE(QDir().mkpath(m.f->JournalFile() + QStringLiteral("/blockiert")));
+        m.runHeat({QStringLiteral("A")}, 9000);
+        EXPECT_FALSE(m.f->FlushJournal());
+        QCoreApplication::processEvents();
+        ASSERT_EQ(m.fp.dialogs.messages.size(), 1);
+        EXPECT_EQ(m.fp.dialogs.messages[0].icon, platform::MessageIcon::Error);
+        EXPECT_TRUE(m.fp.dialogs.messages[0].text.contains(QStringLiteral("Sicherung der Veranstaltung")));
+    }
+    Meeting m;
+    m.runHeat({QString::fromUtf8("Jürgen")}, 9000);
+    const QByteArray entered = m.journalBytes();
+    m.writeFile(QStringLiteral("liste.txt"), "Neu\n\n1\t\t100 m\n");
+    m.f->ImportTextList(QDir(m.workDir.path()).filePath(QStringLiteral("liste.txt")));
+    m.f->FlushJournal();
+    const QDir folder = QFileInfo(m.f->JournalFile()).absoluteDir();
+    const QStringList kept = folder.entryList({QStringLiteral("*vor-startliste*")}, QDir::Files);
+    ASSERT_EQ(kept.size(), 1);
+    QFile copy(folder.filePath(kept[0]));
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), entered);
 }
