@@ -83,18 +83,27 @@ void TFormMain::StartRace(std::optional<std::uint32_t> startTick)
             row->LabelTime->setTag(-1);
         }
     }
-    Clock->start();
+    Clock->start(10);
 }
 
 void TFormMain::ClockTimer()
 {
+    const std::int32_t now = RaceTimeNow();
+    const QString text = RaceTimeText(now, Accuracy) + QLatin1Char(' ');
     for (int i = 1; i <= LineCount; ++i) {
         TFrameLine *row = Line(i);
         // Only a lane the current race still runs shows a running time; a lane loaded by a heat
         // change after the last stop has time 0 too, but never ran.
         if (row->LabelTime->Tag() != 0 || !(RunMask & (1u << (i - 1))))
             continue;
-        row->LabelTime->setText(RaceTimeText(RaceTimeNow(), Accuracy) + QLatin1Char(' '));
+        row->LabelTime->setText(text);
+    }
+    // The time shown changes only at each step of the accuracy (10 ms for hundredths, 100 ms for
+    // tenths, 1 s for whole seconds): the clock wakes up when the next step begins, no sooner.
+    if (Clock->isActive()) {
+        const int step = Accuracy >= 2 ? 10 : Accuracy == 1 ? 100 : 1000;
+        const int into = ((now % step) + step) % step;
+        Clock->start(step - into);
     }
 }
 

@@ -382,3 +382,16 @@ TEST(RaceKeys, FunctionKeysActWhereverTheFocusIsAndDisabledKeysAreSwallowed)
     EXPECT_FALSE(f.SoundOn);
     EXPECT_EQ(name->text(), QStringLiteral("Meyer"));
 }
+
+TEST(RaceClock, TheClockWakesWhenTheShownTimeChangesNext)
+{
+    for (const auto &[accuracy, interval] : {std::pair{2, 6}, std::pair{1, 66}, std::pair{0, 766}}) {
+        Race r(2);
+        r.f->Accuracy = accuracy;
+        r.start();
+        r.fp.ticks.now = static_cast<std::uint32_t>(r.f->StartTime) + 1234;
+        r.f->ClockTimer();
+        EXPECT_EQ(r.f->Clock->interval(), interval) << accuracy;
+        EXPECT_TRUE(r.f->Clock->isActive());
+    }
+}
