@@ -15,6 +15,7 @@
 #include <QValidator>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -91,13 +92,17 @@ void TTimeLabel::setText(const QString &text)
         qsizetype same = 0;
         while (same < text.size() && same < old.size() && text[text.size() - 1 - same] == old[old.size() - 1 - same])
             ++same;
-        // Widths from the font's cached advances of single characters: no text layout per tick.
-        const QFontMetrics fm(font());
-        auto width = [&fm](QStringView t) {
-            int w = 0;
+        // Widths from the advances of single characters, looked up once per font: no text layout
+        // per tick.
+        if (font() != glyphFont_ || !raw_.isValid())
+            prepareGlyphs();
+        const QFontMetrics fm(glyphFont_);
+        auto width = [this, &fm](QStringView t) {
+            qreal w = 0;
             for (const QChar c : t)
-                w += fm.horizontalAdvance(c);
-            return w;
+                w += c.unicode() < advances_.size() && advances_[c.unicode()] > 0 ? advances_[c.unicode()]
+                                                                                 : fm.horizontalAdvance(c);
+            return static_cast<int>(std::ceil(w));
         };
         const int right = contentsRect().right() + 1;
         const int wide = std::max(width(text), width(old));
@@ -240,6 +245,7 @@ TFrameLine::TFrameLine(int lane, QWidget *parent) : QFrame(parent), tag_(lane)
     LabelTime->setFixedSize(164, 53);
     LabelTime->setText(QStringLiteral("0,00 "));
     LabelTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    LabelTime->setTextFormat(Qt::PlainText);
     LabelTime->setFont(arial(43, true));
     LabelTime->setTag(-1);
 

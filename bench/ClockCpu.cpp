@@ -2,7 +2,7 @@
 // per second of wall time. Offscreen by default; under an X server (xvfb-run) with
 // QT_QPA_PLATFORM=xcb.
 //
-//   bench_clock_cpu [accuracy=2] [seconds=20]
+//   bench_clock_cpu [accuracy=2] [seconds=20] [lanes=10]
 
 #include "FakePlatform.h"
 #include "FormMain.h"
@@ -41,6 +41,7 @@ int main(int argc, char **argv)
 {
     const int accuracy = argc > 1 ? std::atoi(argv[1]) : 2;
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 20;
+    const int lanes = argc > 3 ? std::atoi(argv[3]) : 10;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -49,7 +50,7 @@ int main(int argc, char **argv)
     platform::Platform services{ticks, fp.sound, fp.settings, fp.dialogs, fp.help, fp.fileTypes, fp.serial.devices, fp.spreadsheet};
     fp.settings.keys[QStringLiteral("bench")] = {
         {"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 0}, {"Port1", 0}, {"Port2", 0}, {"Port3", 0},
-        {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0}, {"Title", "T"}, {"LineCount", 10},
+        {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0}, {"Title", "T"}, {"LineCount", lanes},
         {"Accuracy", accuracy}};
     TFormMain form(services, QStringLiteral("/tmp/bench"));
     form.show();
@@ -77,11 +78,11 @@ int main(int argc, char **argv)
     const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
     for (const auto &[name, n] : painter.counts)
         std::printf("  %6d paints of %s\n", n, qPrintable(name));
-    std::printf("%s, accuracy %d, 10 lanes running, %.1f s: %.2f %% of one core (%.3f CPU s)\n",
-                qgetenv("QT_QPA_PLATFORM").constData(), accuracy, elapsed, 100.0 * cpu / elapsed, cpu);
+    std::printf("%s, accuracy %d, %d lanes running, %.1f s: %.2f %% of one core (%.3f CPU s)\n",
+                qgetenv("QT_QPA_PLATFORM").constData(), accuracy, lanes, elapsed, 100.0 * cpu / elapsed, cpu);
 
     // After every lane has stopped the clock has nothing left to show.
-    for (int lane = 1; lane <= 10; ++lane)
+    for (int lane = 1; lane <= lanes; ++lane)
         form.StopEntry(lane)->trigger();
     const double cpu1 = cpuSeconds();
     QElapsedTimer after;
