@@ -2,6 +2,7 @@
 // 10,000 x 7 and sorting 10,000 rows by two keys. Prints the time of each and the store's memory.
 
 #include "FakePlatform.h"
+#include "PeakMemory.h"
 #include "SortGrid.h"
 
 #include <QApplication>
@@ -10,9 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <random>
-#include <string>
 
 namespace {
 
@@ -23,15 +22,6 @@ double ms(Clock::time_point since)
     return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
 }
 
-long peakKb()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    return 0;
-}
 
 QString name(std::mt19937 &rng)
 {

@@ -4,6 +4,7 @@
 //   bench_start_list
 
 #include "DeskFixture.h"
+#include "PeakMemory.h"
 
 #include "SortGrid.h"
 
@@ -11,20 +12,6 @@
 #include <QElapsedTimer>
 
 #include <cstdio>
-#include <fstream>
-#include <string>
-
-namespace {
-long rssKb()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    return 0;
-}
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -40,13 +27,13 @@ int main(int argc, char **argv)
                                  : QByteArray::number(i % 9 - 2) + ".\t" + QByteArray::number(100 + i)
                                        + "\tJürgen Weißmüller\t\tLG Nord\n";
         d.writeFile(QStringLiteral("liste.txt"), list);
-        const long before = rssKb();
+        const long before = peakKb();
         QElapsedTimer t;
         t.start();
         f.ImportTextList(QDir(d.workDir.path()).filePath(QStringLiteral("liste.txt")));
         const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
         std::printf("%6d lines (%7.2f MB): %8.2f ms, peak memory +%ld kB, table %d rows%s\n", lines,
-                    static_cast<double>(list.size()) / 1048576.0, ms, rssKb() - before, f.SortGrid1->RowCount(),
+                    static_cast<double>(list.size()) / 1048576.0, ms, peakKb() - before, f.SortGrid1->RowCount(),
                     d.fp.dialogs.messages.isEmpty() ? "" : ", refused");
         f.FlushJournal();
         t.restart();

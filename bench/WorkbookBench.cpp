@@ -4,6 +4,7 @@
 // Usage: bench_workbook [runs]
 
 #include "FakePlatform.h"
+#include "PeakMemory.h"
 #include "FormMain.h"
 #include "SortGrid.h"
 
@@ -26,15 +27,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-long peakKb()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    return 0;
-}
 
 long residentKb()
 {

@@ -1,4 +1,5 @@
 #include "Label3D.h"
+#include "Pixels.h"
 
 #include <QCoreApplication>
 #include <QImage>
@@ -59,17 +60,6 @@ struct Host {
     QImage face() { return parent.grab(l->geometry()).toImage().convertToFormat(QImage::Format_RGB32); }
 };
 
-QColor at(const QImage &img, int x, int y) { return QColor(img.pixel(x, y)); }
-
-QRect boxOf(const QImage &img, const QColor &colour)
-{
-    QRect box;
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x)
-            if (QColor(img.pixel(x, y)) == colour)
-                box |= QRect(x, y, 1, 1);
-    return box;
-}
 
 } // namespace
 

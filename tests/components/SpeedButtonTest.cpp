@@ -1,4 +1,5 @@
 #include "LbSpeedButton.h"
+#include "Pixels.h"
 
 #include "Wait.h"
 
@@ -68,18 +69,6 @@ struct Host {
     }
 };
 
-QColor at(const QImage &img, int x, int y) { return QColor(img.pixel(x, y)); }
-
-// The smallest rectangle holding every pixel of exactly this colour (empty if there is none).
-QRect boxOf(const QImage &img, const QColor &colour)
-{
-    QRect box;
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x)
-            if (QColor(img.pixel(x, y)) == colour)
-                box |= QRect(x, y, 1, 1);
-    return box;
-}
 
 // A strip of four 16 × 16 frames in the colours given; the lower-left pixel of each frame is magenta,
 // the colour its frame leaves transparent.
