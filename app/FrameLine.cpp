@@ -102,14 +102,24 @@ void TTimeLabel::setText(const QString &text)
             for (const QChar c : t)
                 w += c.unicode() < advances_.size() && advances_[c.unicode()] > 0 ? advances_[c.unicode()]
                                                                                  : fm.horizontalAdvance(c);
-            return static_cast<int>(std::ceil(w));
+            return w;
         };
-        const int right = contentsRect().right() + 1;
-        const int wide = std::max(width(text), width(old));
-        const int kept = width(QStringView(text).right(same));
+        const qreal right = contentsRect().right() + 1;
+        const qreal newWidth = width(text);
+        const qreal oldWidth = width(old);
+        // Texts of equal width (a running time: all digits are equally wide) keep their common
+        // beginning in place too; only the part between it and the common ending is drawn anew.
+        qreal left = right - std::max(newWidth, oldWidth);
+        if (newWidth == oldWidth) {
+            qsizetype lead = 0;
+            while (lead < text.size() - same && lead < old.size() - same && text[lead] == old[lead])
+                ++lead;
+            left += width(QStringView(text).left(lead));
+        }
+        const qreal kept = width(QStringView(text).right(same));
         constexpr int edge = 6;
-        dirty.setLeft(std::max(contentsRect().left(), right - wide - edge));
-        dirty.setRight(std::min(contentsRect().right(), right - kept + edge));
+        dirty.setLeft(std::max(contentsRect().left(), static_cast<int>(std::floor(left)) - edge));
+        dirty.setRight(std::min(contentsRect().right(), static_cast<int>(std::ceil(right - kept)) + edge));
     }
     const bool wasDisabled = testAttribute(Qt::WA_UpdatesDisabled);
     setAttribute(Qt::WA_UpdatesDisabled, true); // QLabel would repaint all of itself
@@ -134,11 +144,12 @@ void TTimeLabel::prepareGlyphs()
         if (index.size() == 1 && (index[0] != 0 || c == QLatin1Char(' '))) {
             glyphs_[c.unicode()] = index[0] == 0 ? 0 : index[0];
             advances_[c.unicode()] = fm.horizontalAdvance(c);
+            inks_[c.unicode()] = index[0] == 0 ? QRectF() : raw_.boundingRect(index[0]);
         }
     }
 }
 
-bool TTimeLabel::drawTime(QPainter &p)
+bool TTimeLabel::drawTime(QPainter &p, const QRect &area)
 {
     // Only the label's own layout: right-aligned, centred vertically, plain one-line text.
     if (alignment() != (Qt::AlignRight | Qt::AlignVCenter) || margin() != 0 || indent() > 0 || wordWrap()
@@ -163,8 +174,11 @@ bool TTimeLabel::drawTime(QPainter &p)
     const QFontMetrics fm(glyphFont_);
     qreal x = r.right() + 1 - width;
     const int baseline = r.top() + (r.height() - fm.height()) / 2 + fm.ascent();
+    // A glyph whose ink lies wholly outside the repainted area is left out: the clip would
+    // discard all of it anyway.
+    const QRectF reach = QRectF(area).adjusted(-1, -1, 1, 1);
     for (const QChar c : t) {
-        if (glyphs_[c.unicode()] != 0) {
+        if (glyphs_[c.unicode()] != 0 && inks_[c.unicode()].translated(x, baseline).intersects(reach)) {
             indexes << glyphs_[c.unicode()];
             positions << QPointF(x, baseline);
         }
@@ -189,7 +203,7 @@ void TTimeLabel::paintEvent(QPaintEvent *event)
         const QColor behind = row ? row->palette().color(QPalette::Window) : palette().color(QPalette::Window);
         p.fillRect(event->rect(), transparent_ ? behind : palette().color(QPalette::Window));
         // A running time is drawn from glyphs looked up once: no text layout on every tick.
-        if (drawTime(p))
+        if (drawTime(p, event->rect()))
             return;
     }
     QLabel::paintEvent(event);

@@ -38,7 +38,7 @@ protected:
 private:
     // Draws a time made of digits, separators and blanks from glyphs looked up once per font, at
     // the very positions the label's own text layout gives them; false for any other text.
-    bool drawTime(QPainter &p);
+    bool drawTime(QPainter &p, const QRect &area);
     void prepareGlyphs();
 
     std::int32_t tag_ = -1;
@@ -47,6 +47,7 @@ private:
     QRawFont raw_;
     std::array<quint32, 128> glyphs_{};   // glyph index per character of a time, 0: not usable
     std::array<qreal, 128> advances_{};
+    std::array<QRectF, 128> inks_{};      // ink rectangle per character, from the baseline origin
 };
 
 class TFrameLine : public QFrame {

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPaintEvent>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -59,10 +60,15 @@ int main(int argc, char **argv)
     // ZK_BENCH_PAINTS=1: which widgets repaint, and how often, while the clock runs.
     struct PaintCounter : QObject {
         std::map<QString, int> counts;
+        std::map<QString, qint64> pixels;
         bool eventFilter(QObject *o, QEvent *e) override
         {
-            if (e->type() == QEvent::Paint)
-                ++counts[QString::fromLatin1(o->metaObject()->className()) + QLatin1Char(' ') + o->objectName()];
+            if (e->type() == QEvent::Paint) {
+                const QString name = QString::fromLatin1(o->metaObject()->className()) + QLatin1Char(' ') + o->objectName();
+                ++counts[name];
+                const QRect r = static_cast<QPaintEvent *>(e)->rect();
+                pixels[name] += qint64(r.width()) * r.height();
+            }
             return false;
         }
     } painter;
@@ -77,7 +83,7 @@ int main(int argc, char **argv)
     const double cpu = cpuSeconds() - cpu0;
     const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
     for (const auto &[name, n] : painter.counts)
-        std::printf("  %6d paints of %s\n", n, qPrintable(name));
+        std::printf("  %6d paints of %s, %lld pixels each\n", n, qPrintable(name), painter.pixels[name] / n);
     std::printf("%s, accuracy %d, %d lanes running, %.1f s: %.2f %% of one core (%.3f CPU s)\n",
                 qgetenv("QT_QPA_PLATFORM").constData(), accuracy, lanes, elapsed, 100.0 * cpu / elapsed, cpu);
 

@@ -94,24 +94,38 @@ TEST(DeskPicture, ARunningClockRepaintsOnlyWhatChangedAndLeavesNoTrace)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
     f.mStart->trigger();
     f.Clock->stop(); // the test drives the clock itself
-    // Texts that grow, shrink, change in one digit and in all of them.
-    for (std::uint32_t t : {0u, 9u, 990u, 9990u, 9999u, 10000u, 10010u, 59990u, 60000u, 61234u, 65432u, 600000u,
-                            9876u, 11111u, 1u}) {
+    // What the screen shows after each partial repaint is what a full drawing shows.
+    auto sameAsFullDrawing = [&f](const std::string &step) {
+        QCoreApplication::processEvents();
+        const QImage screen = f.screen()->grabWindow(f.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage full = f.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(screen.size(), full.size());
+        for (int lane = 1; lane <= 4; ++lane) {
+            const QRect r(f.Line(lane)->LabelTime->mapTo(&f, QPoint(0, 0)), f.Line(lane)->LabelTime->size());
+            ASSERT_EQ(screen.copy(r), full.copy(r)) << "lane " << lane << " after " << step;
+        }
+    };
+    // Texts that grow, shrink, change in one digit, in a middle digit, in all of them, and a run
+    // of consecutive hundredths across seconds, ten seconds and the minute.
+    std::vector<std::uint32_t> times{0u, 9u, 990u, 9990u, 9999u, 10000u, 10010u, 59990u, 60000u, 61234u, 61834u,
+                                     65432u, 600000u, 9876u, 11111u, 1u};
+    for (std::uint32_t t = 9930; t <= 10080; t += 10)
+        times.push_back(t);
+    for (std::uint32_t t = 59950; t <= 60030; t += 10)
+        times.push_back(t);
+    for (std::uint32_t t : times) {
         d.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + t;
         f.ClockTimer();
-        QCoreApplication::processEvents();
+        sameAsFullDrawing(std::to_string(t) + " ms");
     }
     f.Line(2)->LabelTime->setText(QString()); // as STOPP blanks a lane
     f.Line(3)->LabelTime->setText(QStringLiteral("1:05,43 "));
-    QCoreApplication::processEvents();
-    // What the screen shows after all those partial repaints is what a full drawing shows.
-    const QImage screen = f.screen()->grabWindow(f.winId()).toImage().convertToFormat(QImage::Format_RGB32);
-    const QImage full = f.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    ASSERT_EQ(screen.size(), full.size());
-    for (int lane = 1; lane <= 4; ++lane) {
-        const QRect r(f.Line(lane)->LabelTime->mapTo(&f, QPoint(0, 0)), f.Line(lane)->LabelTime->size());
-        EXPECT_EQ(screen.copy(r), full.copy(r)) << "lane " << lane;
-    }
+    sameAsFullDrawing("blank and stopped lanes");
+    // Same beginning, different widths: the beginning moves and is drawn anew.
+    f.Line(4)->LabelTime->setText(QStringLiteral("1:05,43 "));
+    sameAsFullDrawing("1:05,43");
+    f.Line(4)->LabelTime->setText(QStringLiteral("1:0 "));
+    sameAsFullDrawing("1:0");
 }
 
 TEST(DeskPicture, EveryRunningTimeIsDrawnAsTheLabelItselfWouldDrawIt)
