@@ -84,49 +84,84 @@ void TTimeLabel::setText(const QString &text)
     const QString old = QLabel::text();
     if (text == old)
         return;
-    // The time is right-aligned: what changed lies between the left end of the longer text and
-    // the start of the ending both texts share. A few pixels more on each side take in the
-    // glyphs' antialiased edges.
     QRect dirty = contentsRect();
-    if ((alignment() & Qt::AlignHorizontal_Mask) == Qt::AlignRight && isVisible()) {
-        qsizetype same = 0;
-        while (same < text.size() && same < old.size() && text[text.size() - 1 - same] == old[old.size() - 1 - same])
-            ++same;
-        // Widths from the advances of single characters, looked up once per font: no text layout
-        // per tick.
+    if (isVisible()) {
         if (font() != glyphFont_ || !raw_.isValid())
             prepareGlyphs();
-        const QFontMetrics fm(glyphFont_);
-        auto width = [this, &fm](QStringView t) {
-            qreal w = 0;
-            for (const QChar c : t)
-                w += c.unicode() < advances_.size() && advances_[c.unicode()] > 0 ? advances_[c.unicode()]
-                                                                                 : fm.horizontalAdvance(c);
-            return w;
-        };
-        const qreal right = contentsRect().right() + 1;
-        const qreal newWidth = width(text);
-        const qreal oldWidth = width(old);
-        // Texts of equal width (a running time: all digits are equally wide) keep their common
-        // beginning in place too; only the part between it and the common ending is drawn anew.
-        qreal left = right - std::max(newWidth, oldWidth);
-        if (newWidth == oldWidth) {
-            qsizetype lead = 0;
-            while (lead < text.size() - same && lead < old.size() - same && text[lead] == old[lead])
-                ++lead;
-            left += width(QStringView(text).left(lead));
-        }
-        const qreal kept = width(QStringView(text).right(same));
-        constexpr int edge = 6;
-        dirty.setLeft(std::max(contentsRect().left(), static_cast<int>(std::floor(left)) - edge));
-        dirty.setRight(std::min(contentsRect().right(), static_cast<int>(std::ceil(right - kept)) + edge));
+        if (const std::optional<QRect> changed = changedInk(old, text))
+            dirty = *changed;
     }
     const bool wasDisabled = testAttribute(Qt::WA_UpdatesDisabled);
     setAttribute(Qt::WA_UpdatesDisabled, true); // QLabel would repaint all of itself
     QLabel::setText(text);
     setAttribute(Qt::WA_UpdatesDisabled, wasDisabled);
-    if (!wasDisabled)
+    if (!wasDisabled && !dirty.isEmpty())
         update(dirty);
+}
+
+bool TTimeLabel::ownLayout() const
+{
+    // Only the label's own layout: right-aligned, centred vertically, plain one-line text.
+    return alignment() == (Qt::AlignRight | Qt::AlignVCenter) && margin() == 0 && indent() <= 0 && !wordWrap()
+           && frameWidth() == 0 && raw_.isValid();
+}
+
+bool TTimeLabel::known(QStringView text) const
+{
+    for (const QChar c : text)
+        if (c.unicode() >= glyphs_.size()
+            || (glyphs_[c.unicode()] == 0 && (c != QLatin1Char(' ') || advances_[c.unicode()] <= 0)))
+            return false;
+    return true;
+}
+
+qreal TTimeLabel::advance(QStringView text) const
+{
+    qreal width = 0;
+    for (const QChar c : text)
+        width += advances_[c.unicode()];
+    return width;
+}
+
+int TTimeLabel::baseline() const
+{
+    const QRect r = contentsRect();
+    const QFontMetrics fm(glyphFont_);
+    return r.top() + (r.height() - fm.height()) / 2 + fm.ascent();
+}
+
+std::optional<QRect> TTimeLabel::changedInk(const QString &old, const QString &text) const
+{
+    if (!ownLayout() || !known(old) || !known(text))
+        return std::nullopt;
+    // The time is right-aligned: the ending both texts share stays in place, and so does their
+    // common beginning when both are equally wide (a running time: all digits are). Whatever
+    // lies between is erased where the old glyphs were and drawn where the new ones go.
+    qsizetype same = 0;
+    while (same < text.size() && same < old.size() && text[text.size() - 1 - same] == old[old.size() - 1 - same])
+        ++same;
+    const qreal right = contentsRect().right() + 1;
+    const qreal newWidth = advance(text);
+    const qreal oldWidth = advance(old);
+    qsizetype lead = 0;
+    if (newWidth == oldWidth)
+        while (lead < text.size() - same && lead < old.size() - same && text[lead] == old[lead])
+            ++lead;
+    const int base = baseline();
+    QRectF ink;
+    auto inkOf = [this, &ink, base](QStringView t, qreal x, qsizetype from, qsizetype to) {
+        x += advance(t.left(from));
+        for (qsizetype i = from; i < to; ++i) {
+            const QRectF glyph = inks_[t[i].unicode()];
+            if (!glyph.isEmpty())
+                ink |= glyph.translated(x, base);
+            x += advances_[t[i].unicode()];
+        }
+    };
+    inkOf(text, right - newWidth, lead, text.size() - same);
+    inkOf(old, right - oldWidth, lead, old.size() - same);
+    // A pixel more on each side takes in the antialiased edges.
+    return ink.toAlignedRect().adjusted(-1, -1, 1, 1) & contentsRect();
 }
 
 void TTimeLabel::prepareGlyphs()
@@ -134,6 +169,8 @@ void TTimeLabel::prepareGlyphs()
     glyphFont_ = font();
     raw_ = QRawFont::fromFont(glyphFont_);
     glyphs_.fill(0);
+    advances_.fill(0);
+    inks_.fill(QRectF());
     const QFontMetricsF fm(glyphFont_);
     QString chars = QStringLiteral("0123456789:,. ");
     chars += QLocale().decimalPoint();
@@ -151,36 +188,24 @@ void TTimeLabel::prepareGlyphs()
 
 bool TTimeLabel::drawTime(QPainter &p, const QRect &area)
 {
-    // Only the label's own layout: right-aligned, centred vertically, plain one-line text.
-    if (alignment() != (Qt::AlignRight | Qt::AlignVCenter) || margin() != 0 || indent() > 0 || wordWrap()
-        || frameWidth() != 0)
-        return false;
     if (font() != glyphFont_ || !raw_.isValid())
         prepareGlyphs();
-    if (!raw_.isValid())
-        return false;
     const QString t = text();
+    if (!ownLayout() || !known(t))
+        return false;
     QList<quint32> indexes;
     QList<QPointF> positions;
     indexes.reserve(t.size());
     positions.reserve(t.size());
-    qreal width = 0;
-    for (const QChar c : t) {
-        if (c.unicode() >= glyphs_.size() || (glyphs_[c.unicode()] == 0 && c != QLatin1Char(' ')))
-            return false;
-        width += advances_[c.unicode()];
-    }
-    const QRect r = contentsRect();
-    const QFontMetrics fm(glyphFont_);
-    qreal x = r.right() + 1 - width;
-    const int baseline = r.top() + (r.height() - fm.height()) / 2 + fm.ascent();
+    qreal x = contentsRect().right() + 1 - advance(t);
+    const int base = baseline();
     // A glyph whose ink lies wholly outside the repainted area is left out: the clip would
     // discard all of it anyway.
     const QRectF reach = QRectF(area).adjusted(-1, -1, 1, 1);
     for (const QChar c : t) {
-        if (glyphs_[c.unicode()] != 0 && inks_[c.unicode()].translated(x, baseline).intersects(reach)) {
+        if (glyphs_[c.unicode()] != 0 && inks_[c.unicode()].translated(x, base).intersects(reach)) {
             indexes << glyphs_[c.unicode()];
-            positions << QPointF(x, baseline);
+            positions << QPointF(x, base);
         }
         x += advances_[c.unicode()];
     }
@@ -260,6 +285,9 @@ TFrameLine::TFrameLine(int lane, QWidget *parent) : QFrame(parent), tag_(lane)
     LabelTime->setText(QStringLiteral("0,00 "));
     LabelTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     LabelTime->setTextFormat(Qt::PlainText);
+    // A label with a name of its own announces no name change on every new text: without one,
+    // each tick of the running clock would build an accessibility event per lane.
+    LabelTime->setAccessibleName(QStringLiteral("Zeit Bahn %1").arg(lane));
     LabelTime->setFont(arial(43, true));
     LabelTime->setTag(-1);
 

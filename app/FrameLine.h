@@ -9,6 +9,7 @@
 #include <array>
 
 #include <cstdint>
+#include <optional>
 
 class QCheckBox;
 class QLineEdit;
@@ -40,6 +41,14 @@ private:
     // the very positions the label's own text layout gives them; false for any other text.
     bool drawTime(QPainter &p, const QRect &area);
     void prepareGlyphs();
+    // The label is laid out as drawTime draws it, and every character of a text has its glyph.
+    bool ownLayout() const;
+    bool known(QStringView text) const;
+    qreal advance(QStringView text) const;
+    int baseline() const;
+    // The pixels a change of text touches: the ink of the glyphs that go and of those that come;
+    // none when the text is not drawn from the glyph table.
+    std::optional<QRect> changedInk(const QString &old, const QString &text) const;
 
     std::int32_t tag_ = -1;
     bool transparent_ = true;

@@ -29,6 +29,7 @@ int main(int argc, char *argv[])
             return *code;
     }
 
+    platform::GuardedApplication::prepareDisplay();
     platform::GuardedApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tempovia"));
 

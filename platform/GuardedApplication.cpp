@@ -17,6 +17,12 @@ bool reporting = false;
 
 GuardedApplication::GuardedApplication(int &argc, char **argv) : QApplication(argc, argv) {}
 
+void GuardedApplication::prepareDisplay()
+{
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
+}
+
 GuardedApplication::~GuardedApplication()
 {
     reporter() = nullptr;

@@ -12,6 +12,12 @@ namespace platform {
 class GuardedApplication : public QApplication {
 public:
     GuardedApplication(int &argc, char **argv);
+
+    // Called before the application object exists. The desk repaints a few small rectangles a
+    // hundred times a second while a race runs; on X11 those go to the server as plain image
+    // requests, not through shared memory, which would cost a round trip to the server before
+    // every frame. A QT_XCB_NO_MITSHM already set is left as it is.
+    static void prepareDisplay();
     ~GuardedApplication() override;
 
     bool notify(QObject *receiver, QEvent *event) override;
