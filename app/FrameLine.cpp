@@ -10,6 +10,9 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QGlyphRun>
+#include <QHash>
+#include <QImage>
+#include <QPaintEngine>
 #include <QLocale>
 #include <QPushButton>
 #include <QValidator>
@@ -126,8 +129,7 @@ qreal TTimeLabel::advance(QStringView text) const
 int TTimeLabel::baseline() const
 {
     const QRect r = contentsRect();
-    const QFontMetrics fm(glyphFont_);
-    return r.top() + (r.height() - fm.height()) / 2 + fm.ascent();
+    return r.top() + (r.height() - fontHeight_) / 2 + fontAscent_;
 }
 
 std::optional<QRect> TTimeLabel::changedInk(const QString &old, const QString &text) const
@@ -171,6 +173,13 @@ void TTimeLabel::prepareGlyphs()
     glyphs_.fill(0);
     advances_.fill(0);
     inks_.fill(QRectF());
+    const QFontMetrics metrics(glyphFont_);
+    fontHeight_ = metrics.height();
+    fontAscent_ = metrics.ascent();
+    // Fonts seen by any time label get a number each: the shared pictures are told apart by it.
+    static QHash<QString, int> fonts;
+    fontId_ = static_cast<int>(fonts.value(glyphFont_.key(), static_cast<int>(fonts.size())));
+    fonts.insert(glyphFont_.key(), fontId_);
     const QFontMetricsF fm(glyphFont_);
     QString chars = QStringLiteral("0123456789:,. ");
     chars += QLocale().decimalPoint();
@@ -186,15 +195,9 @@ void TTimeLabel::prepareGlyphs()
     }
 }
 
-bool TTimeLabel::drawTime(QPainter &p, const QRect &area)
+void TTimeLabel::glyphsIn(const QString &t, const QRect &area, QList<quint32> &indexes,
+                          QList<QPointF> &positions) const
 {
-    if (font() != glyphFont_ || !raw_.isValid())
-        prepareGlyphs();
-    const QString t = text();
-    if (!ownLayout() || !known(t))
-        return false;
-    QList<quint32> indexes;
-    QList<QPointF> positions;
     indexes.reserve(t.size());
     positions.reserve(t.size());
     qreal x = contentsRect().right() + 1 - advance(t);
@@ -209,29 +212,120 @@ bool TTimeLabel::drawTime(QPainter &p, const QRect &area)
         }
         x += advances_[c.unicode()];
     }
+}
+
+void TTimeLabel::drawGlyphs(QPainter &p, const QList<quint32> &indexes, const QList<QPointF> &positions,
+                            const QColor &ink) const
+{
     if (indexes.isEmpty())
-        return true;
+        return;
     QGlyphRun run;
     run.setRawFont(raw_);
     run.setGlyphIndexes(indexes);
     run.setPositions(positions);
-    p.setPen(palette().color(isEnabled() ? palette().currentColorGroup() : QPalette::Disabled, foregroundRole()));
+    p.setPen(ink);
     p.drawGlyphRun(QPointF(0, 0), run);
-    return true;
 }
+
+namespace {
+// Pictures of repainted parts of running times, shared by all time labels: the ten lanes show the
+// same time, and a running clock shows the same last digits over and over. A picture is exactly
+// what the label paints there (the fill, then the glyphs at the same sub-pixel positions), so
+// copying it in gives the very pixels drawing would.
+struct TimePictures {
+    QHash<QByteArray, QImage> pictures;
+    qsizetype bytes = 0;
+    static constexpr qsizetype MaxBytes = 4 * 1024 * 1024;
+};
+
+TimePictures &timePictures()
+{
+    static TimePictures cache;
+    return cache;
+}
+
+// The painter's target when it is an image the picture can be copied into pixel for pixel.
+const QImage *plainTarget(QPainter &p)
+{
+    const QPaintDevice *device = p.paintEngine() ? p.paintEngine()->paintDevice() : nullptr;
+    if (!device || device->devType() != QInternal::Image)
+        return nullptr;
+    const auto *image = static_cast<const QImage *>(device);
+    if (image->format() != QImage::Format_RGB32 && image->format() != QImage::Format_ARGB32_Premultiplied)
+        return nullptr;
+    if (image->devicePixelRatio() != 1.0)
+        return nullptr;
+    const QTransform t = p.deviceTransform();
+    if (t.type() > QTransform::TxTranslate || t.dx() != std::floor(t.dx()) || t.dy() != std::floor(t.dy()))
+        return nullptr;
+    return image;
+}
+} // namespace
 
 void TTimeLabel::paintEvent(QPaintEvent *event)
 {
-    {
-        QPainter p(this);
-        const QWidget *row = parentWidget();
-        const QColor behind = row ? row->palette().color(QPalette::Window) : palette().color(QPalette::Window);
-        p.fillRect(event->rect(), transparent_ ? behind : palette().color(QPalette::Window));
-        // A running time is drawn from glyphs looked up once: no text layout on every tick.
-        if (drawTime(p, event->rect()))
-            return;
+    const QRect area = event->rect();
+    const QWidget *row = parentWidget();
+    const QColor behind = row ? row->palette().color(QPalette::Window) : palette().color(QPalette::Window);
+    const QColor fill = transparent_ ? behind : palette().color(QPalette::Window);
+    if (font() != glyphFont_ || !raw_.isValid())
+        prepareGlyphs();
+    const QString t = text();
+    if (!ownLayout() || !known(t)) {
+        {
+            QPainter p(this);
+            p.fillRect(area, fill);
+        }
+        QLabel::paintEvent(event);
+        return;
     }
-    QLabel::paintEvent(event);
+    // A running time is drawn from glyphs looked up once: no text layout on every tick.
+    const QColor ink = palette().color(isEnabled() ? palette().currentColorGroup() : QPalette::Disabled, foregroundRole());
+    QList<quint32> indexes;
+    QList<QPointF> positions;
+    glyphsIn(t, area, indexes, positions);
+    QPainter p(this);
+    const QImage *target = plainTarget(p);
+    if (!target) {
+        p.fillRect(area, fill);
+        drawGlyphs(p, indexes, positions, ink);
+        return;
+    }
+    // What the area shows depends on its size, the colours, the font and the glyphs with their
+    // positions relative to the area's corner (sub-pixel parts included): that is the key.
+    QByteArray key;
+    key.reserve(64 + indexes.size() * 20);
+    auto put = [&key](auto value) { key.append(reinterpret_cast<const char *>(&value), sizeof value); };
+    put(fontId_);
+    put(static_cast<int>(target->format()));
+    put(area.width());
+    put(area.height());
+    put(fill.rgba());
+    put(ink.rgba());
+    for (qsizetype i = 0; i < indexes.size(); ++i) {
+        put(indexes[i]);
+        put(positions[i].x() - area.left());
+        put(positions[i].y() - area.top());
+    }
+    TimePictures &cache = timePictures();
+    auto found = cache.pictures.constFind(key);
+    if (found == cache.pictures.constEnd()) {
+        QImage picture(area.size(), target->format());
+        {
+            QPainter ip(&picture);
+            ip.fillRect(picture.rect(), fill);
+            ip.translate(-area.left(), -area.top());
+            drawGlyphs(ip, indexes, positions, ink);
+        }
+        if (cache.bytes + picture.sizeInBytes() > TimePictures::MaxBytes) {
+            cache.pictures.clear();
+            cache.bytes = 0;
+        }
+        cache.bytes += picture.sizeInBytes();
+        found = cache.pictures.insert(key, picture);
+    }
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.drawImage(area.topLeft(), *found);
 }
 
 TFrameLine::TFrameLine(int lane, QWidget *parent) : QFrame(parent), tag_(lane)

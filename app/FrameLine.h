@@ -37,11 +37,14 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    // Draws a time made of digits, separators and blanks from glyphs looked up once per font, at
-    // the very positions the label's own text layout gives them; false for any other text.
-    bool drawTime(QPainter &p, const QRect &area);
+    // A time made of digits, separators and blanks is drawn from glyphs looked up once per font,
+    // at the very positions the label's own text layout gives them: the glyphs whose ink reaches
+    // into area, and how they are drawn.
+    void glyphsIn(const QString &t, const QRect &area, QList<quint32> &indexes, QList<QPointF> &positions) const;
+    void drawGlyphs(QPainter &p, const QList<quint32> &indexes, const QList<QPointF> &positions,
+                    const QColor &ink) const;
     void prepareGlyphs();
-    // The label is laid out as drawTime draws it, and every character of a text has its glyph.
+    // The label is laid out as the glyph drawing assumes, and every character of a text has its glyph.
     bool ownLayout() const;
     bool known(QStringView text) const;
     qreal advance(QStringView text) const;
@@ -54,6 +57,9 @@ private:
     bool transparent_ = true;
     QFont glyphFont_;
     QRawFont raw_;
+    int fontId_ = -1;
+    int fontHeight_ = 0;
+    int fontAscent_ = 0;
     std::array<quint32, 128> glyphs_{};   // glyph index per character of a time, 0: not usable
     std::array<qreal, 128> advances_{};
     std::array<QRectF, 128> inks_{};      // ink rectangle per character, from the baseline origin
