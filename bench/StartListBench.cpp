@@ -28,13 +28,14 @@ int main(int argc, char **argv)
                                        + "\tJürgen Weißmüller\t\tLG Nord\n";
         d.writeFile(QStringLiteral("liste.txt"), list);
         const long before = peakKb();
+        const long residentBefore = residentKb();
         QElapsedTimer t;
         t.start();
         f.ImportTextList(QDir(d.workDir.path()).filePath(QStringLiteral("liste.txt")));
         const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
-        std::printf("%6d lines (%7.2f MB): %8.2f ms, peak memory +%ld kB, table %d rows%s\n", lines,
-                    static_cast<double>(list.size()) / 1048576.0, ms, peakKb() - before, f.SortGrid1->RowCount(),
-                    d.fp.dialogs.messages.isEmpty() ? "" : ", refused");
+        std::printf("%6d lines (%7.2f MB): %8.2f ms, peak memory +%ld kB, held +%ld kB, table %d rows%s\n", lines,
+                    static_cast<double>(list.size()) / 1048576.0, ms, peakKb() - before, residentKb() - residentBefore,
+                    f.SortGrid1->RowCount(), d.fp.dialogs.messages.isEmpty() ? "" : ", refused");
         f.FlushJournal();
         t.restart();
         f.WriteJournal();

@@ -263,10 +263,10 @@ void Workbook::saveAs(const QString &fileName)
 
 Workbooks::~Workbooks() = default;
 
-Workbook &Workbooks::open(const QString &fileName)
+Workbook &Workbooks::open(const QString &fileName, std::size_t maxUnpackedBytes)
 {
     logCall(callLog_, "Workbooks.Open");
-    auto context = openWorkbook(fileName);
+    auto context = openWorkbook(fileName, std::min(maxUnpackedBytes, WorkbookLimits::MaxUnpackedBytes));
     context->callLog = callLog_;
     open_.push_back(std::make_unique<Workbook>(std::move(context)));
     return *open_.back();

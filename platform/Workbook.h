@@ -88,6 +88,13 @@ private:
     int colCount_ = 0;
 };
 
+// Limits that keep a hostile workbook from taking unbounded memory.
+struct WorkbookLimits {
+    static constexpr std::size_t MaxUnpackedBytes = std::size_t{256} << 20; // all parts together
+    static constexpr std::size_t RatioCheckedFrom = std::size_t{1} << 20;   // parts above 1 MiB ...
+    static constexpr std::size_t MaxPackRatio = 100;                        // ... pack at most 100:1
+};
+
 struct WorkbookContext;
 struct SheetData;
 
@@ -133,7 +140,9 @@ class Workbooks {
 public:
     explicit Workbooks(QStringList *callLog) : callLog_(callLog) {}
     ~Workbooks();
-    Workbook &open(const QString &fileName);
+    // Parts that would unpack to more than maxUnpackedBytes, together, are refused before any is
+    // read: a caller that needs only small workbooks sets a lower bound than the engine's own.
+    Workbook &open(const QString &fileName, std::size_t maxUnpackedBytes = WorkbookLimits::MaxUnpackedBytes);
     Workbook &add();
     void closeAll();
 
@@ -178,11 +187,5 @@ public:
     QStringList *callLog = nullptr;
 };
 
-// Limits that keep a hostile workbook from taking unbounded memory.
-struct WorkbookLimits {
-    static constexpr std::size_t MaxUnpackedBytes = std::size_t{256} << 20; // all parts together
-    static constexpr std::size_t RatioCheckedFrom = std::size_t{1} << 20;   // parts above 1 MiB ...
-    static constexpr std::size_t MaxPackRatio = 100;                        // ... pack at most 100:1
-};
 
 } // namespace platform

@@ -45,7 +45,8 @@ struct SheetData {
 class ZipReader {
 public:
     // Checks the sizes and pack ratios of every part; throws a WorkbookError naming the file.
-    ZipReader(const QString &fileName, const QString &shownName);
+    ZipReader(const QString &fileName, const QString &shownName,
+              std::size_t maxUnpacked = WorkbookLimits::MaxUnpackedBytes);
     ~ZipReader();
     ZipReader(const ZipReader &) = delete;
     ZipReader &operator=(const ZipReader &) = delete;
@@ -82,7 +83,8 @@ struct WorkbookContext {
     bool date1904 = false;
 };
 
-std::shared_ptr<WorkbookContext> openWorkbook(const QString &fileName);
+std::shared_ptr<WorkbookContext> openWorkbook(const QString &fileName,
+                                             std::size_t maxUnpacked = WorkbookLimits::MaxUnpackedBytes);
 std::shared_ptr<WorkbookContext> newWorkbook();
 void writeSheetBlock(WorkbookContext &context, CellRef from, CellRef to, const CellBlock &values);
 void saveWorkbook(WorkbookContext &context, const QString &fileName);

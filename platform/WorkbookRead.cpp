@@ -5,6 +5,7 @@
 
 #include <QDate>
 #include <QFile>
+#include <QLocale>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTime>
@@ -366,7 +367,8 @@ std::optional<double> isoDurationDays(const char *text)
 // ---------------------------------------------------------------------------------------------
 // Zip container
 
-ZipReader::ZipReader(const QString &fileName, const QString &shownName) : shownName_(shownName)
+ZipReader::ZipReader(const QString &fileName, const QString &shownName, std::size_t maxUnpacked)
+    : shownName_(shownName)
 {
     int error = 0;
     archive_ = zip_open(QFile::encodeName(fileName).constData(), ZIP_RDONLY, &error);
@@ -393,14 +395,14 @@ ZipReader::ZipReader(const QString &fileName, const QString &shownName) : shownN
         const std::size_t size = static_cast<std::size_t>(st.size);
         const std::size_t packed = std::max<std::size_t>(static_cast<std::size_t>(st.comp_size), 1);
         total += size;
-        if (size > WorkbookLimits::MaxUnpackedBytes || total > WorkbookLimits::MaxUnpackedBytes
+        if (size > maxUnpacked || total > maxUnpacked
             || (size > WorkbookLimits::RatioCheckedFrom && size / packed > WorkbookLimits::MaxPackRatio)) {
             zip_close(archive_);
             archive_ = nullptr;
             throw WorkbookError(QStringLiteral("Die Arbeitsmappe %1 wird nicht gelesen: ihr Inhalt wäre entpackt "
                                                "unverhältnismäßig groß (mehr als %2 MB oder stärker als %3:1 gepackt).")
                                     .arg(quoted(shownName))
-                                    .arg(WorkbookLimits::MaxUnpackedBytes >> 20)
+                                    .arg(QLocale().toString(static_cast<double>(maxUnpacked) / (1 << 20), 'g', 4))
                                     .arg(WorkbookLimits::MaxPackRatio));
         }
     }
@@ -904,7 +906,7 @@ SheetData &WorkbookContext::sheet()
     return *data;
 }
 
-std::shared_ptr<WorkbookContext> openWorkbook(const QString &fileName)
+std::shared_ptr<WorkbookContext> openWorkbook(const QString &fileName, std::size_t maxUnpacked)
 {
     auto c = std::make_shared<WorkbookContext>();
     c->fileName = fileName;
@@ -915,7 +917,7 @@ std::shared_ptr<WorkbookContext> openWorkbook(const QString &fileName)
     const QByteArray magic = file.read(8);
     file.close();
     if (magic.startsWith("PK\x03\x04") || magic.startsWith("PK\x05\x06")) {
-        auto zip = std::make_unique<ZipReader>(fileName, fileName);
+        auto zip = std::make_unique<ZipReader>(fileName, fileName, maxUnpacked);
         if (zip->contains("content.xml") && !zip->contains("[Content_Types].xml"))
             openOds(*c, *zip);
         else if (zip->contains("[Content_Types].xml") || zip->contains("_rels/.rels"))

@@ -106,12 +106,12 @@ TEST(StartList, ListsBeyondTheLimitAreRefusedBeforeAnythingIsRead)
 {
     Files d;
     d.table().setCells(2, 3, QStringLiteral("vorher"));
-    // Just over 10 MB, and just over 100,000 lines.
-    QByteArray big(10 * 1024 * 1024 + 1, 'x');
+    // Just over 2 MB, and just over 2,000 lines.
+    QByteArray big(2 * 1024 * 1024 + 1, 'x');
     big[0] = 'T';
     d.writeFile(QStringLiteral("gross.txt"), big);
     QByteArray many;
-    for (int i = 0; i < 100001; ++i)
+    for (int i = 0; i < 2001; ++i)
         many += "1\t2\n";
     d.writeFile(QStringLiteral("lang.txt"), many);
     for (const char *name : {"gross.txt", "lang.txt"}) {
@@ -125,13 +125,18 @@ TEST(StartList, ListsBeyondTheLimitAreRefusedBeforeAnythingIsRead)
         EXPECT_EQ(d.table().Cells(2, 3), QStringLiteral("vorher"));
         EXPECT_EQ(d.table().Cells(0, 0), QString());
     }
-    // Exactly 100,000 lines still load.
-    many.chop(4);
+    EXPECT_TRUE(d.fp.dialogs.messages[0].text.contains(QStringLiteral("2001 Zeilen")));
+    // Exactly 2,000 lines still load, every one of them.
+    many.chop(8);
+    many.append("7\t8\n");
     d.writeFile(QStringLiteral("grenze.txt"), many);
     d.fp.dialogs.messages.clear();
     d.f->ImportTextList(d.path(QStringLiteral("grenze.txt")));
     EXPECT_TRUE(d.fp.dialogs.messages.isEmpty());
-    EXPECT_EQ(d.table().RowCount(), 100000);
+    EXPECT_EQ(d.table().RowCount(), 2000);
+    EXPECT_EQ(d.table().Cells(1, 1998), QStringLiteral("2"));
+    EXPECT_EQ(d.table().Cells(0, 1999), QStringLiteral("7"));
+    EXPECT_EQ(d.table().Cells(1, 1999), QStringLiteral("8"));
 }
 
 TEST(Export, TextFileWritesEveryRowWithAFirstCell)

@@ -87,7 +87,7 @@ struct Books : Desk {
     }
 };
 
-void writeOds(const QString &path, const std::string &rows, const std::string &prolog = {})
+void writeOds(const QString &path, const std::string &rows, const std::string &prolog = {}, int level = 0)
 {
     const std::string content = prolog +
         R"(<office:document-content xmlns:office="o" xmlns:table="t" xmlns:text="x"><office:body><office:spreadsheet>)"
@@ -95,7 +95,9 @@ void writeOds(const QString &path, const std::string &rows, const std::string &p
     int error = 0;
     zip_t *z = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     ASSERT_NE(z, nullptr);
-    zip_file_add(z, "content.xml", zip_source_buffer(z, content.data(), content.size(), 0), 0);
+    const zip_int64_t index = zip_file_add(z, "content.xml", zip_source_buffer(z, content.data(), content.size(), 0), 0);
+    if (level > 0)
+        zip_set_file_compression(z, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, static_cast<zip_uint32_t>(level));
     ASSERT_EQ(zip_close(z), 0);
 }
 
@@ -167,12 +169,26 @@ TEST(WorkbookList, BadFilesAndLimitsLeaveTheTableAndQuit)
     {
         QFile f(huge);
         f.open(QIODevice::WriteOnly);
-        f.resize(10 * 1024 * 1024 + 1);
+        f.resize(2 * 1024 * 1024 + 1);
     }
-    // 100,001 filled rows in a few bytes: one row repeated.
+    // 2,001 filled rows in a few bytes: one row repeated.
     const QString many = dir.filePath(QStringLiteral("many.ods"));
-    writeOds(many, R"(<table:table-row table:number-rows-repeated="100001"><table:table-cell office:value-type="string">)"
+    writeOds(many, R"(<table:table-row table:number-rows-repeated="2001"><table:table-cell office:value-type="string">)"
                    R"(<text:p>x</text:p></table:table-cell></table:table-row>)");
+    // A small file whose content unpacks to more than a start list may take: 5 MB of text that
+    // packs about 4:1.
+    const QString wide = dir.filePath(QStringLiteral("wide.ods"));
+    {
+        std::string letters(5u << 20, 'a');
+        std::uint32_t seed = 1;
+        for (char &ch : letters) {
+            seed = seed * 1103515245u + 12345u;
+            ch = static_cast<char>('a' + (seed >> 16) % 3);
+        }
+        writeOds(wide, R"(<table:table-row><table:table-cell office:value-type="string"><text:p>)" + letters
+                           + R"(</text:p></table:table-cell></table:table-row>)",
+                 {}, 1);
+    }
     // A zip bomb, entity expansion through a DOCTYPE, a truncated archive.
     const QString bomb = dir.filePath(QStringLiteral("bomb.ods"));
     writeOds(bomb, std::string(64u << 20, ' '));
@@ -193,7 +209,8 @@ TEST(WorkbookList, BadFilesAndLimitsLeaveTheTableAndQuit)
         QString file;
         QString words;
     };
-    for (const Case &c : {Case{huge, QStringLiteral("zu groß")}, Case{many, QStringLiteral("100001 belegte Zeilen")},
+    for (const Case &c : {Case{huge, QStringLiteral("zu groß")}, Case{many, QStringLiteral("2001 belegte Zeilen")},
+                          Case{wide, QStringLiteral("mehr als 4 MB")},
                           Case{bomb, QStringLiteral("entpackt")}, Case{doctype, QStringLiteral("DOCTYPE")},
                           Case{truncated, QStringLiteral("beschädigt")}, Case{locked, QStringLiteral("Kennwort")},
                           Case{text, QStringLiteral("keine Arbeitsmappe")},
@@ -208,6 +225,15 @@ TEST(WorkbookList, BadFilesAndLimitsLeaveTheTableAndQuit)
         EXPECT_EQ(d.rows(), before);
         EXPECT_EQ(d.fp.spreadsheet.calls.last(), QStringLiteral("Quit"));
     }
+    // Exactly 2,000 rows still load.
+    const QString limit = dir.filePath(QStringLiteral("limit.ods"));
+    writeOds(limit, R"(<table:table-row table:number-rows-repeated="2000"><table:table-cell office:value-type="string">)"
+                    R"(<text:p>x</text:p></table:table-cell></table:table-row>)");
+    Books d;
+    d.importList(limit);
+    EXPECT_TRUE(d.errors().isEmpty()) << d.errors().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(d.table().RowCount(), 2000);
+    EXPECT_EQ(d.table().Cells(0, 1999), QStringLiteral("x"));
 }
 
 namespace {
