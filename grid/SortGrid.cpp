@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QScrollBar>
+#include <QSet>
 #include <QTimer>
 
 // ---------------------------------------------------------------------------------------------
@@ -495,9 +496,17 @@ void TSortGrid::AutoSizeCol(int col, bool force)
     const QFontMetrics fm(font());
     const int header = fm.horizontalAdvance(store_.text(col, 0))
                        + (col == SortOptions.SortCol && SortOptions.CanSort ? 12 : 0);
+    // Each distinct text is measured once: a column of lane numbers, clubs or heat numbers
+    // repeats a few texts over and over, and a measurement costs a text layout.
     int body = 0;
-    for (int r = 1; r < rowCount_; ++r)
-        body = std::max(body, fm.horizontalAdvance(store_.text(col, r)));
+    QSet<QString> measured;
+    for (int r = 1; r < rowCount_; ++r) {
+        const QString text = store_.text(col, r);
+        if (text.isEmpty() || measured.contains(text))
+            continue;
+        measured.insert(text);
+        body = std::max(body, fm.horizontalAdvance(text));
+    }
     const int m = std::max(body, header);
     const int next = m > 0 ? fm.horizontalAdvance(QLatin1Char('X')) + m : fm.horizontalAdvance(QStringLiteral("xx"));
     if (next != width) {
