@@ -187,5 +187,4 @@ public:
     QStringList *callLog = nullptr;
 };
 
-
 } // namespace platform

@@ -5,8 +5,8 @@
 
 #include <QDate>
 #include <QFile>
-#include <QLocale>
 #include <QFileInfo>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QTime>
 
