@@ -12,8 +12,10 @@
 
 #include <QDir>
 #include <QTextStream>
+#include <QTimer>
 
 #include <cstdio>
+#include <functional>
 
 int main(int argc, char *argv[])
 {
@@ -70,6 +72,16 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
     formMain.show();
     formMain.OfferJournalRestore();
+    // The help window is made ready while no race runs, so that a help request during a race only
+    // shows it (loading and laying out the manual takes a few dozen milliseconds).
+    std::function<void()> prepareHelp = [&] {
+        if (formMain.RunMask != 0) {
+            QTimer::singleShot(5000, &formMain, prepareHelp);
+            return;
+        }
+        help.prepare(&formMain, formMain.ManualFile);
+    };
+    QTimer::singleShot(1500, &formMain, prepareHelp);
     const int result = QApplication::exec();
     platform::GuardedApplication::setReporter(nullptr);
     return result;

@@ -252,6 +252,20 @@ void ManualHelpViewer::showContents(const QString &helpFile)
     system_.showContents(helpFile);
 }
 
+void ManualHelpViewer::prepare(QWidget *parent, const QString &manualFile)
+{
+    if (!QFileInfo(manualFile).isFile() || (window_ && window_->isVisible()))
+        return;
+    if (!window_)
+        window_ = new THelpWindow(parent);
+    window_->OpenManual(manualFile, QString());
+    // Shown once off the screen: styles, layout and the page's text layout are done now.
+    window_->setAttribute(Qt::WA_DontShowOnScreen, true);
+    window_->show();
+    window_->hide();
+    window_->setAttribute(Qt::WA_DontShowOnScreen, false);
+}
+
 void ManualHelpViewer::showManual(QWidget *parent, const QString &manualFile, const QString &anchor)
 {
     if (!QFileInfo(manualFile).isFile())

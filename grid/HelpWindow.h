@@ -61,6 +61,9 @@ public:
 
     void showContents(const QString &helpFile) override;
     void showManual(QWidget *parent, const QString &manualFile, const QString &anchor) override;
+    // Creates the help window and loads the manual without showing it: called while nothing runs
+    // (after start-up), so that a help request during a race only shows what is ready.
+    void prepare(QWidget *parent, const QString &manualFile);
     // The help requests for a keyword and for a help context number, led to their topics.
     void showKeyword(QWidget *parent, const QString &manualFile, const QString &keyword);
     void showContext(QWidget *parent, const QString &manualFile, int context);

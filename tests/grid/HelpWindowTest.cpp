@@ -195,6 +195,33 @@ TEST(HelpWindow, ViewerShowsTheManualAndPassesHelpFilesOn)
     EXPECT_EQ(desk.findChildren<THelpWindow *>().size(), 1); // owned by the desk, not by the viewer
 }
 
+TEST(HelpWindow, PreparedWindowIsLoadedButHiddenUntilAsked)
+{
+    SmallManual m;
+    fake::Help system;
+    QWidget desk;
+    ManualHelpViewer viewer(system);
+    viewer.prepare(&desk, m.dir.filePath(QStringLiteral("fehlt.html")));
+    EXPECT_EQ(viewer.Window(), nullptr); // no manual, no window
+    viewer.prepare(&desk, m.file);
+    THelpWindow *w = viewer.Window();
+    ASSERT_NE(w, nullptr);
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_FALSE(w->testAttribute(Qt::WA_DontShowOnScreen)); // a later request shows it for real
+    EXPECT_EQ(w->ManualFile(), QFileInfo(m.file).absoluteFilePath());
+    EXPECT_FALSE(w->Browser->document()->isEmpty());
+    EXPECT_TRUE(w->testAttribute(Qt::WA_WState_Polished)); // styled and laid out already
+
+    viewer.showManual(&desk, m.file, QStringLiteral("zwei"));
+    EXPECT_EQ(viewer.Window(), w);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(w->CurrentAnchor(), QStringLiteral("zwei"));
+    // Prepared again while it is open: it stays open where it is.
+    viewer.prepare(&desk, m.file);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(w->CurrentAnchor(), QStringLiteral("zwei"));
+}
+
 TEST(FormInfo, EscapeClosesAndTheVersionComesFromTheBuild)
 {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));

@@ -1,0 +1,211 @@
+// Stalls of the user-interface thread during a race: ten lanes run while the operator opens the
+// help, the information window, the file dialogs, imports a start list (text and workbook) and
+// exports the table. A probe timer ticks every millisecond on the user-interface thread; the
+// longest gap between two ticks while an action runs (and 200 ms after it) is its stall.
+// ZK_BENCH_NO_PREPARE=1: the help window is not prepared after start-up.
+//
+//   bench_ui_stalls          (offscreen; under an X server with QT_QPA_PLATFORM=xcb xvfb-run -a)
+
+#include "FakePlatform.h"
+#include "FormInfo.h"
+#include "FormMain.h"
+#include "GuardedApplication.h"
+#include "HelpWindow.h"
+#include "RealPlatform.h"
+#include "SortGrid.h"
+#include "SpinEdit.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+// The longest gap between two ticks of a 1 ms timer on this thread.
+class Probe : public QObject {
+public:
+    Probe()
+    {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(1);
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            const qint64 now = clock_.nsecsElapsed();
+            worst_ = std::max(worst_, now - last_);
+            last_ = now;
+        });
+        clock_.start();
+        timer_.start();
+    }
+    void reset()
+    {
+        last_ = clock_.nsecsElapsed();
+        worst_ = 0;
+    }
+    double worstMs()
+    {
+        // A stall still running counts up to now.
+        worst_ = std::max(worst_, clock_.nsecsElapsed() - last_);
+        return static_cast<double>(worst_) / 1e6;
+    }
+
+private:
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 last_ = 0;
+    qint64 worst_ = 0;
+};
+
+void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Answers the next modal window once it is open: the file dialog gets the file (or is cancelled
+// when file is empty), any other window is closed.
+void answerModal(const QString &file, int afterMs = 300)
+{
+    QTimer::singleShot(afterMs, [file] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+            if (file.isEmpty()) {
+                dialog->reject();
+            } else {
+                dialog->selectFile(file);
+                if (auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                    edit->setText(file);
+                QMetaObject::invokeMethod(dialog, "accept");
+                if (dialog->isVisible()) {
+                    std::printf("  the file dialog did not take %s\n", qPrintable(file));
+                    dialog->reject();
+                }
+            }
+        } else if (auto *other = qobject_cast<QDialog *>(modal)) {
+            other->reject();
+        } else {
+            answerModal(file, 50); // not open yet
+        }
+    });
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    platform::GuardedApplication::prepareDisplay();
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    fake::Platform fp;
+    platform::MonotonicTicks ticks;
+    platform::QtDialogs dialogs;
+    ManualHelpViewer help(fp.help);
+    platform::Platform services{ticks, fp.sound, fp.settings, dialogs, help, fp.fileTypes, fp.serial.devices, fp.spreadsheet};
+    fp.settings.keys[QStringLiteral("bench")] = {
+        {"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 0}, {"Port1", 0}, {"Port2", 0}, {"Port3", 0},
+        {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0}, {"Title", "T"}, {"LineCount", 10},
+        {"Accuracy", 2}};
+    // The program "lives" in the build folder, so the manual beside it is the desk's own.
+    TFormMain form(services, QDir(QStringLiteral(ZK_BUILD_DIR)).filePath(QStringLiteral("bench")));
+    TFormInfo info(&form);
+    form.FormInfo = &info;
+    form.show();
+    runFor(500);
+    // As the desk does after start-up, with no race running.
+    if (!qEnvironmentVariableIsSet("ZK_BENCH_NO_PREPARE"))
+        help.prepare(&form, form.ManualFile);
+    runFor(500);
+
+    // A meeting's start list as text (1,000 lines) and as a workbook (1,000 rows).
+    const QString text = dir.filePath(QStringLiteral("liste.txt"));
+    {
+        QFile f(text);
+        f.open(QIODevice::WriteOnly);
+        f.write("Hallenmeeting\n14.05.2027\n");
+        for (int i = 2; i < 1000; ++i)
+            f.write(i % 11 == 2 ? QByteArray("1\t\t100 m\tMänner\n")
+                                : QByteArray::number(i % 11 - 2) + ".\t" + QByteArray::number(100 + i)
+                                      + "\tJürgen Weißmüller\t\tLG Nord\n");
+    }
+    const QString book = dir.filePath(QStringLiteral("liste.xlsx"));
+    const QString exported = dir.filePath(QStringLiteral("ergebnis.xlsx"));
+
+    // A message box would wait for an answer: its text is printed and it is closed.
+    QTimer boxes;
+    QObject::connect(&boxes, &QTimer::timeout, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            std::printf("  message: %s\n", qPrintable(box->text()));
+            box->reject();
+        }
+    });
+    boxes.start(700);
+
+    Probe probe;
+    form.mStart->trigger();
+    runFor(500);
+    struct Action {
+        const char *name;
+        std::function<void()> run;
+    };
+    const std::vector<Action> actions{
+        {"help, first time", [&] { form.bHilfe->click(); }},
+        {"help closed and opened again", [&] {
+             help.Window()->hide();
+             form.bHilfe->click();
+         }},
+        {"information window", [&] {
+             help.Window()->hide();
+             answerModal({});
+             form.bInfo->click();
+         }},
+        {"start-list dialog, cancelled (first time)", [&] {
+             answerModal({});
+             form.bOpen->click();
+         }},
+        {"start-list dialog, cancelled again", [&] {
+             answerModal({});
+             form.bOpen->click();
+         }},
+        {"text start list, 1,000 lines", [&] {
+             form.OpenDialog1.FilterIndex = 1;
+             answerModal(text);
+             form.bOpen->click();
+         }},
+        {"workbook export, 1,000 rows", [&] {
+             form.SaveDialog1.FilterIndex = 2;
+             answerModal(exported);
+             form.mExport->trigger();
+         }},
+        {"workbook start list, 1,000 rows", [&] {
+             QFile::copy(exported, book);
+             form.OpenDialog1.FilterIndex = 2;
+             answerModal(book);
+             form.bOpen->click();
+         }},
+        {"heat change", [&] { form.seLauf->setValue(form.seLauf->Value() + 1); }},
+    };
+    for (const Action &a : actions) {
+        runFor(300);
+        probe.reset();
+        a.run();
+        runFor(200);
+        std::printf("%-44s longest stall %6.1f ms\n", a.name, probe.worstMs());
+    }
+    std::printf("table rows after the imports: %d\n", form.SortGrid1->RowCount());
+    return 0;
+}
