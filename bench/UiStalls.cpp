@@ -131,16 +131,25 @@ int main(int argc, char **argv)
         help.prepare(&form, form.ManualFile);
     runFor(500);
 
-    // A meeting's start list as text (1,000 lines) and as a workbook (1,000 rows).
+    // The largest start list the desk reads, as text (2,000 lines) and as a workbook (2,000 rows,
+    // written by the export of the imported text list).
     const QString text = dir.filePath(QStringLiteral("liste.txt"));
     {
         QFile f(text);
         f.open(QIODevice::WriteOnly);
         f.write("Hallenmeeting\n14.05.2027\n");
-        for (int i = 2; i < 1000; ++i)
+        for (int i = 2; i < 2000; ++i)
             f.write(i % 11 == 2 ? QByteArray("1\t\t100 m\tMänner\n")
                                 : QByteArray::number(i % 11 - 2) + ".\t" + QByteArray::number(100 + i)
                                       + "\tJürgen Weißmüller\t\tLG Nord\n");
+    }
+    // A wrong file: 100,000 lines, refused.
+    const QString wrong = dir.filePath(QStringLiteral("saison.txt"));
+    {
+        QFile f(wrong);
+        f.open(QIODevice::WriteOnly);
+        for (int i = 0; i < 100000; ++i)
+            f.write("1.\t123\tJürgen Weißmüller\t\tLG Nord\n");
     }
     const QString book = dir.filePath(QStringLiteral("liste.xlsx"));
     const QString exported = dir.filePath(QStringLiteral("ergebnis.xlsx"));
@@ -161,6 +170,7 @@ int main(int argc, char **argv)
     struct Action {
         const char *name;
         std::function<void()> run;
+        int settleMs = 200; // watched after the action
     };
     const std::vector<Action> actions{
         {"help, first time", [&] { form.bHilfe->click(); }},
@@ -181,17 +191,22 @@ int main(int argc, char **argv)
              answerModal({});
              form.bOpen->click();
          }},
-        {"text start list, 1,000 lines", [&] {
+        {"text start list, 2,000 lines", [&] {
              form.OpenDialog1.FilterIndex = 1;
              answerModal(text);
              form.bOpen->click();
          }},
-        {"workbook export, 1,000 rows", [&] {
+        {"text file of 100,000 lines, refused", [&] {
+             form.OpenDialog1.FilterIndex = 1;
+             answerModal(wrong);
+             form.bOpen->click();
+         }, 1000}, // until the message box is closed
+        {"workbook export, 2,000 rows", [&] {
              form.SaveDialog1.FilterIndex = 2;
              answerModal(exported);
              form.mExport->trigger();
          }},
-        {"workbook start list, 1,000 rows", [&] {
+        {"workbook start list, 2,000 rows", [&] {
              QFile::copy(exported, book);
              form.OpenDialog1.FilterIndex = 2;
              answerModal(book);
@@ -203,7 +218,7 @@ int main(int argc, char **argv)
         runFor(300);
         probe.reset();
         a.run();
-        runFor(200);
+        runFor(a.settleMs);
         std::printf("%-44s longest stall %6.1f ms\n", a.name, probe.worstMs());
     }
     std::printf("table rows after the imports: %d\n", form.SortGrid1->RowCount());
