@@ -229,8 +229,8 @@ void TTimeLabel::drawGlyphs(QPainter &p, const QList<quint32> &indexes, const QL
 
 namespace {
 // Pictures of repainted parts of running times, shared by all time labels: the ten lanes show the
-// same time, and a running clock shows the same last digits over and over. A picture is exactly
-// what the label paints there (the fill, then the glyphs at the same sub-pixel positions), so
+// same time, and a running clock shows the same last digits over and over. A picture is a copy of
+// what the label drew there itself (the fill, then the glyphs at the same sub-pixel positions), so
 // copying it in gives the very pixels drawing would.
 struct TimePictures {
     QHash<QByteArray, QImage> pictures;
@@ -310,19 +310,23 @@ void TTimeLabel::paintEvent(QPaintEvent *event)
     TimePictures &cache = timePictures();
     auto found = cache.pictures.constFind(key);
     if (found == cache.pictures.constEnd()) {
-        QImage picture(area.size(), target->format());
-        {
-            QPainter ip(&picture);
-            ip.fillRect(picture.rect(), fill);
-            ip.translate(-area.left(), -area.top());
-            drawGlyphs(ip, indexes, positions, ink);
-        }
+        // Drawn where it shows, as the label itself draws (the font's own antialiasing, sub-pixel
+        // colours included); what was drawn becomes the picture when nothing clipped it.
+        p.fillRect(area, fill);
+        drawGlyphs(p, indexes, positions, ink);
+        if (event->region().rectCount() != 1)
+            return;
+        const QRect drawn = p.deviceTransform().mapRect(area);
+        if (!target->rect().contains(drawn))
+            return;
+        const QImage picture = target->copy(drawn);
         if (cache.bytes + picture.sizeInBytes() > TimePictures::MaxBytes) {
             cache.pictures.clear();
             cache.bytes = 0;
         }
         cache.bytes += picture.sizeInBytes();
-        found = cache.pictures.insert(key, picture);
+        cache.pictures.insert(key, picture);
+        return;
     }
     p.setCompositionMode(QPainter::CompositionMode_Source);
     p.drawImage(area.topLeft(), *found);
