@@ -416,6 +416,22 @@ void TFormMain::buildControls()
         b->setPalette(pal);
     }
 
+    // Shown while an open port's edges are stamped without real-time priority.
+    RealtimeNote = label(PanelBottom, "RealtimeNote", QStringLiteral("Zeitnahme ohne Echtzeit-Vorrang"),
+                         QRect(406, 6, 92, 38), arial(11, true));
+    RealtimeNote->setWordWrap(true);
+    RealtimeNote->setAlignment(Qt::AlignCenter);
+    RealtimeNote->setAutoFillBackground(true);
+    setColours(RealtimeNote, QColor(200, 0, 0), Qt::white);
+    RealtimeNote->setToolTip(QStringLiteral(
+        "Die Zeitnahme an den seriellen Eingängen läuft ohne Echtzeit-Vorrang: auf einem ausgelasteten "
+        "Rechner können Start- und Zielzeiten um Millisekunden zu spät genommen werden.\n"
+        "Abhilfe (einmalig, als Administrator): den Benutzer in eine Gruppe mit Echtzeit-Recht aufnehmen "
+        "(/etc/security/limits.d/zielkron.conf: \"@zielkron - rtprio 20\", neu anmelden), "
+        "oder dem Programm das Recht geben: setcap cap_sys_nice+ep /usr/bin/zielkron.\n"
+        "Mehr dazu in der README."));
+    RealtimeNote->hide();
+
     LedStart = named(new TLed(PanelBottom), "LedStart");
     LedStart->setGeometry(502, 16, 16, 16);
     LedStart->setKind(lkGreen);

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class QAction;
 class QKeySequence;
@@ -123,6 +125,7 @@ public:
     QToolButton *bSound;
     QPushButton *cmd_Auf;
     QPushButton *cmd_Fertig;
+    QLabel *RealtimeNote; // "Zeitnahme ohne Echtzeit-Vorrang"
     TLed *LedStart;
     TLbSpeedButton *bStart;
     TLbSpeedButton *bFehlStart;
@@ -246,6 +249,12 @@ public:
     void ExportExcelFile(const QString &fileName); // throws with the error's text
     void bProtokollClick();
     void seLaufChange();
+    // From the start until the reset a race is on the desk: its lanes' times and places are the
+    // race's, and a start list loaded meanwhile fills the table only.
+    bool RaceOnDesk() const;
+    // Loads the current heat onto the lanes, or while a race is on the desk at its reset.
+    void LoadHeatUnlessRacing();
+    bool HeatLoadPending = false;
     // The meeting journal: the whole table written to disk after each entry and each import.
     void WriteJournal();
     bool FlushJournal();            // waits until the journal is on disk; false when it failed
@@ -269,6 +278,12 @@ public:
     // ---- serial inputs ----
     void ComPortOpen(TComPort *port);
     void ComPortClose(TComPort *port);
+    // The port number (1..4) of a port component, 0 for none of the four.
+    int PortNumber(const TComPort *port) const;
+    // Real-time priority of each open port's stamping thread ([1]..[4]): asked for when the port
+    // opens, empty while closed or not yet answered. The note shows while an open port has none.
+    std::array<std::optional<platform::RealtimeGrant>, 5> PortRealtime{};
+    void UpdateRealtimeNote();
     // Milliseconds since the start instant, read from the tick counter now.
     std::int32_t RaceTimeNow();
     // Every edge of every port's lines, with the time the monitor saw it.
@@ -288,6 +303,11 @@ public:
     // places follow the stop instants, also when edges of several ports are handed over in
     // another order.
     std::array<std::int64_t, LaneRows + 1> StopNanos{};
+    // Lane edges handed over while the desk was still ready. Each port hands its edges over on its
+    // own, so a lane's edge on one port can reach the desk before the start contact's edge on port
+    // 1 that came first: a contact start takes up those from its instant on. Kept for a second.
+    std::vector<std::pair<int, platform::LineEdge>> EarlyLaneEdges;
+    void KeepEarlyLaneEdge(int lane, const platform::LineEdge &edge);
     void ListBoxStopKeyDown(int key);
     // Appends a finish time (milliseconds since the start) to the finish list and selects it.
     void AddFinishTime(std::int32_t time);

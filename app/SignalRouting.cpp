@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QKeyEvent>
 #include <QListWidget>
+#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
@@ -152,14 +153,47 @@ void TFormMain::setPortLamps(TComPort *port, bool on)
         Line(lane)->Led->setValue(on);
 }
 
+int TFormMain::PortNumber(const TComPort *port) const
+{
+    return port == ComPort1 ? 1 : port == ComPort2 ? 2 : port == ComPort3 ? 3 : port == ComPort4 ? 4 : 0;
+}
+
 void TFormMain::ComPortOpen(TComPort *port)
 {
     setPortLamps(port, true);
+    const int n = PortNumber(port);
+    if (n == 0)
+        return;
+    // The thread that stamps this port's edges must not wait in the run queue behind whatever else
+    // the machine does.
+    PortRealtime[static_cast<std::size_t>(n)].reset();
+    const long thread = port->WatcherThreadId();
+    QPointer<TFormMain> self(this);
+    platform_.realtime.makeRealtime(thread, [self, port, thread, n](platform::RealtimeGrant grant) {
+        // An answer for a thread that has ended meanwhile (the port was closed or reopened) counts
+        // for nothing.
+        if (!self || port->WatcherThreadId() != thread)
+            return;
+        self->PortRealtime.at(static_cast<std::size_t>(n)) = grant;
+        self->UpdateRealtimeNote();
+    });
 }
 
 void TFormMain::ComPortClose(TComPort *port)
 {
     setPortLamps(port, false);
+    if (const int n = PortNumber(port)) {
+        PortRealtime[static_cast<std::size_t>(n)].reset();
+        UpdateRealtimeNote();
+    }
+}
+
+void TFormMain::UpdateRealtimeNote()
+{
+    const bool without = std::any_of(PortRealtime.begin(), PortRealtime.end(), [](const auto &grant) {
+        return grant == platform::RealtimeGrant::Denied;
+    });
+    RealtimeNote->setVisible(without);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -237,10 +271,15 @@ void TFormMain::ComPortStart(const platform::LineEdge &edge)
         return;
     if (LockedOut(edge.tick) || !bStart->isEnabled() || !mStart->isEnabled())
         return;
+    const std::vector<std::pair<int, platform::LineEdge>> early = std::move(EarlyLaneEdges);
     StartRace(edge.tick);
     if (OneLS)
         ShowFinishList();
     StartLockOut(edge.tick);
+    // Lane edges of other ports that overtook this one act as if they had come after it; those
+    // from before the start instant stop nothing.
+    for (const auto &[lane, laneEdge] : early)
+        ComPortLine(lane, laneEdge);
 }
 
 void TFormMain::ComPortStop(const platform::LineEdge &edge)
@@ -263,11 +302,29 @@ void TFormMain::ComPortLine(int lane, const platform::LineEdge &edge)
 {
     // A lane line acts through its stop entry: its first edge after the start stops the lane,
     // whichever way the line went. An edge from before the start instant stops nothing.
-    if (!StopEntry(lane)->isEnabled())
+    if (!StopEntry(lane)->isEnabled()) {
+        if (bStart->isEnabled())
+            KeepEarlyLaneEdge(lane, edge);
         return;
+    }
     if (static_cast<std::int32_t>(edge.tick - static_cast<std::uint32_t>(StartTime)) < 0)
         return;
     StopLane(lane, edge);
+}
+
+void TFormMain::KeepEarlyLaneEdge(int lane, const platform::LineEdge &edge)
+{
+    constexpr std::int32_t kKeepMs = 1000;
+    constexpr std::size_t kMaxKept = 64;
+    // In edge order, so that the places of a start that takes them up follow the edges.
+    std::erase_if(EarlyLaneEdges, [&edge](const auto &kept) {
+        return static_cast<std::int32_t>(edge.tick - kept.second.tick) > kKeepMs;
+    });
+    if (EarlyLaneEdges.size() >= kMaxKept)
+        EarlyLaneEdges.erase(EarlyLaneEdges.begin());
+    const auto at = std::upper_bound(EarlyLaneEdges.begin(), EarlyLaneEdges.end(), edge.nanos,
+                                     [](std::int64_t nanos, const auto &kept) { return nanos < kept.second.nanos; });
+    EarlyLaneEdges.insert(at, {lane, edge});
 }
 
 void TFormMain::AddFinishTime(std::int32_t time)

@@ -55,7 +55,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     fake::Platform fp;
     platform::MonotonicTicks ticks;
-    platform::Platform services{ticks, fp.sound, fp.settings, fp.dialogs, fp.help, fp.fileTypes, fp.serial.devices, fp.spreadsheet};
+    platform::Platform services{ticks, fp.sound, fp.settings, fp.dialogs, fp.help, fp.fileTypes, fp.serial.devices, fp.spreadsheet, fp.realtime};
     fp.settings.keys[QStringLiteral("bench")] = {
         {"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 0}, {"Port1", 0}, {"Port2", 0}, {"Port3", 0},
         {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0}, {"Title", "T"}, {"LineCount", lanes},

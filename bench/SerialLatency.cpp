@@ -31,7 +31,7 @@ int main(int argc, char **argv)
     fake::Platform fp;
     platform::MonotonicTicks ticks; // a real clock for the running race
     platform::Platform services{ticks,   fp.sound,      fp.settings,       fp.dialogs,
-                                fp.help, fp.fileTypes, fp.serial.devices, fp.spreadsheet};
+                                fp.help, fp.fileTypes, fp.serial.devices, fp.spreadsheet, fp.realtime};
     fp.settings.keys[QStringLiteral("bench")] = {{"Left", 0},  {"Top", 0},   {"Height", 0}, {"Sound", 0},
                                                  {"Port1", 1}, {"Port2", 0}, {"Port3", 0},  {"Port4", 0}};
     platform::VirtualLineServer server(fp.serial.socketFor(1));

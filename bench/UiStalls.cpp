@@ -115,7 +115,7 @@ int main(int argc, char **argv)
     platform::MonotonicTicks ticks;
     platform::QtDialogs dialogs;
     ManualHelpViewer help(fp.help);
-    platform::Platform services{ticks, fp.sound, fp.settings, dialogs, help, fp.fileTypes, fp.serial.devices, fp.spreadsheet};
+    platform::Platform services{ticks, fp.sound, fp.settings, dialogs, help, fp.fileTypes, fp.serial.devices, fp.spreadsheet, fp.realtime};
     fp.settings.keys[QStringLiteral("bench")] = {
         {"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 0}, {"Port1", 0}, {"Port2", 0}, {"Port3", 0},
         {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0}, {"Title", "T"}, {"LineCount", 10},

@@ -1,5 +1,7 @@
 #include "Comms.h"
 
+#include "Realtime.h"
+
 #include <QCoreApplication>
 #include <QMetaMethod>
 
@@ -10,9 +12,18 @@ using platform::SerialDevice;
 // ---------------------------------------------------------------------------------------------
 
 TComThread::TComThread(TComPort *port, SerialDevice *device, unsigned eventMask, platform::TickSource *ticks)
-    : port_(port), device_(device), mask_(eventMask), ticks_(ticks), watcher_([this] { watch(); }),
-      dispatcher_([this] { handOver(); })
+    : port_(port), device_(device), mask_(eventMask), ticks_(ticks)
 {
+    watcher_ = std::thread([this] {
+        watcherId_ = platform::currentThreadId();
+        watcherId_.notify_all();
+        // What the wait and the stamp touch stays in memory: no page fault between an edge and its
+        // time.
+        platform::keepStampPathResident(reinterpret_cast<const void *>(&platform::appendLineEdges));
+        watch();
+    });
+    watcherId_.wait(0);
+    dispatcher_ = std::thread([this] { handOver(); });
 }
 
 TComThread::~TComThread()
@@ -36,11 +47,11 @@ TComThread::~TComThread()
     dispatcher_.join();
 }
 
-std::uint32_t TComThread::tickNow()
+std::uint32_t TComThread::tickAt(std::int64_t nanos)
 {
     if (ticks_)
-        return ticks_->tickCount();
-    return static_cast<std::uint32_t>(platform::monotonicNanos() / 1000000);
+        return ticks_->tickAt(nanos);
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(nanos) / 1000000u);
 }
 
 void TComThread::watch()
@@ -49,15 +60,11 @@ void TComThread::watch()
         Report report;
         if (device_->waitEvents(mask_, report.received, report.edges) == SerialDevice::Wait::Stopped)
             break;
-        // One reading of the tick counter for the report; each edge is dated back to its own
-        // instant, so that a device that took a moment to settle its counts (or a USB round trip
-        // for the levels) never makes an edge late, and the tick and the instant of an edge agree.
-        const std::uint32_t tick = tickNow();
-        const std::int64_t now = platform::monotonicNanos();
-        for (platform::LineEdge &e : report.edges) {
-            const std::int64_t ago = e.nanos > 0 && e.nanos <= now ? (now - e.nanos) / 1000000 : 0;
-            e.tick = tick - static_cast<std::uint32_t>(ago);
-        }
+        // Each edge gets the tick of its own instant, so that a device that took a moment to settle
+        // its counts (or a USB round trip for the levels) never makes an edge late, and the tick
+        // and the instant of an edge agree.
+        for (platform::LineEdge &e : report.edges)
+            e.tick = tickAt(e.nanos);
         ++reportsSeen_;
         {
             std::lock_guard<std::mutex> lock(mutex_);

@@ -49,6 +49,9 @@ public:
                platform::TickSource *ticks = nullptr);
     ~TComThread(); // stops both threads; a dispatch already handed over still runs meanwhile
 
+    // The kernel thread id of the thread that waits and stamps (for its real-time priority).
+    long threadId() const { return watcherId_.load(); }
+
 private:
     struct Report {
         unsigned received = 0;
@@ -57,7 +60,7 @@ private:
     static constexpr std::size_t kMaxQueuedReports = 1024;
     void watch();
     void handOver();
-    std::uint32_t tickNow();
+    std::uint32_t tickAt(std::int64_t nanos);
 
     TComPort *port_;
     platform::SerialDevice *device_;
@@ -69,6 +72,7 @@ private:
     bool watching_ = true;
     bool stopping_ = false;
     std::atomic<bool> watcherDone_{false};
+    std::atomic<long> watcherId_{0};
     std::atomic<unsigned> reportsSeen_{0};
 
 public:
@@ -126,6 +130,9 @@ public:
 
     // Reports the monitor thread has taken since the port was opened (0 when closed).
     unsigned ReportsSeen() const { return thread_ ? thread_->reportsSeen() : 0; }
+    // The kernel thread id of the thread that waits for the lines and stamps their edges, 0 when
+    // closed.
+    long WatcherThreadId() const { return thread_ ? thread_->threadId() : 0; }
 
     // Runs the handlers of one wait's events: OnLineEdge for each edge in order, then the
     // generic events in the fixed order of the port.

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -23,6 +24,14 @@ public:
     virtual ~TickSource() = default;
     virtual std::uint32_t tickCount() = 0;
     virtual void sleep(std::uint32_t ms) = 0;
+    // The tick of a CLOCK_MONOTONIC instant (nanoseconds, not in the future): what the counter
+    // read at that instant. A counter that does not run on that clock can only tell its reading
+    // now.
+    virtual std::uint32_t tickAt(std::int64_t monotonicNanos)
+    {
+        static_cast<void>(monotonicNanos);
+        return tickCount();
+    }
 };
 
 // Plays WAV cues by bare file name, asynchronously. A new cue replaces the one playing;
@@ -122,6 +131,20 @@ public:
     virtual std::optional<QString> csvFiles() = 0;
 };
 
+// Real-time scheduling for the threads that stamp line edges: on a busy machine a thread of normal
+// priority waits in the run queue before it reads the clock, and every stamp it takes carries that
+// wait. How the right was obtained, or that it was not.
+enum class RealtimeGrant { Direct, RealtimeKit, Denied };
+
+class RealtimeScheduler {
+public:
+    virtual ~RealtimeScheduler() = default;
+    // Asks for real-time priority for one thread of this process (its kernel thread id). answer runs
+    // on the calling thread, at once or later from its event loop, with the outcome; it is never
+    // called after the scheduler is gone.
+    virtual void makeRealtime(long threadId, std::function<void(RealtimeGrant)> answer) = 0;
+};
+
 // The bundle the main window receives.
 struct Platform {
     TickSource &ticks;
@@ -132,6 +155,7 @@ struct Platform {
     FileTypeNames &fileTypes;
     SerialDevices &serial;
     SpreadsheetAutomation &spreadsheet; // "Excel.Application": the workbook engine
+    RealtimeScheduler &realtime;
 };
 
 } // namespace platform

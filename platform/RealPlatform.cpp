@@ -404,7 +404,7 @@ RealPlatform::RealPlatform(const QStringList &cueFiles, const QString &workingFo
 
 Platform RealPlatform::bundle()
 {
-    return Platform{ticks_, sound_, settings_, dialogs_, *help_, fileTypes_, *serial_, spreadsheet_};
+    return Platform{ticks_, sound_, settings_, dialogs_, *help_, fileTypes_, *serial_, spreadsheet_, realtime_};
 }
 
 } // namespace platform

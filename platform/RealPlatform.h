@@ -2,6 +2,7 @@
 // The real implementations of the platform services, used by the program itself.
 
 #include "Platform.h"
+#include "Realtime.h"
 #include "SerialLinux.h"
 
 #include <QDir>
@@ -18,6 +19,11 @@ class MonotonicTicks final : public TickSource {
 public:
     std::uint32_t tickCount() override;
     void sleep(std::uint32_t ms) override;
+    // The counter runs on CLOCK_MONOTONIC: an instant's own millisecond, never the one after.
+    std::uint32_t tickAt(std::int64_t monotonicNanos) override
+    {
+        return static_cast<std::uint32_t>(static_cast<std::uint64_t>(monotonicNanos) / 1000000u);
+    }
 };
 
 // One preloaded QSoundEffect per cue file found in the folder. A file that appears later is
@@ -114,6 +120,7 @@ private:
     MimeFileTypeNames fileTypes_;
     std::unique_ptr<SerialDevices> serial_;
     WorkbookEngine spreadsheet_;
+    SystemRealtimeScheduler realtime_;
 };
 
 } // namespace platform

@@ -122,6 +122,31 @@ public:
 };
 
 // One of each fake, bundled.
+// Real-time requests: the thread ids asked for, answered at once with grant (or held back while
+// holdAnswers, to be given with answerHeld()).
+class Realtime final : public platform::RealtimeScheduler {
+public:
+    platform::RealtimeGrant grant = platform::RealtimeGrant::Direct;
+    std::vector<long> asked;
+    bool holdAnswers = false;
+    std::vector<std::function<void(platform::RealtimeGrant)>> held;
+    void makeRealtime(long threadId, std::function<void(platform::RealtimeGrant)> answer) override
+    {
+        asked.push_back(threadId);
+        if (holdAnswers)
+            held.push_back(std::move(answer));
+        else
+            answer(grant);
+    }
+    void answerHeld(platform::RealtimeGrant g)
+    {
+        auto pending = std::move(held);
+        held.clear();
+        for (auto &a : pending)
+            a(g);
+    }
+};
+
 struct Platform {
     Ticks ticks;
     Sound sound;
@@ -131,9 +156,10 @@ struct Platform {
     FileTypes fileTypes;
     SerialDevices serial;
     Spreadsheet spreadsheet;
+    Realtime realtime;
     platform::Platform bundle()
     {
-        return {ticks, sound, settings, dialogs, help, fileTypes, serial.devices, spreadsheet};
+        return {ticks, sound, settings, dialogs, help, fileTypes, serial.devices, spreadsheet, realtime};
     }
 };
 
