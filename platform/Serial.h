@@ -46,7 +46,10 @@ struct LineEdge {
     unsigned line = 0;        // EvCts, EvDsr, EvRlsd or EvRing
     bool active = false;      // true: the line became active (on); false: it became inactive
     std::uint32_t tick = 0;   // the desk's millisecond tick counter (TickSource) when the change was seen
-    std::int64_t nanos = 0;   // CLOCK_MONOTONIC nanoseconds when the change was seen; orders edges across ports
+    std::int64_t nanos = 0;   // CLOCK_MONOTONIC nanoseconds of the change, as early as the device can tell;
+                              // orders edges across ports
+    std::int64_t seen = 0;    // CLOCK_MONOTONIC nanoseconds when the port's thread took the change in
+                              // (not before nanos; the difference is how long the change waited for it)
 };
 
 // The modem-status events in the order a report hands their edges over.

@@ -516,58 +516,24 @@ private:
 
 // ---- a virtual line socket ----
 
-int connectSocket(const std::string &path)
-{
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (path.size() >= sizeof(addr.sun_path)) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        const int e = errno;
-        ::close(fd);
-        errno = e;
-        return -1;
-    }
-    return fd;
-}
-
 // The first answer of the server to OPEN: the line levels, or nothing (errno set) when the port is
 // busy or does not answer.
-std::optional<unsigned> attach(int fd, const char *request = "OPEN\n")
+std::optional<unsigned> attach(int fd, const char *request = "OPEN")
 {
-    const std::string open = request;
-    if (::send(fd, open.data(), open.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(open.size())) {
+    if (!sendLineMessage(fd, request)) {
         errno = EIO;
         return std::nullopt;
     }
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
-    while (line.empty() || line.back() != '\n') {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd p{fd, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-            errno = ETIMEDOUT;
-            return std::nullopt;
-        }
-        char c;
-        if (::recv(fd, &c, 1, 0) != 1) {
-            errno = EIO;
-            return std::nullopt;
-        }
-        line += c;
+    const std::optional<std::string> line = receiveLineMessage(fd, 1000);
+    if (!line) {
+        errno = ETIMEDOUT;
+        return std::nullopt;
     }
-    line.pop_back();
-    if (line == "BUSY") {
+    if (*line == "BUSY") {
         errno = EBUSY;
         return std::nullopt;
     }
-    const std::optional<unsigned> levels = parseLevels(line, 0);
+    const std::optional<unsigned> levels = parseLevels(*line, 0);
     if (!levels)
         errno = EPROTO;
     return levels;
@@ -594,6 +560,9 @@ class VirtualDevice final : public SerialDevice {
 public:
     VirtualDevice(int fd, unsigned levels) : fd_(fd), stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), levels_(levels)
     {
+        // Every message carries the instant it was sent.
+        const int on = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     }
     ~VirtualDevice() override
     {
@@ -644,33 +613,61 @@ public:
     void purge() override {}
 
 private:
+    // Reads every message that has arrived. Each change is dated to the instant its message was
+    // sent (the kernel's stamp, on the real-time clock, turned into the monotonic one), never
+    // earlier than the change before it nor later than its reading: messages that piled up while
+    // this thread waited for the processor keep their own times, a pulse shorter than that wait
+    // stays two edges, and the order of edges across ports is the order they were sent in.
     void readMessages()
     {
-        char buf[512];
-        const ssize_t n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
-        const std::int64_t nanos = monotonicNanos(); // every message of this read was seen now
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-            connected_ = false; // the simulator went away: the port stays open, lines frozen
-            return;
-        }
-        if (n < 0)
-            return;
-        buffer_.append(buf, static_cast<std::size_t>(n));
-        std::size_t eol;
-        while ((eol = buffer_.find('\n')) != std::string::npos) {
-            const std::string message = buffer_.substr(0, eol);
-            buffer_.erase(0, eol + 1);
+        timespec real{}, mono{};
+        clock_gettime(CLOCK_REALTIME, &real);
+        clock_gettime(CLOCK_MONOTONIC, &mono);
+        const std::int64_t realMinusMono = (static_cast<std::int64_t>(real.tv_sec) - mono.tv_sec) * 1000000000
+                                           + (real.tv_nsec - mono.tv_nsec);
+        for (;;) {
+            char buf[kMaxLineMessage];
+            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+            iovec iov{buf, sizeof buf};
+            msghdr msg{};
+            msg.msg_iov = &iov;
+            msg.msg_iovlen = 1;
+            msg.msg_control = control;
+            msg.msg_controllen = sizeof control;
+            const ssize_t n = ::recvmsg(fd_, &msg, MSG_DONTWAIT);
+            const std::int64_t seen = monotonicNanos();
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return;
+            if (n <= 0) {
+                connected_ = false; // the simulator went away: the port stays open, lines frozen
+                return;
+            }
+            if (msg.msg_flags & MSG_TRUNC)
+                continue;
+            std::int64_t sent = seen;
+            for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                    timespec ts{};
+                    std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+                    sent = static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec - realMinusMono;
+                }
+            sent = std::clamp(sent, std::min(lastSent_, seen), seen);
+            lastSent_ = sent;
+            std::string message(buf, static_cast<std::size_t>(n));
+            while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
+                message.pop_back();
             const unsigned before = levels_.load();
             if (const std::optional<unsigned> after = parseLevels(message, before)) {
-                // Every transition counts, also when a pulse came and went within one read.
                 for (const auto &[line, bit] : kVirtualLines)
-                    if ((before ^ *after) & bit)
-                        appendLineEdges(pending_, line, before & bit, 1, *after & bit, nanos);
+                    if ((before ^ *after) & bit) {
+                        appendLineEdges(pending_, line, before & bit, 1, *after & bit, sent);
+                        pending_.back().seen = seen;
+                    }
                 levels_ = *after;
             }
         }
-        if (buffer_.size() > 4096)
-            buffer_.clear();
     }
 
     int fd_;
@@ -678,7 +675,7 @@ private:
     std::atomic<unsigned> levels_;
     std::vector<LineEdge> pending_;
     bool connected_ = true;
-    std::string buffer_;
+    std::int64_t lastSent_ = 0;
 };
 
 bool isSocket(const QString &path)
@@ -713,6 +710,7 @@ void appendLineEdges(std::vector<LineEdge> &edges, unsigned line, bool previous,
         e.line = line;
         e.active = level;
         e.nanos = nanos;
+        e.seen = nanos;
         edges.push_back(e);
     }
 }
@@ -820,7 +818,7 @@ std::unique_ptr<SerialDevice> LinuxSerialDevices::open(int port, const SerialSet
     const QByteArray path = QFile::encodeName(name);
 
     if (isSocket(name)) {
-        const int fd = connectSocket(path.toStdString());
+        const int fd = connectLineSocket(path.toStdString());
         if (fd < 0)
             throw SerialError(SerialError::Open, errorText(errno));
         const std::optional<unsigned> levels = attach(fd);
@@ -887,7 +885,7 @@ bool LinuxSerialDevices::probe(int port)
         return false;
     const QByteArray path = QFile::encodeName(name);
     if (isSocket(name)) {
-        const int fd = connectSocket(path.toStdString());
+        const int fd = connectLineSocket(path.toStdString());
         if (fd < 0)
             return false;
         const bool ok = attach(fd, "PROBE\n").has_value();

@@ -21,31 +21,46 @@ const struct {
     unsigned bit;
 } kLines[] = {{"CTS", LineCts}, {"DSR", LineDsr}, {"DCD", LineDcd}, {"RI", LineRi}};
 
-bool writeAll(int fd, const std::string &text)
+} // namespace
+
+int connectLineSocket(const std::string &path)
 {
-    const char *p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::send(fd, p, left, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(addr.sun_path)) {
+        errno = ENAMETOOLONG;
+        return -1;
     }
-    return true;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        const int e = errno;
+        ::close(fd);
+        errno = e;
+        return -1;
+    }
+    return fd;
 }
 
-// Reads one line (without its LF) within the time; nothing on EOF, error or time-out.
-std::optional<std::string> readLine(int fd, int timeoutMs)
+bool sendLineMessage(int fd, const std::string &text)
 {
-    std::string line;
+    const std::string message = text + "\n";
+    for (;;) {
+        const ssize_t n = ::send(fd, message.data(), message.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n == static_cast<ssize_t>(message.size());
+    }
+}
+
+std::optional<std::string> receiveLineMessage(int fd, int timeoutMs)
+{
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
+        if (left.count() < 0)
             return std::nullopt;
         pollfd p{fd, POLLIN, 0};
         const int r = ::poll(&p, 1, static_cast<int>(left.count()));
@@ -53,22 +68,18 @@ std::optional<std::string> readLine(int fd, int timeoutMs)
             continue;
         if (r <= 0)
             return std::nullopt;
-        char c;
-        const ssize_t n = ::recv(fd, &c, 1, 0);
+        char buf[kMaxLineMessage];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_TRUNC);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0 || n > static_cast<ssize_t>(sizeof buf))
             return std::nullopt;
-        if (c == '\n')
-            return line;
-        if (c != '\r')
-            line += c;
-        if (line.size() > 4096)
-            return std::nullopt;
+        std::string line(buf, static_cast<std::size_t>(n));
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        return line;
     }
 }
-
-} // namespace
 
 std::string formatLevels(unsigned levels)
 {
@@ -195,14 +206,14 @@ bool VirtualLineServer::start(std::string *error)
     if (::lstat(path_.c_str(), &st) == 0) {
         if (!S_ISSOCK(st.st_mode))
             return fail(path_ + " exists and is not a socket");
-        const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int probe = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
         const bool alive = ::connect(probe, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
         ::close(probe);
         if (alive)
             return fail(path_ + " is served by another simulator");
         ::unlink(path_.c_str());
     }
-    listen_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listen_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (listen_ < 0)
         return fail(std::strerror(errno));
     if (::bind(listen_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0)
@@ -242,7 +253,7 @@ void VirtualLineServer::sendLevels(unsigned levels)
     levels_ = levels;
     const int d = desk_.load();
     if (d >= 0)
-        writeAll(d, formatLevels(levels) + "\n");
+        sendLineMessage(d, formatLevels(levels));
 }
 
 void VirtualLineServer::set(unsigned lines, bool on)
@@ -276,7 +287,7 @@ bool VirtualLineServer::waitForDesk(int timeoutMs)
 
 void VirtualLineServer::handleClient(int fd)
 {
-    const std::optional<std::string> hello = readLine(fd, 1000);
+    const std::optional<std::string> hello = receiveLineMessage(fd, 1000);
     if (!hello) {
         ::close(fd);
         return;
@@ -284,7 +295,7 @@ void VirtualLineServer::handleClient(int fd)
     if (*hello == "PROBE") {
         std::lock_guard<std::mutex> lock(sendMutex_);
         dropDeadDesk();
-        writeAll(fd, desk_.load() >= 0 ? std::string("BUSY\n") : formatLevels(levels_.load()) + "\n");
+        sendLineMessage(fd, desk_.load() >= 0 ? std::string("BUSY") : formatLevels(levels_.load()));
         ::close(fd);
         return;
     }
@@ -292,12 +303,12 @@ void VirtualLineServer::handleClient(int fd)
         std::lock_guard<std::mutex> lock(sendMutex_);
         dropDeadDesk();
         if (desk_.load() >= 0) {
-            writeAll(fd, "BUSY\n");
+            sendLineMessage(fd, "BUSY");
             ::close(fd);
             tell("refused a second desk");
             return;
         }
-        writeAll(fd, formatLevels(levels_.load()) + "\n");
+        sendLineMessage(fd, formatLevels(levels_.load()));
         {
             std::lock_guard<std::mutex> deskLock(deskMutex_);
             desk_ = fd;
@@ -311,15 +322,15 @@ void VirtualLineServer::handleClient(int fd)
         const std::optional<LineCommand> cmd = parseLineCommand(hello->substr(4), &why);
         if (cmd) {
             apply(*cmd);
-            writeAll(fd, "OK\n");
+            sendLineMessage(fd, "OK");
             tell(hello->substr(4) + " -> " + formatLevels(levels_.load()));
         } else {
-            writeAll(fd, "ERR " + why + "\n");
+            sendLineMessage(fd, "ERR " + why);
         }
         ::close(fd);
         return;
     }
-    writeAll(fd, "ERR unknown request\n");
+    sendLineMessage(fd, "ERR unknown request");
     ::close(fd);
 }
 

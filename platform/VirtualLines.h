@@ -3,6 +3,10 @@
 // inputs. The server end is the light barrier (the simulator, or a test); the desk's port connects
 // as its one client.
 //
+// The socket keeps message boundaries (SOCK_SEQPACKET), and the kernel stamps every message with
+// the instant it was sent, so the desk dates a line change to the moment the light barrier's
+// stand-in sent it, however late its port's thread comes to read it.
+//
 // Protocol, one text line per message, each ended by LF:
 //   client -> server  "OPEN"                       the desk attaches; answered by the levels, or
 //                                                  "BUSY" when another desk is attached
@@ -23,6 +27,16 @@
 namespace platform {
 
 enum LineBit : unsigned { LineCts = 1, LineDsr = 2, LineDcd = 4, LineRi = 8 };
+
+// The longest message either side sends or takes.
+inline constexpr std::size_t kMaxLineMessage = 512;
+
+// Connects to the socket of a virtual line (-1 with errno set when that fails).
+int connectLineSocket(const std::string &path);
+// Sends one message (a text line; the LF is added); false when it could not be sent whole.
+bool sendLineMessage(int fd, const std::string &text);
+// Receives one message within the time, without its line end; nothing on end, error or time-out.
+std::optional<std::string> receiveLineMessage(int fd, int timeoutMs);
 
 std::string formatLevels(unsigned levels);
 // The levels of a message "CTS=1 DSR=0 DCD=1 RI=0" (any order, missing names keep 'previous').

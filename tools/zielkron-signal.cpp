@@ -79,27 +79,19 @@ std::pair<int, std::string> laneLine(int lane)
 
 int sendOne(int port, const std::string &command)
 {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
     const std::string path = socketPath(port);
-    std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+    const int fd = connectLineSocket(path);
+    if (fd < 0) {
         std::cerr << "zielkron-signal: COM" << port << " is not served (" << path
                   << "); start 'zielkron-signal serve' first\n";
-        ::close(fd);
         return 2;
     }
-    const std::string message = "CMD " + command + "\n";
-    [[maybe_unused]] const ssize_t sent = ::send(fd, message.data(), message.size(), MSG_NOSIGNAL);
-    std::string reply;
-    char c;
-    while (::recv(fd, &c, 1, 0) == 1 && c != '\n')
-        reply += c;
+    const std::optional<std::string> reply =
+        sendLineMessage(fd, "CMD " + command) ? receiveLineMessage(fd, 70000) : std::nullopt;
     ::close(fd);
     if (reply == "OK")
         return 0;
-    std::cerr << "zielkron-signal: " << (reply.rfind("ERR ", 0) == 0 ? reply.substr(4) : "no answer") << "\n";
+    std::cerr << "zielkron-signal: " << (reply && reply->rfind("ERR ", 0) == 0 ? reply->substr(4) : "no answer") << "\n";
     return 1;
 }
 

@@ -240,7 +240,7 @@ TEST(LineEdges, PreviousLevelCountAndLevelNowGiveTheTransitions)
     EXPECT_FALSE(transitionsAgree(true, 0, false));
 }
 
-TEST(VirtualLines, EdgesCarryLineDirectionAndTheTimeTheyWereRead)
+TEST(VirtualLines, EdgesCarryLineDirectionAndTheInstantTheyWereSent)
 {
     fake::SerialDevices serial;
     VirtualLineServer server(serial.socketFor(1));
@@ -266,13 +266,21 @@ TEST(VirtualLines, EdgesCarryLineDirectionAndTheTimeTheyWereRead)
     ASSERT_EQ(device->waitEvents(lines, received, edges), SerialDevice::Wait::Events);
     EXPECT_EQ(edgeText(edges), "D-");
 
-    // Both messages of a pulse read at once: two edges of one report, on then off, one time.
-    server.pulse(LineCts, 0);
+    // Both messages of a 5 ms pulse read at once, 30 ms late: two edges of one report, on then
+    // off, each dated to the instant it was sent, not to the late reading.
+    const std::int64_t pulseOn = monotonicNanos();
+    server.set(LineCts, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const std::int64_t pulseOff = monotonicNanos();
+    server.set(LineCts, false);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     ASSERT_EQ(device->waitEvents(lines, received, edges), SerialDevice::Wait::Events);
     EXPECT_EQ(received, static_cast<unsigned>(EvCts));
     ASSERT_EQ(edgeText(edges), "C+ C-");
-    EXPECT_EQ(edges[0].nanos, edges[1].nanos);
+    EXPECT_GE(edges[0].nanos, pulseOn);
+    EXPECT_LT(edges[0].nanos, pulseOff);
+    EXPECT_GE(edges[1].nanos, pulseOff);
+    EXPECT_GE(edges[1].seen - edges[1].nanos, 25'000'000); // read late, dated early
 
     // DSR before CTS in one read, and an unwatched ring: the report gives CTS first, then DSR.
     server.set(LineDsr | LineRi, true);
