@@ -49,6 +49,7 @@ void TFormMain::StartRace(std::optional<std::uint32_t> startTick)
     RunMask = 0;
     FinishCount = 0;
     StopNanos.fill(0);
+    EarlyLaneEdges.clear();
 
     bCFG->setEnabled(false);
     PanelDate->setToolTip(PanelDate->text());
@@ -235,6 +236,9 @@ void TFormMain::bResetClick()
     mAllSet->setEnabled(true);
     CheckBox_all->setEnabled(true);
     bStart->setEnabled(true);
+    // A start list loaded during the race reaches the lanes now.
+    if (HeatLoadPending)
+        seLaufChange();
 }
 
 bool TFormMain::IsPlaceNumber(const QString &caption)

@@ -6,6 +6,7 @@
 #include "Comms.h"
 #include "Label3D.h"
 #include "LbSpeedButton.h"
+#include "RealPlatform.h"
 #include "VirtualLines.h"
 #include "Wait.h"
 
@@ -167,4 +168,90 @@ TEST(EdgeTiming, EdgesBeforeTheStartInstantStopNothingAndTheOffSettingStillActs)
     off.com[1]->set(LineDsr, false);
     ASSERT_TRUE(off.deliver(1, 2));
     EXPECT_FALSE(off.f->mStart->isEnabled());
+}
+
+TEST(EdgeTiming, ALaneEdgeThatOvertookTheStartContactOnAnotherPortStillStopsItsLane)
+{
+    FourPorts w;
+    TFormMain &f = *w.f;
+    const std::int64_t t0 = platform::monotonicNanos();
+    auto edge = [&](unsigned line, std::uint32_t tick, std::int64_t nanos) {
+        platform::LineEdge e;
+        e.line = line;
+        e.active = true;
+        e.tick = tick;
+        e.nanos = nanos;
+        return e;
+    };
+    // Port 3's thread hands over lane 5 at 50,030 and lane 6 at 49,990 (before the start), port 2
+    // lane 2 at 50,040: all before port 1 hands over the start contact of 50,000.
+    w.port(3)->DispatchEvents(EvRlsd | EvDsr, {edge(EvDsr, 49990, t0 - 10'000'000), edge(EvRlsd, 50030, t0 + 30'000'000)});
+    w.port(2)->DispatchEvents(EvRlsd, {edge(EvRlsd, 50040, t0 + 40'000'000)});
+    EXPECT_TRUE(f.bStart->isEnabled()); // still ready: nothing stopped yet
+    w.port(1)->DispatchEvents(EvDsr, {edge(EvDsr, 50000, t0)});
+    EXPECT_EQ(f.StartTime, 50000u);
+    EXPECT_EQ(f.Line(5)->LabelTime->Tag(), 30);
+    EXPECT_EQ(w.place(5), QStringLiteral("1"));
+    EXPECT_EQ(f.Line(2)->LabelTime->Tag(), 40);
+    EXPECT_EQ(w.place(2), QStringLiteral("2"));
+    EXPECT_EQ(f.Line(6)->LabelTime->Tag(), 0); // before the start instant: still running
+    EXPECT_TRUE(f.StopEntry(6)->isEnabled());
+
+    // A race started by the button takes up none of them: they came before its instant.
+    f.bResetClick();
+    w.port(2)->DispatchEvents(EvRlsd, {edge(EvRlsd, w.fp.ticks.now + 300, t0 + 500'000'000)});
+    f.mStart->trigger();
+    EXPECT_EQ(f.Line(2)->LabelTime->Tag(), 0);
+}
+
+namespace {
+// A device that reports one DSR edge at a given instant, then waits for its stop.
+class OneEdgeDevice final : public platform::SerialDevice {
+public:
+    explicit OneEdgeDevice(std::int64_t nanos) : nanos_(nanos) {}
+    Wait waitEvents(unsigned, unsigned &received, std::vector<LineEdge> &edges) override
+    {
+        edges.clear();
+        if (!given_.exchange(true)) {
+            LineEdge e;
+            e.line = EvDsr;
+            e.active = true;
+            e.nanos = e.seen = nanos_;
+            edges.push_back(e);
+            received = EvDsr;
+            return Wait::Events;
+        }
+        while (!stopped_)
+            QThread::usleep(200);
+        return Wait::Stopped;
+    }
+    void stop() override { stopped_ = true; }
+    std::optional<unsigned> modemStatus() override { return 0u; }
+    int inQueue() override { return 0; }
+    void purge() override {}
+
+private:
+    std::int64_t nanos_;
+    std::atomic<bool> given_{false}, stopped_{false};
+};
+} // namespace
+
+TEST(EdgeTiming, AnEdgeGetsTheTickOfItsOwnInstant)
+{
+    // The last nanosecond of the millisecond before now: its tick is that millisecond, also when
+    // the port's thread takes the edge in a moment later.
+    platform::MonotonicTicks ticks;
+    for (int round = 0; round < 20; ++round) {
+        const std::int64_t now = platform::monotonicNanos();
+        const std::int64_t instant = (now / 1'000'000) * 1'000'000 - 1;
+        OneEdgeDevice device(instant);
+        TComPort port;
+        QSignalSpy spy(&port, &TComPort::OnLineEdge);
+        {
+            TComThread thread(&port, &device, EvDsr, &ticks);
+            ASSERT_TRUE(waitUntil([&] { return spy.count() == 1; }, 3000));
+        }
+        const auto edge = spy.at(0).at(1).value<platform::LineEdge>();
+        EXPECT_EQ(edge.tick, static_cast<std::uint32_t>(instant / 1'000'000)) << round;
+    }
 }
