@@ -136,8 +136,23 @@ QString trimName(const QString &text)
 
 } // namespace
 
+bool TFormMain::RaceOnDesk() const
+{
+    return !bStart->isEnabled();
+}
+
+void TFormMain::LoadHeatUnlessRacing()
+{
+    if (RaceOnDesk()) {
+        HeatLoadPending = true;
+        return;
+    }
+    seLaufChange();
+}
+
 void TFormMain::seLaufChange()
 {
+    HeatLoadPending = false;
     const int h = CurrentHeat();
     const int lanes = LineCount;
     const int header = HeatHeaderRow(h, lanes);

@@ -40,7 +40,10 @@ void TFormMain::bOpenClick()
     request.fileName = platform::withPickedExtension(request.fileName, OpenDialog1.Filter, request.filterIndex, true);
     OpenDialog1.FileName = request.fileName;
     bOpen->setToolTip(request.fileName);
-    seLauf->setValue(1);
+    // A list loaded while a race is on the desk keeps the heat number, so that the race is entered
+    // into the heat it runs for.
+    if (!RaceOnDesk())
+        seLauf->setValue(1);
     // The kind follows the picked entry.
     const QStringList kinds = platform::filterExtensions(OpenDialog1.Filter, request.filterIndex);
     if (kinds.contains(QLatin1String("txt"))) {
@@ -94,7 +97,7 @@ void TFormMain::ImportTextList(const QString &fileName)
     EnteredHeats.clear();
     LastEnteredHeat = 0;
     WriteJournal();
-    seLaufChange();
+    LoadHeatUnlessRacing();
 }
 
 void TFormMain::ImportExcelList(const QString &fileName)
@@ -137,7 +140,7 @@ void TFormMain::ImportExcelList(const QString &fileName)
         EnteredHeats.clear();
         LastEnteredHeat = 0;
         WriteJournal();
-        seLaufChange();
+        LoadHeatUnlessRacing();
     } catch (...) {
         failure = std::current_exception();
     }

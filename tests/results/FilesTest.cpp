@@ -183,3 +183,47 @@ TEST(Export, CsvByThePickedEntryAndErrorsShown)
     f.bSave->click(); // cancelled: nothing
     EXPECT_EQ(d.fp.dialogs.messages.size(), 1);
 }
+
+TEST(StartList, ALoadDuringARaceFillsTheTableAndLeavesTheLanesAloneUntilTheReset)
+{
+    Files d(2);
+    TFormMain &f = *d.f;
+    d.writeFile(QStringLiteral("start.txt"), "Sportfest\n\n1\t\t100 m\tFrauen\n1.\t7\tAnna Alt\n2.\t8\tBea Berg\n"
+                                             "2\t\t100 m\tFrauen\n1.\t9\tCarla Christ\n2.\t10\tDora Dorn\n");
+    f.seLauf->setValue(2);
+    f.mStart->trigger();
+    d.fp.ticks.now += 500;
+    f.StopEntry(1)->trigger();
+    ASSERT_EQ(f.Line(1)->LabelTime->Tag(), 500);
+
+    d.choose(d.path(QStringLiteral("start.txt")), 1);
+    f.mStartList->trigger();
+    EXPECT_EQ(d.table().Cells(2, 6), QStringLiteral("Carla Christ")); // the table has the list
+    EXPECT_EQ(f.seLauf->Value(), 2);                                   // the heat being run stays
+    EXPECT_EQ(f.Line(1)->LabelTime->Tag(), 500);                       // the lanes are the race's
+    EXPECT_EQ(f.Line(1)->LabelTime->text(), QStringLiteral("0,50 "));
+    EXPECT_EQ(f.Line(1)->ePlatz->Caption(), QStringLiteral("1"));
+    EXPECT_EQ(f.Line(2)->LabelTime->Tag(), 0);
+    EXPECT_TRUE(f.StopEntry(2)->isEnabled()); // lane 2 still runs and can be stopped
+    d.fp.ticks.now += 200;
+    f.StopEntry(2)->trigger();
+    EXPECT_EQ(f.Line(2)->LabelTime->text(), QStringLiteral("0,70 "));
+
+    // Entered into heat 2 with both times; then heat 3 comes from the list (empty here).
+    f.bProtokollClick();
+    const int header = TFormMain::HeatHeaderRow(2, 2);
+    EXPECT_EQ(d.table().Cells(5, header + 1), QStringLiteral("0,50 "));
+    EXPECT_EQ(d.table().Cells(5, header + 2), QStringLiteral("0,70 "));
+    EXPECT_EQ(f.seLauf->Value(), 3);
+
+    // A reset after a load during a race puts the list's heat on the lanes.
+    f.seLauf->setValue(1);
+    f.mStart->trigger();
+    d.writeFile(QStringLiteral("new.txt"), "Sportfest\n\n1\t\t100 m\tFrauen\n1.\t7\tAnna Neu\n");
+    d.choose(d.path(QStringLiteral("new.txt")), 1);
+    f.mStartList->trigger();
+    EXPECT_EQ(f.Line(1)->eName->text(), QStringLiteral("Anna Alt"));
+    f.bFehlStartClick();
+    EXPECT_EQ(f.Line(1)->eName->text(), QStringLiteral("Anna Neu"));
+    EXPECT_EQ(f.Line(1)->LabelTime->Tag(), 0);
+}
