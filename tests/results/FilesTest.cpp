@@ -9,10 +9,13 @@
 #include "SpinEdit.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -182,4 +185,30 @@ TEST(Export, CsvByThePickedEntryAndErrorsShown)
     EXPECT_TRUE(d.fp.dialogs.messages[0].text.contains(QStringLiteral("ergebnis.txt")));
     f.bSave->click(); // cancelled: nothing
     EXPECT_EQ(d.fp.dialogs.messages.size(), 1);
+}
+
+TEST(StartList, StartNumbersStandAsTheListWritesThem)
+{
+    Files d(2);
+    TFormMain &f = *d.f;
+    d.writeFile(QStringLiteral("start.txt"), "T\n\n1\t\t100 m\n1.\tb4\tAnna\n2.\tM-12\tBen\n");
+    f.ImportTextList(d.path(QStringLiteral("start.txt")));
+    EXPECT_EQ(f.Line(1)->eNum->text(), QStringLiteral("b4"));
+    EXPECT_EQ(f.Line(2)->eNum->text(), QStringLiteral("M-12"));
+
+    // What the operator adds is still digits only, and what was there stays.
+    QLineEdit *num = f.Line(1)->eNum;
+    num->end(false);
+    QGuiApplication::clipboard()->setText(QStringLiteral("x7"));
+    num->paste();
+    EXPECT_EQ(num->text(), QStringLiteral("b47"));
+    QTest::keyClick(num, Qt::Key_Backspace);
+    QTest::keyClick(num, Qt::Key_Backspace);
+    QTest::keyClicks(num, QStringLiteral("5a"));
+    EXPECT_EQ(num->text(), QStringLiteral("b5"));
+
+    // The entry writes the numbers back as they stand.
+    f.mEintragen->trigger();
+    EXPECT_EQ(d.table().Cells(1, 3), QStringLiteral("b5"));
+    EXPECT_EQ(d.table().Cells(1, 4), QStringLiteral("M-12"));
 }
