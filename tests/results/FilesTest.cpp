@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 struct Files : Desk {
@@ -211,4 +213,26 @@ TEST(StartList, StartNumbersStandAsTheListWritesThem)
     f.mEintragen->trigger();
     EXPECT_EQ(d.table().Cells(1, 3), QStringLiteral("b5"));
     EXPECT_EQ(d.table().Cells(1, 4), QStringLiteral("M-12"));
+}
+
+TEST(Export, AnExistingFileKeepsItsPermissionsAndANewOneGetsTheUsualOnes)
+{
+    Files d(2);
+    auto mode = [](const QString &file) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+    };
+    const mode_t before = ::umask(022);
+    d.choose(d.path(QStringLiteral("neu.txt")), 1);
+    d.f->mExport->trigger();
+    EXPECT_EQ(mode(d.path(QStringLiteral("neu.txt"))), 0644u);
+
+    d.writeFile(QStringLiteral("geteilt.txt"), "alt");
+    ::chmod(QFile::encodeName(d.path(QStringLiteral("geteilt.txt"))).constData(), 0664);
+    d.choose(d.path(QStringLiteral("geteilt.txt")), 1);
+    d.f->mExport->trigger();
+    ::umask(before);
+    EXPECT_EQ(mode(d.path(QStringLiteral("geteilt.txt"))), 0664u);
+    EXPECT_NE(d.read(QStringLiteral("geteilt.txt")), QByteArray("alt"));
+    EXPECT_TRUE(d.fp.dialogs.messages.isEmpty());
 }
