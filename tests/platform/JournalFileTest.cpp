@@ -76,12 +76,6 @@ mode_t modeOf(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-struct Umask {
-    mode_t before;
-    explicit Umask(mode_t mask) : before(::umask(mask)) {}
-    ~Umask() { ::umask(before); }
-};
-
 } // namespace
 
 TEST(JournalFormat, EveryTextComesBackAndAFullMeetingIsRead)
@@ -259,28 +253,6 @@ TEST(JournalWrite, TwoWritersOfOneFileNeverShareATemporaryFile)
     EXPECT_EQ(readFile(path), QByteArray("zwei"));
     EXPECT_EQ(readFile(bystander), QByteArray("fremd"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
-}
-
-TEST(JournalWrite, AnExistingFileKeepsItsModeAndANewOneFollowsTheUmask)
-{
-    QTemporaryDir dir;
-    const QString existing = dir.filePath(QStringLiteral("alt.txt"));
-    ASSERT_TRUE(platform::writeFileAtomically(existing, "alt"));
-    ASSERT_EQ(::chmod(QFile::encodeName(existing).constData(), 0644), 0);
-    {
-        const Umask mask(077);
-        ASSERT_TRUE(platform::writeFileAtomically(existing, "neu", nullptr, platform::FileMode::AsBefore));
-    }
-    EXPECT_EQ(modeOf(existing), 0644u);
-    for (const mode_t mask : {mode_t{022}, mode_t{027}}) {
-        const Umask set(mask);
-        const QString fresh = dir.filePath(QStringLiteral("neu-%1.txt").arg(mask, 0, 8));
-        ASSERT_TRUE(platform::writeFileAtomically(fresh, "neu", nullptr, platform::FileMode::AsBefore));
-        EXPECT_EQ(modeOf(fresh), 0666u & ~mask);
-        const QString own = dir.filePath(QStringLiteral("eigen-%1.journal").arg(mask, 0, 8));
-        ASSERT_TRUE(platform::writeFileAtomically(own, "neu"));
-        EXPECT_EQ(modeOf(own), 0600u);
-    }
 }
 
 TEST(JournalWriter, EndingWritesWhatIsPending)

@@ -222,10 +222,10 @@ TEST(Export, AnExistingFileKeepsItsPermissionsAndANewOneGetsTheUsualOnes)
         struct stat st {};
         return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
     };
-    const mode_t before = ::umask(022);
+    const mode_t before = ::umask(027);
     d.choose(d.path(QStringLiteral("neu.txt")), 1);
     d.f->mExport->trigger();
-    EXPECT_EQ(mode(d.path(QStringLiteral("neu.txt"))), 0644u);
+    EXPECT_EQ(mode(d.path(QStringLiteral("neu.txt"))), 0640u);
 
     d.writeFile(QStringLiteral("geteilt.txt"), "alt");
     ::chmod(QFile::encodeName(d.path(QStringLiteral("geteilt.txt"))).constData(), 0664);

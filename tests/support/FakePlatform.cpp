@@ -122,12 +122,6 @@ QStringList Files::calls() const
     return calls_;
 }
 
-void Files::clear()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    calls_.clear();
-}
-
 QString Files::pathOf(int fd) const
 {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -133,7 +133,6 @@ public:
     // Asked before each call: true crashes there.
     std::function<bool(const QString &call)> crash;
     QStringList calls() const;
-    void clear();
 
     int open(const char *path, int flags, mode_t mode) override;
     ssize_t write(int fd, const void *data, size_t size) override;
