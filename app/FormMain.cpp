@@ -777,6 +777,9 @@ void TFormMain::FormCreate()
     const QFileInfo program(ProgramPath);
     ProgramName = program.completeBaseName();
     QGuiApplication::setApplicationDisplayName(ProgramName);
+    // A second desk on the same journal goes no further: it reads no settings and opens no port.
+    if (!ClaimJournal())
+        return;
 
     // 3. File-type names of the dialogs.
     if (const auto text = platform_.fileTypes.textFiles()) {
@@ -873,7 +876,7 @@ void TFormMain::OpenConfiguredPorts()
 
 void TFormMain::FormDestroy()
 {
-    if (destroyed_)
+    if (destroyed_ || !OwnsJournal())
         return;
     destroyed_ = true;
     TimerDate->stop();
@@ -924,7 +927,7 @@ bool TFormMain::FormCloseQuery()
 
 void TFormMain::closeEvent(QCloseEvent *event)
 {
-    if (FormCloseQuery())
+    if (FormCloseQuery() && JournalSafeToClose())
         event->accept();
     else
         event->ignore();

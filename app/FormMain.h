@@ -42,6 +42,7 @@ class TSortGrid;
 class TSpinEdit;
 class TSpinFloatEdit;
 namespace platform {
+class JournalLock;
 class JournalWriter;
 struct MeetingJournal;
 }
@@ -262,8 +263,16 @@ public:
     // At start-up: offers to restore the meeting of the journal, or says that it is damaged.
     void OfferJournalRestore();
     void RestoreJournal(const platform::MeetingJournal &journal);
-    // Before a start list replaces a table with entered heats, the journal is copied aside.
-    void KeepJournalBeforeImport();
+    // Before a start list replaces a table with entered heats, the journal is copied aside. Where
+    // that fails, or the journal itself, the operator is asked first; false: the table stays.
+    bool KeepJournalBeforeImport();
+    // At closing: true when the journal is on disk, or the operator closes without it; otherwise
+    // the export is offered and the desk stays.
+    bool JournalSafeToClose();
+    // The journal belongs to one desk at a time. A desk started while another runs on the same
+    // journal says so and claims nothing: it never reads, moves or writes the journal.
+    bool ClaimJournal();
+    bool OwnsJournal() const;
     QList<int> EnteredHeats;        // heats entered since the table was started, in entry order
     int LastEnteredHeat = 0;        // heat of the latest entry, 0 before the first
     // The program's standard error box with the text of an error.
@@ -348,6 +357,7 @@ private:
     void setPortLamps(TComPort *port, bool on);
 
     platform::Platform platform_;
+    std::unique_ptr<platform::JournalLock> journalLock_;
     std::unique_ptr<platform::JournalWriter> journal_;
     bool centred_ = false;
     bool destroyed_ = false;

@@ -22,31 +22,42 @@
 
 namespace {
 
-// Keeps only the digits 0..9 of whatever reaches the start-number field by a way other than a
-// typed key: a paste from the context menu, a dropped text, an input method's text.
+// Keeps only the digits 0..9 of what the operator puts into the start-number field by a way other
+// than a typed key: a paste from the context menu, a dropped text, an input method's text. Only the
+// new part of the text is filtered; what the field held stays as it stands, such as a start list's
+// number with letters ("b4").
 class DigitsOnly final : public QValidator {
 public:
-    using QValidator::QValidator;
+    explicit DigitsOnly(QLineEdit *field) : QValidator(field)
+    {
+        connect(field, &QLineEdit::textChanged, this, [this](const QString &text) { before_ = text; });
+    }
     State validate(QString &input, int &pos) const override
     {
-        // A start list marks a missing start number with a blank, which the heat change puts
-        // into the field and the entry writes back: a text of blanks alone stays as it is.
-        if (std::all_of(input.cbegin(), input.cend(), [](QChar c) { return c == QLatin1Char(' '); }))
-            return Acceptable;
-        QString digits;
-        digits.reserve(input.size());
-        int newPos = 0;
-        for (qsizetype i = 0; i < input.size(); ++i) {
-            if (TFrameLine::eNumKeyPress(input[i]) && input[i] != QChar(8)) {
-                digits += input[i];
-                if (i < pos)
-                    ++newPos;
-            }
+        // The new part lies between the beginning and the end that the text shares with the one before.
+        const qsizetype common = std::min(input.size(), before_.size());
+        qsizetype head = 0;
+        while (head < common && input[head] == before_[head])
+            ++head;
+        qsizetype tail = 0;
+        while (tail < common - head && input[input.size() - 1 - tail] == before_[before_.size() - 1 - tail])
+            ++tail;
+        QString kept = input.first(head);
+        int newPos = pos;
+        for (qsizetype i = head; i < input.size() - tail; ++i) {
+            if (TFrameLine::eNumKeyPress(input[i]) && input[i] != QChar(8))
+                kept += input[i];
+            else if (i < pos)
+                --newPos;
         }
-        input = digits;
+        kept += input.last(tail);
+        input = kept;
         pos = newPos;
         return Acceptable;
     }
+
+private:
+    QString before_;
 };
 
 QFont arial(int pixelSize, bool bold)
@@ -467,6 +478,15 @@ void TFrameLine::ePlatzMouseDown(Qt::MouseButton button)
 {
     if (button == Qt::RightButton)
         emit PlaceMenuTarget(this);
+}
+
+void TFrameLine::setStartNumber(const QString &text)
+{
+    // The filter is for the operator's input only.
+    const QValidator *filter = eNum->validator();
+    eNum->setValidator(nullptr);
+    eNum->setText(text);
+    eNum->setValidator(filter);
 }
 
 bool TFrameLine::eNumKeyPress(QChar key)

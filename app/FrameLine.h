@@ -93,6 +93,9 @@ public:
     void ePlatzMouseDown(Qt::MouseButton button);
     // The start-number filter: true when the typed character passes.
     static bool eNumKeyPress(QChar key);
+    // Puts a start number from the results table into eNum as it stands, letters included: the
+    // filter is for what the operator types or pastes.
+    void setStartNumber(const QString &text);
 
 signals:
     // The lane key asks for the stop entry of this lane.

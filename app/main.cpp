@@ -50,6 +50,9 @@ int main(int argc, char *argv[])
     platform::Platform services = real.bundle();
 
     TFormMain formMain(services);
+    // Another desk runs on this meeting's journal: this one has said so and ends untouched.
+    if (!formMain.OwnsJournal())
+        return 1;
     // From here on an error that escapes a command is shown in the desk's error box and the desk
     // goes on: the meeting in its table is never lost to an exception.
     platform::GuardedApplication::setReporter([&formMain](const QString &text) { formMain.ShowError(text); });

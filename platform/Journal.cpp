@@ -2,12 +2,11 @@
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QFileInfo>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -15,18 +14,13 @@ namespace platform {
 
 namespace {
 
-const QByteArray kMagic = "ZIELKRON-JOURNAL 1";
-constexpr int kMaxRows = 10'000'000;
-constexpr int kMaxCols = 64;
+const QByteArray kMagicPrefix = "ZIELKRON-JOURNAL ";
+constexpr int kVersion = 2;
 
 QString systemError(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
 }
-
-} // namespace
-
-namespace {
 
 // One field of the body: backslash, TAB, line ends escaped, so that a field never splits a line.
 void appendEscaped(QByteArray &out, const QString &text)
@@ -99,11 +93,67 @@ QByteArray encodeJournal(const MeetingJournal &j)
         appendEscaped(body, c.text);
         body += '\n';
     }
-    QByteArray out = kMagic + '\n';
+    QByteArray out = kMagicPrefix + QByteArray::number(kVersion) + '\n';
     out += QByteArray::number(body.size()) + '\n';
     out += QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() + '\n';
     out += body;
     return out;
+}
+
+namespace {
+
+// The three header lines and where the body begins; nothing when they are missing.
+struct Header {
+    QByteArray lines[3];
+    qsizetype body = 0;
+};
+
+std::optional<Header> readHeader(const QByteArray &bytes)
+{
+    Header h;
+    qsizetype at = 0;
+    for (QByteArray &line : h.lines) {
+        const qsizetype eol = bytes.indexOf('\n', at);
+        if (eol < 0 || eol - at > 128)
+            return std::nullopt;
+        line = bytes.mid(at, eol - at);
+        at = eol + 1;
+    }
+    h.body = at;
+    return h;
+}
+
+// A count as the desk writes it: decimal digits only, within 0..max; -1 otherwise.
+int count(QByteArrayView text, int max)
+{
+    if (text.isEmpty() || text.size() > 9)
+        return -1;
+    int n = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return -1;
+        n = n * 10 + (c - '0');
+    }
+    return n <= max ? n : -1;
+}
+
+} // namespace
+
+JournalFormat journalFormat(const QByteArray &bytes)
+{
+    const std::optional<Header> header = readHeader(bytes);
+    if (!header || !header->lines[0].startsWith(kMagicPrefix))
+        return JournalFormat::Unknown;
+    const int version = count(QByteArrayView(header->lines[0]).sliced(kMagicPrefix.size()), 999);
+    if (version < 1)
+        return JournalFormat::Unknown;
+    if (version > kVersion)
+        return JournalFormat::Newer;
+    // The first builds wrote format 1 with a JSON body; the line body of later format-1 journals
+    // is the current one.
+    if (version == 1 && bytes.size() > header->body && bytes[header->body] == '{')
+        return JournalFormat::Older;
+    return JournalFormat::Current;
 }
 
 std::optional<MeetingJournal> decodeJournal(const QByteArray &bytes, QString *why)
@@ -113,159 +163,146 @@ std::optional<MeetingJournal> decodeJournal(const QByteArray &bytes, QString *wh
             *why = QString::fromUtf8(text);
         return std::nullopt;
     };
-    // Three header lines, then the body.
-    qsizetype at = 0;
-    QByteArray header[3];
-    for (QByteArray &line : header) {
-        const qsizetype eol = bytes.indexOf('\n', at);
-        if (eol < 0 || eol - at > 128)
-            return fail("Kopfzeilen fehlen");
-        line = bytes.mid(at, eol - at);
-        at = eol + 1;
+    if (bytes.size() > JournalLimits::Bytes)
+        return fail("Datei zu groß");
+    const std::optional<Header> header = readHeader(bytes);
+    if (!header)
+        return fail("Kopfzeilen fehlen");
+    switch (journalFormat(bytes)) {
+    case JournalFormat::Current: break;
+    case JournalFormat::Older: return fail("älteres Format");
+    case JournalFormat::Newer: return fail("neueres Format");
+    case JournalFormat::Unknown: return fail("keine Sicherungsdatei des Zeitnahmeplatzes");
     }
-    if (header[0] != kMagic)
-        return fail("keine Sicherungsdatei des Zeitnahmeplatzes");
     bool ok = false;
-    const qlonglong length = header[1].toLongLong(&ok);
-    if (!ok || length < 0 || length != bytes.size() - at)
+    const qlonglong length = header->lines[1].toLongLong(&ok);
+    if (!ok || length < 0 || length != bytes.size() - header->body)
         return fail("Länge stimmt nicht (Datei abgeschnitten oder verlängert)");
-    const QByteArrayView body = QByteArrayView(bytes).sliced(at);
-    if (QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() != header[2])
+    const QByteArrayView body = QByteArrayView(bytes).sliced(header->body);
+    if (QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() != header->lines[2])
         return fail("Prüfsumme stimmt nicht");
 
-    MeetingJournal j;
-    j.lanes = j.lastHeat = j.rowCount = j.colCount = -1;
-    auto number = [](QByteArrayView v) {
-        bool good = false;
-        const int n = v.toInt(&good);
-        return good ? n : -1;
-    };
+    // The body's lines, one after the other.
     qsizetype pos = 0;
-    while (pos < body.size()) {
-        qsizetype eol = body.indexOf('\n', pos);
+    QByteArrayView name, value;
+    auto next = [&]() {
+        if (pos >= body.size())
+            return false;
+        const qsizetype eol = body.indexOf('\n', pos);
         if (eol < 0)
-            return fail("Inhalt nicht lesbar");
+            return false;
         const QByteArrayView line = body.sliced(pos, eol - pos);
         pos = eol + 1;
         const qsizetype tab = line.indexOf('\t');
         if (tab < 0)
+            return false;
+        name = line.first(tab);
+        value = line.sliced(tab + 1);
+        return true;
+    };
+
+    // The values, each once and in the order the desk writes them.
+    MeetingJournal j;
+    const char *const names[] = {"title", "date", "written", "lanes", "lastHeat", "heats", "rowCount", "colCount"};
+    for (const char *expected : names) {
+        if (!next() || name != expected)
             return fail("Inhalt nicht lesbar");
-        const QByteArrayView name = line.first(tab);
-        const QByteArrayView rest = line.sliced(tab + 1);
-        if (name == "cell") {
-            const qsizetype t1 = rest.indexOf('\t');
-            const qsizetype t2 = t1 < 0 ? -1 : rest.indexOf('\t', t1 + 1);
-            if (t2 < 0)
-                return fail("Zelle nicht lesbar");
-            const int row = number(rest.first(t1)), col = number(rest.sliced(t1 + 1, t2 - t1 - 1));
-            const std::optional<QString> text = unescaped(rest.sliced(t2 + 1));
-            if (!text)
-                return fail("Zelle nicht lesbar");
-            if (row < 0 || j.rowCount < 1 || row >= j.rowCount || col < 0 || j.colCount < 1 || col >= j.colCount)
-                return fail("Zelle außerhalb der Tabelle");
-            j.cells.append({row, col, *text});
-            continue;
-        }
-        const std::optional<QString> value = unescaped(rest);
-        if (!value)
+        const std::optional<QString> text = unescaped(value);
+        if (!text)
             return fail("Inhalt nicht lesbar");
         if (name == "title")
-            j.title = *value;
+            j.title = *text;
         else if (name == "date")
-            j.date = *value;
+            j.date = *text;
         else if (name == "written")
-            j.written = QDateTime::fromString(*value, Qt::ISODateWithMs);
+            j.written = QDateTime::fromString(*text, Qt::ISODateWithMs);
         else if (name == "lanes")
-            j.lanes = number(rest);
+            j.lanes = count(value, JournalLimits::Lanes);
         else if (name == "lastHeat")
-            j.lastHeat = number(rest);
+            j.lastHeat = count(value, JournalLimits::Heats);
         else if (name == "rowCount")
-            j.rowCount = number(rest);
+            j.rowCount = count(value, JournalLimits::Rows);
         else if (name == "colCount")
-            j.colCount = number(rest);
-        else if (name == "heats") {
-            for (const QString &h : value->split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-                const int heat = h.toInt(&ok);
-                if (!ok || heat < 1 || heat > 100)
+            j.colCount = count(value, JournalLimits::Columns);
+        else if (name == "heats" && !value.isEmpty()) {
+            for (const QByteArray &h : value.toByteArray().split(',')) {
+                const int heat = count(h, JournalLimits::Heats);
+                if (heat < 1 || j.heats.contains(heat))
                     return fail("Werte außerhalb ihres Bereichs");
                 j.heats.append(heat);
             }
         }
     }
-    if (j.lanes < 1 || j.lanes > 12 || j.lastHeat < 0 || j.lastHeat > 100 || j.rowCount < 1
-        || j.rowCount > kMaxRows || j.colCount < 1 || j.colCount > kMaxCols)
+    // The last entry is one of the heats entered, and there is one exactly when any was entered.
+    if (!j.written.isValid() || j.lanes < 1 || j.lastHeat < 0 || j.rowCount < 1
+        || j.colCount != JournalLimits::Columns || (j.lastHeat == 0) != j.heats.isEmpty()
+        || (j.lastHeat > 0 && !j.heats.contains(j.lastHeat)))
         return fail("Werte außerhalb ihres Bereichs");
+
+    // The filled cells, row by row and column by column, each inside the table.
+    qsizetype previous = -1;
+    while (pos < body.size()) {
+        if (!next() || name != "cell")
+            return fail("Inhalt nicht lesbar");
+        const qsizetype t1 = value.indexOf('\t');
+        const qsizetype t2 = t1 < 0 ? -1 : value.indexOf('\t', t1 + 1);
+        if (t2 < 0)
+            return fail("Zelle nicht lesbar");
+        const int row = count(value.first(t1), j.rowCount - 1);
+        const int col = count(value.sliced(t1 + 1, t2 - t1 - 1), j.colCount - 1);
+        if (row < 0 || col < 0)
+            return fail("Zelle außerhalb der Tabelle");
+        const qsizetype index = qsizetype{row} * j.colCount + col;
+        if (index <= previous)
+            return fail("Zellen nicht in der Reihenfolge der Tabelle");
+        previous = index;
+        const std::optional<QString> text = unescaped(value.sliced(t2 + 1));
+        if (!text || text->isEmpty())
+            return fail("Zelle nicht lesbar");
+        j.cells.append({row, col, *text});
+    }
     return j;
 }
 
-bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error,
-                         const std::function<bool(WriteStage)> &interrupt)
+JournalLock::JournalLock(const QString &journalFile)
 {
-    auto fail = [error](const QString &text) {
-        if (error)
-            *error = text;
-        return false;
-    };
-    const QByteArray target = QFile::encodeName(path);
-    const QByteArray temp = target + ".tmp";
-    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return fail(systemError(errno));
-    auto stop = [&](WriteStage stage) { return interrupt && interrupt(stage); };
-    auto closeFail = [&](int e) {
-        ::close(fd);
-        ::unlink(temp.constData());
-        return fail(systemError(e));
-    };
-    if (stop(WriteStage::TempCreated)) {
-        ::close(fd);
-        return fail(QStringLiteral("unterbrochen"));
+    const QByteArray path = QFile::encodeName(lockFile(journalFile));
+    // Read access is all a lock needs, so a lock file of any owner serves.
+    fd_ = ::open(path.constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+        error_ = systemError(errno);
+        return;
     }
-    const char *p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        // A cut-short write stops half way, as a crash in the middle would.
-        const qsizetype chunk = interrupt ? std::max<qsizetype>(1, left / 2) : left;
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(chunk));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return closeFail(errno);
-        }
-        p += n;
-        left -= n;
-        if (left > 0 && stop(WriteStage::TempWritten)) {
-            ::close(fd);
-            return fail(QStringLiteral("unterbrochen"));
-        }
+    int locked;
+    do
+        locked = ::flock(fd_, LOCK_EX | LOCK_NB);
+    while (locked != 0 && errno == EINTR);
+    if (locked == 0) {
+        state_ = State::Held;
+        return;
     }
-    if (::fsync(fd) != 0)
-        return closeFail(errno);
-    if (stop(WriteStage::TempSynced)) {
-        ::close(fd);
-        return fail(QStringLiteral("unterbrochen"));
+    const int e = errno;
+    ::close(fd_);
+    fd_ = -1;
+    if (e == EWOULDBLOCK) {
+        state_ = State::HeldElsewhere;
+        return;
     }
-    if (::close(fd) != 0) {
-        const int e = errno;
-        ::unlink(temp.constData());
-        return fail(systemError(e));
-    }
-    if (::rename(temp.constData(), target.constData()) != 0) {
-        const int e = errno;
-        ::unlink(temp.constData());
-        return fail(systemError(e));
-    }
-    // The rename itself reaches the disk with the folder.
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
+    error_ = systemError(e);
 }
 
-JournalWriter::JournalWriter(QString path) : path_(std::move(path)), thread_([this] { run(); }) {}
+JournalLock::~JournalLock()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+QString JournalLock::lockFile(const QString &journalFile) { return journalFile + QStringLiteral(".lock"); }
+
+JournalWriter::JournalWriter(QString path, FileCalls &files)
+    : path_(std::move(path)), files_(files), thread_([this] { run(); })
+{
+}
 
 JournalWriter::~JournalWriter()
 {
@@ -332,7 +369,7 @@ void JournalWriter::run()
         if (journal)
             bytes = encodeJournal(*journal);
         QString error;
-        const bool ok = writeFileAtomically(path_, *bytes, &error);
+        const bool ok = writeFileAtomically(path_, *bytes, &error, FileMode::Private, files_);
         lock.lock();
         busy_ = false;
         const bool newFailure = !ok && error_.isEmpty();

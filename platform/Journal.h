@@ -3,12 +3,16 @@
 // so that a crash, a power cut or a closed laptop lid loses nothing that was entered.
 //
 // File layout (UTF-8 text, so that it can be looked at):
-//   ZIELKRON-JOURNAL 1
+//   ZIELKRON-JOURNAL 2
 //   <length of the body in bytes>
 //   <SHA-256 of the body, hex>
 //   <body: one line a value ("title<TAB>...") and one line a filled cell ("cell<TAB>row<TAB>col<TAB>text"),
 //    with backslash, TAB and line ends escaped>
-// A file whose length or checksum does not match is never trusted.
+// A file whose length or checksum does not match is never trusted, nor one that holds anything the
+// desk could not have written. Format 1 had the same header; its body was JSON in the first builds
+// and these lines later, which are read as format 2.
+
+#include "AtomicFile.h"
 
 #include <QDateTime>
 #include <QList>
@@ -40,25 +44,56 @@ struct MeetingJournal {
     QList<JournalCell> cells; // every filled cell
 };
 
+// What the desk can write, and so all a journal may hold: the results table has 7 columns and at
+// most 2,000 rows (the longest start list; 100 heats of 12 lanes take 1,302), 100 heats, 12 lanes.
+struct JournalLimits {
+    static constexpr int Rows = 2000;
+    static constexpr int Columns = 7;
+    static constexpr int Heats = 100;
+    static constexpr int Lanes = 12;
+    // Far beyond any meeting (a full one takes a few hundred kilobytes); a file above is not read.
+    static constexpr qint64 Bytes = qint64{64} << 20;
+};
+
 QByteArray encodeJournal(const MeetingJournal &journal);
-// The journal in bytes, or nothing (why says what is wrong) when they are not a complete journal.
+// The journal in bytes, or nothing (why says what is wrong) when they are not a complete journal
+// of the current format within the limits.
 std::optional<MeetingJournal> decodeJournal(const QByteArray &bytes, QString *why = nullptr);
 
-// Points at which a test may cut a write short, as a crash would.
-enum class WriteStage { TempCreated, TempWritten, TempSynced };
+// The format a journal's header names: one this desk reads, one of an older or a newer build of
+// it, or no journal header at all.
+enum class JournalFormat { Current, Older, Newer, Unknown };
+JournalFormat journalFormat(const QByteArray &bytes);
 
-// Writes bytes to path through a temporary file beside it (write, flush, fsync, rename, fsync of
-// the folder): whenever the write stops, path holds either its old or its new complete content.
-// interrupt, when given, is asked at each stage; true stops the write there as a crash would
-// (the temporary file is left behind) and the result is false.
-bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr,
-                         const std::function<bool(WriteStage)> &interrupt = {});
+// The journal belongs to one desk at a time. The claim is a lock (flock) on a file beside the
+// journal, held as long as this object lives; the kernel drops it with the process, so a desk
+// that died leaves no claim behind. The lock file itself stays.
+class JournalLock {
+public:
+    enum class State {
+        Held,          // this desk owns the journal
+        HeldElsewhere, // another desk runs on it
+        Unavailable,   // no lock file can be opened (error() says why), as in a folder that cannot be written
+    };
+    explicit JournalLock(const QString &journalFile); // tries once, never waits
+    ~JournalLock();
+    JournalLock(const JournalLock &) = delete;
+    JournalLock &operator=(const JournalLock &) = delete;
+    State state() const { return state_; }
+    const QString &error() const { return error_; }
+    static QString lockFile(const QString &journalFile);
+
+private:
+    int fd_ = -1;
+    State state_ = State::Unavailable;
+    QString error_;
+};
 
 // Writes journals on a thread of its own, so that a slow disk never holds up the desk. Only the
 // newest journal handed in counts: one that is overtaken before it is written is skipped.
 class JournalWriter {
 public:
-    explicit JournalWriter(QString path);
+    explicit JournalWriter(QString path, FileCalls &files = FileCalls::system());
     ~JournalWriter(); // writes what is pending, then ends the thread
     JournalWriter(const JournalWriter &) = delete;
     JournalWriter &operator=(const JournalWriter &) = delete;
@@ -78,6 +113,7 @@ private:
     void run();
 
     QString path_;
+    FileCalls &files_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;

@@ -3,6 +3,7 @@
 // reaches them only through these interfaces; the real implementations live beside them, the
 // test fakes in tests/support.
 
+#include "AtomicFile.h"
 #include "Serial.h"
 #include "Workbook.h"
 
@@ -77,7 +78,8 @@ public:
 // Message box buttons and answers, numbered as the desk has always numbered them.
 enum class MessageIcon { None, Information, Warning, Error, Question };
 enum MessageButton : int { MbOk = 1, MbCancel = 2, MbYes = 6, MbNo = 7 };
-enum class MessageButtons { Ok, OkCancel, YesNo };
+// YesNoDefaultNo: Return answers No, for a question whose Yes risks results.
+enum class MessageButtons { Ok, OkCancel, YesNo, YesNoDefaultNo };
 
 // A file dialog's request and answer. The filter uses the desk's own notation:
 // "Description (*.txt)|*.txt|Other (*.csv)|*.csv"; filterIndex counts from 1.
@@ -156,6 +158,7 @@ struct Platform {
     SerialDevices &serial;
     SpreadsheetAutomation &spreadsheet; // "Excel.Application": the workbook engine
     RealtimeScheduler &realtime;
+    FileCalls &files = FileCalls::system(); // the journal's and the exports' file writes
 };
 
 } // namespace platform

@@ -207,8 +207,11 @@ int QtDialogs::messageBox(QWidget *parent, const QString &text, const QString &c
         box.setEscapeButton(QMessageBox::Cancel);
         break;
     case MessageButtons::YesNo:
+    case MessageButtons::YesNoDefaultNo:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
+        if (buttons == MessageButtons::YesNoDefaultNo)
+            box.setDefaultButton(QMessageBox::No);
         break;
     }
     switch (box.exec()) {
@@ -216,7 +219,7 @@ int QtDialogs::messageBox(QWidget *parent, const QString &text, const QString &c
     case QMessageBox::No: return MbNo;
     case QMessageBox::Cancel: return MbCancel;
     case QMessageBox::Ok: return MbOk;
-    default: return buttons == MessageButtons::YesNo ? MbNo : MbCancel;
+    default: return buttons == MessageButtons::Ok || buttons == MessageButtons::OkCancel ? MbCancel : MbNo;
     }
 }
 

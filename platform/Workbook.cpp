@@ -252,13 +252,13 @@ bool Workbook::isWritable() const
     return context_->format == WorkbookFormat::Xlsx || context_->format == WorkbookFormat::New;
 }
 
-void Workbook::saveAs(const QString &fileName)
+void Workbook::saveAs(const QString &fileName, FileCalls &files)
 {
     logCall(*context_, "SaveAs");
     if (!isWritable())
         throw WorkbookError(QStringLiteral("Die Arbeitsmappe \"%1\" kann nur gelesen werden; bitte als .xlsx speichern.")
                                 .arg(context_->fileName));
-    saveWorkbook(*context_, fileName);
+    saveWorkbook(*context_, fileName, files);
 }
 
 Workbooks::~Workbooks() = default;

@@ -16,6 +16,8 @@
 // file. Hostile files (zip bombs, DOCTYPE declarations, malformed XML, truncated archives,
 // password protection) end in such an error, never in a crash or unbounded memory.
 
+#include "AtomicFile.h"
+
 #include <QLocale>
 #include <QString>
 #include <QStringList>
@@ -128,8 +130,9 @@ public:
     Worksheet &worksheet(int index);
     // False for a workbook read from a legacy .xls or an OpenDocument file: it cannot be saved.
     bool isWritable() const;
-    // Writes the workbook as .xlsx: into a temporary file beside the target, then renamed over it.
-    void saveAs(const QString &fileName);
+    // Writes the workbook as .xlsx: into a temporary file beside the target, flushed to the disk,
+    // then renamed over it.
+    void saveAs(const QString &fileName, FileCalls &files = FileCalls::system());
 
 private:
     std::shared_ptr<WorkbookContext> context_;

@@ -87,7 +87,7 @@ std::shared_ptr<WorkbookContext> openWorkbook(const QString &fileName,
                                              std::size_t maxUnpacked = WorkbookLimits::MaxUnpackedBytes);
 std::shared_ptr<WorkbookContext> newWorkbook();
 void writeSheetBlock(WorkbookContext &context, CellRef from, CellRef to, const CellBlock &values);
-void saveWorkbook(WorkbookContext &context, const QString &fileName);
+void saveWorkbook(WorkbookContext &context, const QString &fileName, FileCalls &files);
 
 // Helpers shared by the readers and the writer.
 namespace xml {

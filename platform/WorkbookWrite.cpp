@@ -3,16 +3,15 @@
 
 #include "WorkbookParts.h"
 
+#include "AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <zip.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 namespace platform {
@@ -331,7 +330,7 @@ void writeSheetBlock(WorkbookContext &c, CellRef from, CellRef to, const CellBlo
     c.data.reset();
 }
 
-void saveWorkbook(WorkbookContext &c, const QString &fileName)
+void saveWorkbook(WorkbookContext &c, const QString &fileName, FileCalls &files)
 {
     if (fileName.isEmpty())
         writeFailed(fileName, QStringLiteral("kein Dateiname"));
@@ -342,12 +341,11 @@ void saveWorkbook(WorkbookContext &c, const QString &fileName)
         setPart(c, c.sheetPath, xml::serialize(c.sheetXml));
     dropCalcChain(c);
 
-    const QFileInfo target(fileName);
-    QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".XXXXXX"));
-    if (!temp.open())
-        writeFailed(fileName, temp.errorString());
-    const QString tempName = temp.fileName();
-    temp.close();
+    // The new file keeps the permissions of the one it replaces; a new one gets the usual ones.
+    ReplacementFile temp(fileName, FileMode::AsBefore, files);
+    if (!temp.close())
+        writeFailed(fileName, temp.error());
+    const QString tempName = temp.path();
 
     int error = 0;
     zip_t *out = zip_open(QFile::encodeName(tempName).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
@@ -395,16 +393,10 @@ void saveWorkbook(WorkbookContext &c, const QString &fileName)
             addBuffer(name, content);
     if (zip_close(out) != 0)
         fail(QStringLiteral("Schreiben"));
-    // The new file gets the permissions of the one it replaces, or the usual ones of a new file.
-    QFile::setPermissions(tempName, target.exists() ? target.permissions()
-                                                    : QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                          | QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    if (std::rename(QFile::encodeName(tempName).constData(), QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
-        const int err = errno;
-        QFile::remove(tempName);
-        writeFailed(fileName, QString::fromLocal8Bit(std::strerror(err)));
-    }
-    temp.setAutoRemove(false);
+    // On the disk before it replaces the old file, as the journal: a power cut never leaves an
+    // empty workbook.
+    if (!temp.commit())
+        writeFailed(fileName, temp.error());
 }
 
 } // namespace platform

@@ -2,7 +2,7 @@
 
 #include "FormMain.h"
 
-#include "Journal.h"
+#include "AtomicFile.h"
 #include "SortGrid.h"
 #include "SpinEdit.h"
 #include "TextEncoding.h"
@@ -54,9 +54,9 @@ void TFormMain::ExportTextFile(const QString &fileName)
     }
     const QByteArray bytes = platform::encodeText(content);
     // Through a temporary file beside it: a full disk or a crash never leaves a half-written
-    // results file in place of the old one.
+    // results file in place of the old one. An existing file keeps its permissions.
     QString error;
-    if (!platform::writeFileAtomically(fileName, bytes, &error))
+    if (!platform::writeFileAtomically(fileName, bytes, &error, platform::FileMode::AsBefore, platform_.files))
         throw std::runtime_error(QStringLiteral("Die Datei \"%1\" kann nicht geschrieben werden: %2")
                                      .arg(fileName, error)
                                      .toStdString());
@@ -108,7 +108,7 @@ void TFormMain::ExportExcelFile(const QString &fileName)
             book->worksheet(1).setRangeValue({1, 1}, {rows + 1, cols}, values);
             // 7. Saved under the chosen name.
             if (!fileName.isEmpty())
-                book->saveAs(fileName);
+                book->saveAs(fileName, platform_.files);
         } catch (...) {
             throw std::runtime_error(QStringLiteral("Error lauf Nr.%1").arg(seLauf->Value()).toStdString());
         }

@@ -38,6 +38,8 @@ QString TFormMain::JournalFile() const
 
 void TFormMain::WriteJournal()
 {
+    if (!OwnsJournal())
+        return;
     platform::MeetingJournal j;
     const TSortGrid *table = SortGrid1;
     j.title = eTitle->text();
@@ -53,7 +55,8 @@ void TFormMain::WriteJournal()
             if (QString text = table->Cells(c, r); !text.isEmpty())
                 j.cells.append({r, c, std::move(text)});
     if (!journal_) {
-        journal_ = std::make_unique<platform::JournalWriter>(platform_.settings.journalFile(ProgramName));
+        journal_ = std::make_unique<platform::JournalWriter>(platform_.settings.journalFile(ProgramName),
+                                                             platform_.files);
         journal_->setErrorHandler([this](const QString &error) {
             QMetaObject::invokeMethod(
                 this,
@@ -68,16 +71,83 @@ void TFormMain::WriteJournal()
     journal_->write(std::move(j));
 }
 
-void TFormMain::KeepJournalBeforeImport()
+bool TFormMain::KeepJournalBeforeImport()
 {
     // A start list replaces the table: heats entered before stay in a copy of the journal.
     if (EnteredHeats.isEmpty())
-        return;
-    FlushJournal();
-    const QString file = JournalFile();
-    if (QFile::exists(file))
-        QFile::copy(file, asideName(file, QStringLiteral("vor-startliste-")
-                                              + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+        return true;
+    QString error;
+    if (!FlushJournal()) {
+        error = journal_->lastError();
+    } else {
+        const QString file = JournalFile();
+        QFile in(file);
+        if (!in.open(QIODevice::ReadOnly)) {
+            error = in.errorString();
+        } else {
+            const QByteArray bytes = in.readAll();
+            const QString copy = asideName(file, QStringLiteral("vor-startliste-")
+                                                     + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+            if (in.error() != QFileDevice::NoError)
+                error = in.errorString();
+            else if (platform::writeFileAtomically(copy, bytes, &error, platform::FileMode::Private, platform_.files))
+                return true;
+        }
+    }
+    // The entered heats are on no disk: the operator decides, and keeping them is the default.
+    return platform_.dialogs.messageBox(
+               this,
+               QStringLiteral("Die eingetragenen Läufe sind nicht gesichert: die Sicherung der Veranstaltung konnte "
+                              "nicht geschrieben werden:\n%1\n\n"
+                              "Die Startliste ersetzt die Ergebnistabelle; die eingetragenen Läufe stünden dann in "
+                              "keiner Datei mehr. Exportieren Sie sie vorher.\n\n"
+                              "Startliste trotzdem laden?")
+                   .arg(error),
+               QGuiApplication::applicationDisplayName(), platform::MessageButtons::YesNoDefaultNo,
+               platform::MessageIcon::Warning)
+           == platform::MbYes;
+}
+
+bool TFormMain::JournalSafeToClose()
+{
+    if (FlushJournal())
+        return true;
+    const QString text =
+        QStringLiteral("Die Veranstaltung ist nicht gesichert: die Sicherung konnte nicht geschrieben werden:\n%1\n\n%2"
+                       "\n\nBeim Beenden gehen alle Läufe verloren, die nicht exportiert wurden.\n\n"
+                       "Trotzdem beenden?\n\n"
+                       "Nein: Zielkron bleibt geöffnet, und die Ergebnistabelle kann an anderer Stelle exportiert "
+                       "werden, zum Beispiel auf einen USB-Stick.")
+            .arg(journal_->lastError(), QDir::toNativeSeparators(JournalFile()));
+    if (platform_.dialogs.messageBox(this, text, QGuiApplication::applicationDisplayName(),
+                                     platform::MessageButtons::YesNoDefaultNo, platform::MessageIcon::Warning)
+        == platform::MbYes)
+        return true;
+    bSaveClick();
+    return false;
+}
+
+bool TFormMain::OwnsJournal() const
+{
+    return journalLock_ && journalLock_->state() != platform::JournalLock::State::HeldElsewhere;
+}
+
+bool TFormMain::ClaimJournal()
+{
+    // Where no lock can be taken at all (a settings folder that cannot be written), the desk runs:
+    // its journal writes tell whether the journal can be kept there.
+    journalLock_ = std::make_unique<platform::JournalLock>(platform_.settings.journalFile(ProgramName));
+    if (OwnsJournal())
+        return true;
+    platform_.dialogs.messageBox(
+        this,
+        QStringLiteral("Zielkron läuft bereits.\n\n"
+                       "Die Veranstaltung wird im schon geöffneten Fenster von Zielkron geführt und gesichert. "
+                       "Ein zweites Fenster würde ihre Sicherung gefährden und wird deshalb nicht geöffnet.\n\n"
+                       "Bitte das laufende Fenster verwenden; es ist vielleicht minimiert oder auf einem anderen "
+                       "Bildschirm."),
+        QGuiApplication::applicationDisplayName(), platform::MessageButtons::Ok, platform::MessageIcon::Warning);
+    return false;
 }
 
 bool TFormMain::FlushJournal()
@@ -87,11 +157,14 @@ bool TFormMain::FlushJournal()
 
 void TFormMain::OfferJournalRestore()
 {
+    if (!OwnsJournal())
+        return;
     const QString file = JournalFile();
     QFile in(file);
     if (!in.exists() || !in.open(QIODevice::ReadOnly))
         return;
-    const QByteArray bytes = in.readAll();
+    // A file far beyond any journal is not read whole.
+    const QByteArray bytes = in.read(platform::JournalLimits::Bytes + 1);
     in.close();
     const QString caption = QGuiApplication::applicationDisplayName();
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
@@ -100,6 +173,23 @@ void TFormMain::OfferJournalRestore()
     const std::optional<platform::MeetingJournal> journal = platform::decodeJournal(bytes, &why);
     if (!journal) {
         // Never trusted, never overwritten: the file is put aside for inspection.
+        const platform::JournalFormat format = platform::journalFormat(bytes);
+        if (format == platform::JournalFormat::Older || format == platform::JournalFormat::Newer) {
+            const bool older = format == platform::JournalFormat::Older;
+            const QString aside = asideName(file, (older ? QStringLiteral("aelteres-format-")
+                                                         : QStringLiteral("neueres-format-"))
+                                                      + stamp);
+            QFile::rename(file, aside);
+            platform_.dialogs.messageBox(
+                this,
+                QStringLiteral("Die gesicherte Veranstaltung wurde von einer %1 Version von Zielkron in einem %1 "
+                               "Format geschrieben und wird hier nicht geladen.\n"
+                               "Die Ergebnistabelle beginnt leer.\n\n"
+                               "Die Datei bleibt erhalten:\n%2")
+                    .arg(older ? QStringLiteral("älteren") : QStringLiteral("neueren"), QDir::toNativeSeparators(aside)),
+                caption, platform::MessageButtons::Ok, platform::MessageIcon::Warning);
+            return;
+        }
         const QString aside = asideName(file, QStringLiteral("beschaedigt-") + stamp);
         QFile::rename(file, aside);
         ShowError(QStringLiteral("Die gesicherte Veranstaltung ist beschädigt und wird nicht geladen (%1).\n"

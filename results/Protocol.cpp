@@ -168,7 +168,7 @@ void TFormMain::seLaufChange()
     for (int i = 1; i <= lanes; ++i) {
         TFrameLine *row = Line(i);
         const int r = header + i;
-        row->eNum->setText(table->Cells(1, r));
+        row->setStartNumber(table->Cells(1, r));
         row->eName->setText(trimName(table->Cells(2, r)));
         row->eName->setToolTip(table->Cells(4, r));
         row->cbON->setChecked(true);

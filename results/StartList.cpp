@@ -3,6 +3,7 @@
 
 #include "FormMain.h"
 
+#include "Journal.h"
 #include "SortGrid.h"
 #include "SpinEdit.h"
 #include "TextEncoding.h"
@@ -27,6 +28,8 @@ struct StartListLimit {
     // A workbook's parts together, unpacked: a workbook of 2,000 rows takes well under 2 MB.
     static constexpr std::size_t UnpackedBytes = 4 * 1024 * 1024;
 };
+// Every table a start list makes fits in the meeting journal.
+static_assert(StartListLimit::Rows <= platform::JournalLimits::Rows);
 
 QString megabytes(qint64 bytes) { return QLocale().toString(double(bytes) / (1024 * 1024), 'f', 1); }
 
@@ -82,6 +85,9 @@ void TFormMain::ImportTextList(const QString &fileName)
                       .arg(fileName, QString::number(lines.size()), QString::number(StartListLimit::Rows)));
         return;
     }
+    // Entered heats that are on no disk are replaced only when the operator says so.
+    if (!KeepJournalBeforeImport())
+        return;
     TSortGrid *table = SortGrid1;
     if (lines.size() > table->RowCount())
         table->setRowCount(static_cast<int>(lines.size()));
@@ -93,7 +99,6 @@ void TFormMain::ImportTextList(const QString &fileName)
         table->Rows(i).setText(line);
     }
     // A start list begins a meeting: no heat of it has been entered yet.
-    KeepJournalBeforeImport();
     EnteredHeats.clear();
     LastEnteredHeat = 0;
     WriteJournal();
@@ -130,17 +135,19 @@ void TFormMain::ImportExcelList(const QString &fileName)
         int n = 0;
         while (n < count && !platform::cellText(values.at(n + 1, 1)).isEmpty())
             ++n;
-        // 8. The table takes exactly the list's rows.
-        TSortGrid *table = SortGrid1;
-        table->setRowCount(n);
-        for (int r = 1; r <= n; ++r)
-            for (int c = 1; c <= 7; ++c)
-                table->setCells(c - 1, r - 1, platform::cellText(values.at(r, c)));
-        KeepJournalBeforeImport();
-        EnteredHeats.clear();
-        LastEnteredHeat = 0;
-        WriteJournal();
-        LoadHeatUnlessRacing();
+        // 8. The table takes exactly the list's rows; entered heats that are on no disk are
+        // replaced only when the operator says so.
+        if (KeepJournalBeforeImport()) {
+            TSortGrid *table = SortGrid1;
+            table->setRowCount(n);
+            for (int r = 1; r <= n; ++r)
+                for (int c = 1; c <= 7; ++c)
+                    table->setCells(c - 1, r - 1, platform::cellText(values.at(r, c)));
+            EnteredHeats.clear();
+            LastEnteredHeat = 0;
+            WriteJournal();
+            LoadHeatUnlessRacing();
+        }
     } catch (...) {
         failure = std::current_exception();
     }

@@ -206,7 +206,7 @@ TEST(Safety, StartNumberTakesDigitsOnlyWhateverTheWayIn)
     QCoreApplication::sendEvent(num, &ime);
     EXPECT_EQ(num->text(), QStringLiteral("78"));
 
-    num->setText(QStringLiteral(" ")); // a start list's empty start number
+    s.f->Line(1)->setStartNumber(QStringLiteral(" ")); // a start list's empty start number
     EXPECT_EQ(num->text(), QStringLiteral(" "));
 }
 

@@ -345,3 +345,49 @@ TEST(WorkbookHostile, EveryBadFileEndsInAnErrorNamingIt)
         EXPECT_TRUE(message.contains(QString::fromUtf8(words))) << name << ": " << message.toStdString();
     }
 }
+
+TEST(WorkbookRead, DatesOfThe1904SystemAndEveryBuiltInDateFormat)
+{
+    const std::string styles =
+        R"(<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><cellXfs count="4">)"
+        R"(<xf numFmtId="0"/><xf numFmtId="14"/><xf numFmtId="22"/><xf numFmtId="23"/></cellXfs></styleSheet>)";
+    const std::string rels =
+        R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+        R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/>)"
+        R"(<Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/></Relationships>)";
+    // A: d.m.yyyy (14), B: m/d/yy h:mm (22, the last of the first built-in date formats), C: 23 is
+    // no date.
+    const std::string sheet = R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>)"
+                              R"(<row r="1"><c r="A1" s="1"><v>2</v></c><c r="B1" s="2"><v>45059.4375</v></c>)"
+                              R"(<c r="C1" s="3"><v>45059.4375</v></c></row>)"
+                              R"(<row r="2"><c r="A2" s="1"><v>1</v></c><c r="B2" s="2"><v>46521.4375</v></c></row>)"
+                              R"(</sheetData></worksheet>)";
+    QTemporaryDir dir;
+    const QLocale de(QLocale::German, QLocale::Germany);
+    auto cells = [&](bool date1904) {
+        const QString file = dir.filePath(date1904 ? QStringLiteral("1904.xlsx") : QStringLiteral("1900.xlsx"));
+        const std::string workbook =
+            R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">)"
+            + std::string(date1904 ? R"(<workbookPr date1904="1"/>)" : "")
+            + R"(<sheets><sheet name="Liste" sheetId="1" r:id="rId1"/></sheets></workbook>)";
+        writeZip(file, {{"[Content_Types].xml", ContentTypes},
+                        {"_rels/.rels", RootRels},
+                        {"xl/workbook.xml", workbook},
+                        {"xl/_rels/workbook.xml.rels", rels},
+                        {"xl/styles.xml", styles},
+                        {"xl/worksheets/sheet1.xml", sheet}});
+        SpreadsheetApplication app;
+        const CellBlock block = app.workbooks().open(file).worksheet(1).rangeValue({1, 1}, {2, 3});
+        QStringList out;
+        for (int r = 1; r <= 2; ++r)
+            for (int c = 1; c <= 3; ++c)
+                out << cellText(block.at(r, c), de);
+        return out;
+    };
+    // Day 0 of the 1904 system is 1 January 1904; day 45,059 is 14 May 2027.
+    EXPECT_EQ(cells(true), (QStringList{"03.01.1904", "14.05.2027 10:30:00", "45059,4375",
+                                        "02.01.1904", "15.05.2031 10:30:00", ""}));
+    // Day 1 of the 1900 system is 1 January 1900; day 46,521 is 14 May 2027.
+    EXPECT_EQ(cells(false), (QStringList{"02.01.1900", "13.05.2023 10:30:00", "45059,4375",
+                                         "01.01.1900", "14.05.2027 10:30:00", ""}));
+}

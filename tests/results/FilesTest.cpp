@@ -9,12 +9,17 @@
 #include "SpinEdit.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -226,4 +231,52 @@ TEST(StartList, ALoadDuringARaceFillsTheTableAndLeavesTheLanesAloneUntilTheReset
     f.bFehlStartClick();
     EXPECT_EQ(f.Line(1)->eName->text(), QStringLiteral("Anna Neu"));
     EXPECT_EQ(f.Line(1)->LabelTime->Tag(), 0);
+}
+
+TEST(StartList, StartNumbersStandAsTheListWritesThem)
+{
+    Files d(2);
+    TFormMain &f = *d.f;
+    d.writeFile(QStringLiteral("start.txt"), "T\n\n1\t\t100 m\n1.\tb4\tAnna\n2.\tM-12\tBen\n");
+    f.ImportTextList(d.path(QStringLiteral("start.txt")));
+    EXPECT_EQ(f.Line(1)->eNum->text(), QStringLiteral("b4"));
+    EXPECT_EQ(f.Line(2)->eNum->text(), QStringLiteral("M-12"));
+
+    // What the operator adds is still digits only, and what was there stays.
+    QLineEdit *num = f.Line(1)->eNum;
+    num->end(false);
+    QGuiApplication::clipboard()->setText(QStringLiteral("x7"));
+    num->paste();
+    EXPECT_EQ(num->text(), QStringLiteral("b47"));
+    QTest::keyClick(num, Qt::Key_Backspace);
+    QTest::keyClick(num, Qt::Key_Backspace);
+    QTest::keyClicks(num, QStringLiteral("5a"));
+    EXPECT_EQ(num->text(), QStringLiteral("b5"));
+
+    // The entry writes the numbers back as they stand.
+    f.mEintragen->trigger();
+    EXPECT_EQ(d.table().Cells(1, 3), QStringLiteral("b5"));
+    EXPECT_EQ(d.table().Cells(1, 4), QStringLiteral("M-12"));
+}
+
+TEST(Export, AnExistingFileKeepsItsPermissionsAndANewOneGetsTheUsualOnes)
+{
+    Files d(2);
+    auto mode = [](const QString &file) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+    };
+    const mode_t before = ::umask(027);
+    d.choose(d.path(QStringLiteral("neu.txt")), 1);
+    d.f->mExport->trigger();
+    EXPECT_EQ(mode(d.path(QStringLiteral("neu.txt"))), 0640u);
+
+    d.writeFile(QStringLiteral("geteilt.txt"), "alt");
+    ::chmod(QFile::encodeName(d.path(QStringLiteral("geteilt.txt"))).constData(), 0664);
+    d.choose(d.path(QStringLiteral("geteilt.txt")), 1);
+    d.f->mExport->trigger();
+    ::umask(before);
+    EXPECT_EQ(mode(d.path(QStringLiteral("geteilt.txt"))), 0664u);
+    EXPECT_NE(d.read(QStringLiteral("geteilt.txt")), QByteArray("alt"));
+    EXPECT_TRUE(d.fp.dialogs.messages.isEmpty());
 }

@@ -9,11 +9,16 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QThread>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
 
 using platform::MeetingJournal;
 
@@ -140,40 +145,6 @@ TEST(Journal, ADamagedJournalIsNeverTrustedAndKeptForInspection)
     }
 }
 
-TEST(Journal, AWriteCutShortAtAnyPointLeavesThePreviousJournal)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("zielkron.journal"));
-    MeetingJournal old;
-    old.title = QStringLiteral("alt");
-    old.cells.append({0, 0, QStringLiteral("alt")});
-    ASSERT_TRUE(platform::writeFileAtomically(path, platform::encodeJournal(old)));
-    MeetingJournal fresh = old;
-    fresh.title = QStringLiteral("neu");
-    fresh.rowCount = 600;
-    for (int i = 0; i < 500; ++i)
-        fresh.cells.append({i + 2, 2, QStringLiteral("Läufer %1").arg(i)});
-    const QByteArray bytes = platform::encodeJournal(fresh);
-
-    for (platform::WriteStage cut : {platform::WriteStage::TempCreated, platform::WriteStage::TempWritten,
-                                     platform::WriteStage::TempSynced}) {
-        EXPECT_FALSE(platform::writeFileAtomically(path, bytes, nullptr, [cut](platform::WriteStage s) { return s == cut; }));
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const auto read = platform::decodeJournal(file.readAll());
-        ASSERT_TRUE(read.has_value());
-        EXPECT_EQ(read->title, QStringLiteral("alt"));
-    }
-    // A write that runs to its end replaces the journal, leftovers of the cut writes or not.
-    ASSERT_TRUE(platform::writeFileAtomically(path, bytes));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const auto read = platform::decodeJournal(file.readAll());
-    ASSERT_TRUE(read.has_value());
-    EXPECT_EQ(read->title, QStringLiteral("neu"));
-    EXPECT_EQ(read->cells.size(), 501);
-}
-
 TEST(Journal, EveryEntryAndEveryImportIsWritten)
 {
     Meeting m;
@@ -220,4 +191,145 @@ TEST(Journal, AFailedWriteIsToldAndAStartListNeverDestroysEnteredHeats)
     QFile copy(folder.filePath(kept[0]));
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
     EXPECT_EQ(copy.readAll(), entered);
+}
+
+TEST(Journal, ASecondDeskSaysSoAndNeverTouchesTheFirstDesksJournal)
+{
+    Meeting m;
+    m.runHeat({QStringLiteral("A")}, 9000);
+    const QByteArray journal = m.journalBytes();
+    {
+        // Started by the same user while the first desk runs: the same settings and journal.
+        TFormMain second(m.fp.bundle(), m.programPath);
+        EXPECT_FALSE(second.OwnsJournal());
+        ASSERT_EQ(m.fp.dialogs.messages.size(), 1);
+        EXPECT_TRUE(m.fp.dialogs.messages[0].text.startsWith(QString::fromUtf8("Zielkron läuft bereits")));
+        EXPECT_EQ(m.fp.dialogs.messages[0].icon, platform::MessageIcon::Warning);
+        second.OfferJournalRestore(); // asks nothing, moves nothing
+        second.WriteJournal();
+        EXPECT_EQ(m.fp.dialogs.messages.size(), 1);
+        EXPECT_TRUE(second.FlushJournal());
+    }
+    EXPECT_TRUE(m.fp.settings.writeOrder.isEmpty()); // it ended without saving its settings
+    EXPECT_EQ(m.journalBytes(), journal);
+
+    // The first desk goes on as before.
+    m.runHeat({QStringLiteral("B")}, 9000);
+    const auto both = platform::decodeJournal(m.journalBytes());
+    ASSERT_TRUE(both.has_value());
+    EXPECT_EQ(both->heats, (QList<int>{1, 2}));
+    // Once it has ended, the next desk owns the journal and offers it.
+    m.destroy();
+    TFormMain &next = m.create();
+    EXPECT_TRUE(next.OwnsJournal());
+    m.fp.dialogs.answers.push_back(platform::MbNo);
+    next.OfferJournalRestore();
+    EXPECT_TRUE(m.fp.dialogs.messages.last().text.startsWith(QStringLiteral("Letzte Veranstaltung wiederherstellen?")));
+}
+
+TEST(Journal, AFailedLastWriteIsShownBeforeTheDeskCloses)
+{
+    Meeting m;
+    m.f->show();
+    m.runHeat({QStringLiteral("A")}, 9000);
+    EXPECT_TRUE(m.f->close()); // on disk: only the close question
+    EXPECT_EQ(m.fp.dialogs.messages.size(), 1);
+
+    // A full disk that is slow to say so: closing waits for the writer.
+    m.fp.files.failure = [](const QString &call) {
+        if (!call.startsWith(QStringLiteral("write ")))
+            return 0;
+        QThread::msleep(100);
+        return ENOSPC;
+    };
+    m.f->show();
+    m.fp.dialogs.messages.clear();
+    m.runHeat({QStringLiteral("B")}, 9000);
+    EXPECT_FALSE(m.f->close()); // "Programm beenden?" Yes, the warning's default No
+    ASSERT_EQ(m.fp.dialogs.messages.size(), 2);
+    const fake::MessageCall &warning = m.fp.dialogs.messages[1];
+    EXPECT_EQ(warning.buttons, platform::MessageButtons::YesNoDefaultNo);
+    EXPECT_EQ(warning.icon, platform::MessageIcon::Warning);
+    EXPECT_TRUE(warning.text.contains(QStringLiteral("nicht gesichert")));
+    EXPECT_TRUE(warning.text.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))));
+    EXPECT_TRUE(m.f->isVisible());
+    // The export is offered at once.
+    ASSERT_EQ(m.fp.dialogs.fileRequests.size(), 1);
+    EXPECT_EQ(m.fp.dialogs.fileRequests[0].filter, m.f->SaveDialog1.Filter);
+
+    // Exported elsewhere, or not wanted: the operator closes anyway.
+    m.fp.dialogs.answers = {platform::MbYes, platform::MbYes};
+    EXPECT_TRUE(m.f->close());
+}
+
+TEST(Journal, AnImportOverHeatsOnNoDiskAsksFirstAndKeepsThemByDefault)
+{
+    Meeting m;
+    m.writeFile(QStringLiteral("liste.txt"), "Neu\n\n1\t\t100 m\n1.\t7\tNeu\n");
+    const QString list = QDir(m.workDir.path()).filePath(QStringLiteral("liste.txt"));
+    auto asked = [&m] {
+        const fake::MessageCall &q = m.fp.dialogs.messages.last();
+        return q.buttons == platform::MessageButtons::YesNoDefaultNo && q.text.contains(QStringLiteral("nicht gesichert"))
+               && q.text.contains(QStringLiteral("trotzdem laden?"));
+    };
+
+    // The journal cannot be written: the entered heat is in memory only.
+    m.fp.files.failure = [](const QString &call) { return call.startsWith(QStringLiteral("write ")) ? ENOSPC : 0; };
+    m.runHeat({QString::fromUtf8("Jürgen")}, 9000);
+    EXPECT_FALSE(m.f->FlushJournal());
+    QCoreApplication::processEvents(); // the writer's own report
+    m.fp.dialogs.messages.clear();
+    m.f->ImportTextList(list);
+    ASSERT_EQ(m.fp.dialogs.messages.size(), 1);
+    EXPECT_TRUE(asked());
+    EXPECT_EQ(m.f->SortGrid1->Cells(2, 3), QString::fromUtf8("Jürgen"));
+    EXPECT_EQ(m.f->EnteredHeats, QList<int>{1});
+
+    // The journal is fine, but its copy cannot be made.
+    m.fp.files.failure = [](const QString &call) {
+        return call.startsWith(QStringLiteral("open ")) && call.contains(QStringLiteral("vor-startliste")) ? ENOSPC : 0;
+    };
+    m.f->WriteJournal();
+    ASSERT_TRUE(m.f->FlushJournal());
+    m.f->ImportTextList(list);
+    ASSERT_EQ(m.fp.dialogs.messages.size(), 2);
+    EXPECT_TRUE(asked());
+    EXPECT_EQ(m.f->SortGrid1->Cells(2, 3), QString::fromUtf8("Jürgen"));
+
+    // Yes loads the list all the same.
+    m.fp.dialogs.answers.push_back(platform::MbYes);
+    m.f->ImportTextList(list);
+    EXPECT_EQ(m.f->SortGrid1->Cells(2, 3), QStringLiteral("Neu"));
+}
+
+TEST(Journal, AJournalOfAnOlderOrNewerBuildIsNotCalledDamaged)
+{
+    auto sealed = [](const QByteArray &body, int version) {
+        return "ZIELKRON-JOURNAL " + QByteArray::number(version) + '\n' + QByteArray::number(body.size()) + '\n'
+               + QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() + '\n' + body;
+    };
+    const struct {
+        QByteArray bytes;
+        const char *said;
+        const char *kept;
+    } cases[] = {
+        {sealed(R"({"title": "Alt", "lanes": 8, "cells": [[0, 0, "Alt"]]})", 1), "älteren", "aelteres-format"},
+        {sealed("title\tNeu\nsomething new\n", 3), "neueren", "neueres-format"},
+    };
+    for (const auto &c : cases) {
+        auto next = restartWith(c.bytes);
+        next->f->OfferJournalRestore();
+        ASSERT_EQ(next->fp.dialogs.messages.size(), 1);
+        const QString text = next->fp.dialogs.messages[0].text;
+        EXPECT_TRUE(text.contains(QString::fromUtf8(c.said))) << text.toStdString();
+        EXPECT_FALSE(text.contains(QString::fromUtf8("beschädigt"))) << text.toStdString();
+        EXPECT_EQ(next->fp.dialogs.messages[0].icon, platform::MessageIcon::Warning);
+        EXPECT_EQ(next->f->SortGrid1->Cells(0, 0), QString());
+        const QDir folder = QFileInfo(next->f->JournalFile()).absoluteDir();
+        const QStringList kept = folder.entryList({QStringLiteral("*%1*").arg(QLatin1String(c.kept))}, QDir::Files);
+        ASSERT_EQ(kept.size(), 1);
+        QFile file(folder.filePath(kept[0]));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), c.bytes);
+    }
 }

@@ -24,6 +24,9 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <cerrno>
+#include <sys/stat.h>
+
 namespace {
 
 QString dataFile(const char *name) { return QStringLiteral(ZK_TEST_DATA "/") + QLatin1String(name); }
@@ -422,4 +425,47 @@ TEST(WorkbookExport, LibreOfficeOpensTheSavedWorkbook)
     }
     EXPECT_TRUE(lines[0].trimmed().endsWith(QStringLiteral("\"H1 beside\""))) << lines[0].toStdString();
     EXPECT_TRUE(lines[29].startsWith(QStringLiteral("\"A30 below\""))) << lines[29].toStdString();
+}
+
+TEST(WorkbookExport, OnTheDiskBeforeItReplacesTheOldFileAndKeepsItsMode)
+{
+    Books d;
+    fillMeeting(d.table(), 5);
+    const QString file = d.path(QStringLiteral("ergebnis.xlsx"));
+    d.exportTo(file);
+    ASSERT_TRUE(QFileInfo(file).isFile());
+    // The new workbook is flushed, renamed over the target, and the folder flushed after.
+    const QStringList calls = d.fp.files.calls();
+    qsizetype rename = 0;
+    while (rename < calls.size() && !calls[rename].startsWith(QStringLiteral("rename ")))
+        ++rename;
+    ASSERT_LT(rename, calls.size());
+    const QString temp = calls[rename].split(QLatin1Char(' '))[1];
+    EXPECT_EQ(calls[rename], QStringLiteral("rename %1 %2").arg(temp, file));
+    const qsizetype dataSynced = calls.indexOf(QStringLiteral("fsync ") + temp);
+    EXPECT_GE(dataSynced, 0);
+    EXPECT_LT(dataSynced, rename);
+    EXPECT_GT(calls.indexOf(QStringLiteral("fsync ") + d.workDir.path(), rename), rename);
+
+    // An existing workbook keeps its permissions.
+    ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0640), 0);
+    fillMeeting(d.table(), 6);
+    d.exportTo(file);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    // A flush that fails is told, and the workbook before stays whole.
+    const QByteArray before = [&file] {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    d.fp.files.failure = [](const QString &call) { return call.startsWith(QStringLiteral("fsync ")) ? EIO : 0; };
+    fillMeeting(d.table(), 7);
+    d.exportTo(file);
+    ASSERT_EQ(d.errors().size(), 1);
+    QFile after(file);
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), before);
+    EXPECT_EQ(QDir(d.workDir.path()).entryList({QStringLiteral(".ergebnis*")}, QDir::Files | QDir::Hidden), QStringList());
 }

@@ -1,5 +1,9 @@
 #include "FakePlatform.h"
 
+#include <QFile>
+
+#include <cerrno>
+
 namespace fake {
 
 namespace {
@@ -75,8 +79,13 @@ int Dialogs::messageBox(QWidget *, const QString &text, const QString &caption, 
                         platform::MessageIcon icon)
 {
     messages.append({text, caption, buttons, icon});
-    if (answers.empty())
-        return buttons == platform::MessageButtons::YesNo ? platform::MbYes : platform::MbOk;
+    if (answers.empty()) {
+        switch (buttons) {
+        case platform::MessageButtons::YesNo: return platform::MbYes;
+        case platform::MessageButtons::YesNoDefaultNo: return platform::MbNo;
+        default: return platform::MbOk;
+        }
+    }
     const int answer = answers.front();
     answers.pop_front();
     return answer;
@@ -105,6 +114,133 @@ int Dialogs::execModal(QDialog *dialog)
     auto answer = std::move(modalAnswers.front());
     modalAnswers.pop_front();
     return answer(dialog);
+}
+
+QStringList Files::calls() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+}
+
+QString Files::pathOf(int fd) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return paths_.value(fd);
+}
+
+int Files::before(const QString &call, bool *crashing)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls_ << call;
+        if (crashed_)
+            return EIO;
+    }
+    if (crash && crash(call)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        crashed_ = true;
+        if (crashing)
+            *crashing = true;
+        return EIO;
+    }
+    return failure ? failure(call) : 0;
+}
+
+int Files::open(const char *path, int flags, mode_t mode)
+{
+    const QString name = QFile::decodeName(path);
+    if (const int e = before(QStringLiteral("open ") + name)) {
+        errno = e;
+        return -1;
+    }
+    const int fd = platform::FileCalls::open(path, flags, mode);
+    if (fd >= 0) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        paths_[fd] = name;
+    }
+    return fd;
+}
+
+ssize_t Files::write(int fd, const void *data, size_t size)
+{
+    bool crashing = false;
+    if (const int e = before(QStringLiteral("write ") + pathOf(fd), &crashing)) {
+        if (crashing)
+            platform::FileCalls::write(fd, data, size / 2);
+        errno = e;
+        return -1;
+    }
+    return platform::FileCalls::write(fd, data, size);
+}
+
+int Files::stat(const char *path, struct ::stat *st)
+{
+    if (const int e = before(QStringLiteral("stat ") + QFile::decodeName(path))) {
+        errno = e;
+        return -1;
+    }
+    return platform::FileCalls::stat(path, st);
+}
+
+int Files::fstat(int fd, struct ::stat *st)
+{
+    if (const int e = before(QStringLiteral("fstat ") + pathOf(fd))) {
+        errno = e;
+        return -1;
+    }
+    return platform::FileCalls::fstat(fd, st);
+}
+
+int Files::fchmod(int fd, mode_t mode)
+{
+    if (const int e = before(QStringLiteral("fchmod ") + pathOf(fd))) {
+        errno = e;
+        return -1;
+    }
+    return platform::FileCalls::fchmod(fd, mode);
+}
+
+int Files::fsync(int fd)
+{
+    if (const int e = before(QStringLiteral("fsync ") + pathOf(fd))) {
+        errno = e;
+        return -1;
+    }
+    return platform::FileCalls::fsync(fd);
+}
+
+int Files::close(int fd)
+{
+    // Descriptors are closed also after a crash, as the kernel closes those of a dead process.
+    const int e = before(QStringLiteral("close ") + pathOf(fd));
+    const int closed = platform::FileCalls::close(fd);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        paths_.remove(fd);
+    }
+    if (e) {
+        errno = e;
+        return -1;
+    }
+    return closed;
+}
+
+int Files::rename(const char *from, const char *to)
+{
+    if (const int e = before(QStringLiteral("rename ") + QFile::decodeName(from) + QLatin1Char(' ') + QFile::decodeName(to))) {
+        errno = e;
+        return -1;
+    }
+    return platform::FileCalls::rename(from, to);
+}
+
+int Files::unlink(const char *path)
+{
+    if (const int e = before(QStringLiteral("unlink ") + QFile::decodeName(path))) {
+        errno = e;
+        return -1;
+    }
+    return platform::FileCalls::unlink(path);
 }
 
 } // namespace fake

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <deque>
 #include <functional>
+#include <mutex>
 
 namespace fake {
 
@@ -58,7 +59,7 @@ struct MessageCall {
 
 class Dialogs final : public platform::Dialogs {
 public:
-    std::deque<int> answers;                // message box answers; empty: Yes/Ok
+    std::deque<int> answers;                // message box answers; empty: the default button (Yes, Ok, No)
     QList<MessageCall> messages;
     std::deque<std::function<bool(platform::FileDialogRequest &)>> fileAnswers; // empty: cancel
     QList<platform::FileDialogRequest> fileRequests;
@@ -121,6 +122,39 @@ public:
     }
 };
 
+// The file calls of the journal and the exports, made on the real files of a test's temporary
+// folders and recorded as "call path" ("rename" as "rename from to"; a call on a descriptor names
+// the path it was opened with). A test can make calls fail, or "crash" the writer: from the crash
+// on nothing reaches the files any more (a write cut by it gets half its bytes out first).
+class Files final : public platform::FileCalls {
+public:
+    // Asked before each call with its record: an errno value makes the call fail with it.
+    std::function<int(const QString &call)> failure;
+    // Asked before each call: true crashes there.
+    std::function<bool(const QString &call)> crash;
+    QStringList calls() const;
+
+    int open(const char *path, int flags, mode_t mode) override;
+    ssize_t write(int fd, const void *data, size_t size) override;
+    int stat(const char *path, struct ::stat *st) override;
+    int fstat(int fd, struct ::stat *st) override;
+    int fchmod(int fd, mode_t mode) override;
+    int fsync(int fd) override;
+    int close(int fd) override;
+    int rename(const char *from, const char *to) override;
+    int unlink(const char *path) override;
+
+private:
+    // 0: go on with the call; otherwise the errno it fails with (EIO after a crash).
+    int before(const QString &call, bool *crashing = nullptr);
+    QString pathOf(int fd) const;
+
+    mutable std::mutex mutex_;
+    QStringList calls_;
+    QMap<int, QString> paths_;
+    bool crashed_ = false;
+};
+
 // One of each fake, bundled.
 // Real-time requests: the thread ids asked for, answered at once with grant (or held back while
 // holdAnswers, to be given with answerHeld()).
@@ -157,9 +191,10 @@ struct Platform {
     SerialDevices serial;
     Spreadsheet spreadsheet;
     Realtime realtime;
+    Files files;
     platform::Platform bundle()
     {
-        return {ticks, sound, settings, dialogs, help, fileTypes, serial.devices, spreadsheet, realtime};
+        return {ticks, sound, settings, dialogs, help, fileTypes, serial.devices, spreadsheet, realtime, files};
     }
 };
 
