@@ -18,7 +18,7 @@ PACKAGES := cmake ninja-build g++ pkg-config \
             qt6-base-dev qt6-multimedia-dev libgl-dev \
             libgtest-dev libbenchmark-dev libcpp-httplib-dev \
             fonts-liberation shared-mime-info \
-            libzip-dev libpugixml-dev libfreexl-dev
+            libzip-dev libpugixml-dev libfreexl-dev dbus-daemon
 
 .PHONY: run test deps build rundir screenshots clean
 

@@ -87,7 +87,10 @@ void keepStampPathResident(const void *codeAddress, std::size_t stackBytes)
     });
 }
 
-SystemRealtimeScheduler::SystemRealtimeScheduler() : context_(std::make_unique<QObject>()) {}
+SystemRealtimeScheduler::SystemRealtimeScheduler(bool tryDirectly)
+    : tryDirectly_(tryDirectly), context_(std::make_unique<QObject>())
+{
+}
 
 SystemRealtimeScheduler::~SystemRealtimeScheduler() = default;
 
@@ -105,7 +108,7 @@ bool SystemRealtimeScheduler::makeRealtimeDirectly(long threadId)
 
 void SystemRealtimeScheduler::makeRealtime(long threadId, std::function<void(RealtimeGrant)> answer)
 {
-    if (makeRealtimeDirectly(threadId)) {
+    if (tryDirectly_ && makeRealtimeDirectly(threadId)) {
         answer(RealtimeGrant::Direct);
         return;
     }

@@ -25,7 +25,8 @@ public:
     // threads (50), at most what RealtimeKit allows by default (20).
     static constexpr int kPriority = 20;
 
-    SystemRealtimeScheduler();
+    // tryDirectly false: only through RealtimeKit (the desk always tries directly first).
+    explicit SystemRealtimeScheduler(bool tryDirectly = true);
     ~SystemRealtimeScheduler() override;
     void makeRealtime(long threadId, std::function<void(RealtimeGrant)> answer) override;
 
@@ -34,6 +35,7 @@ public:
 
 private:
     void askRealtimeKit(long threadId, std::function<void(RealtimeGrant)> answer);
+    bool tryDirectly_;
     std::unique_ptr<QObject> context_; // owns the pending bus calls: none answers after the end
 };
 
