@@ -86,7 +86,7 @@ void TFormMain::bProtokollClick()
     TSortGrid *table = SortGrid1;
     table->setCells(0, 0, eTitle->text());
     if (DateTimePicker1->Checked())
-        table->setCells(0, 1, QLocale().toString(DateTimePicker1->Date(), QLocale::ShortFormat));
+        table->setCells(0, 1, QLocale().toString(DateTimePicker1->Date(), ShortDateFormat(QLocale())));
 
     const int h = CurrentHeat();
     const int lanes = LineCount;
