@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QAction;
 class QKeySequence;
@@ -288,6 +289,10 @@ public:
     // places follow the stop instants, also when edges of several ports are handed over in
     // another order.
     std::array<std::int64_t, LaneRows + 1> StopNanos{};
+    // The lanes in the order they were given their places: in this race by their stop instants
+    // (a finish-list time at its hand-out), after a heat change by the places of the table. A
+    // recount gives lanes with equal times their places in this order.
+    std::vector<int> PlacingOrder;
     void ListBoxStopKeyDown(int key);
     // Appends a finish time (milliseconds since the start) to the finish list and selects it.
     void AddFinishTime(std::int32_t time);
