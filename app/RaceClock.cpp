@@ -97,7 +97,7 @@ void TFormMain::ClockTimer()
         // change after the last stop has time 0 too, but never ran.
         if (row->LabelTime->Tag() != 0 || !(RunMask & (1u << (i - 1))))
             continue;
-        row->LabelTime->setText(text);
+        row->LabelTime->showRunningTime(text);
     }
     // The time shown changes only at each step of the accuracy (10 ms for hundredths, 100 ms for
     // tenths, 1 s for whole seconds): the clock wakes up when the next step begins, no sooner.
