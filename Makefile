@@ -13,12 +13,14 @@ endif
 RUN_DIR := $(BUILD_DIR)/run
 JOBS ?= $(shell nproc)
 
-# Debian packages the desk needs to build, run and test.
+# Debian packages the desk needs to build, run and test (the last line: the check of what
+# assistive technology reads, an AT-SPI client against the desk under Xvfb).
 PACKAGES := cmake ninja-build g++ pkg-config \
-            qt6-base-dev qt6-multimedia-dev libgl-dev \
+            qt6-base-dev qt6-multimedia-dev libgl-dev qt6-translations-l10n \
             libgtest-dev libbenchmark-dev libcpp-httplib-dev \
             fonts-liberation shared-mime-info \
-            libzip-dev libpugixml-dev libfreexl-dev dbus-daemon
+            libzip-dev libpugixml-dev libfreexl-dev \
+            xvfb xauth dbus-daemon at-spi2-core libglib2.0-bin python3-dbus python3-gi
 
 .PHONY: run test deps build rundir screenshots clean
 

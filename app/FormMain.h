@@ -317,6 +317,10 @@ public:
     // 1 that came first: a contact start takes up those from its instant on. Kept for a second.
     std::vector<std::pair<int, platform::LineEdge>> EarlyLaneEdges;
     void KeepEarlyLaneEdge(int lane, const platform::LineEdge &edge);
+    // The lanes in the order they were given their places: in this race by their stop instants
+    // (a finish-list time at its hand-out), after a heat change by the places of the table. A
+    // recount gives lanes with equal times their places in this order.
+    std::vector<int> PlacingOrder;
     void ListBoxStopKeyDown(int key);
     // Appends a finish time (milliseconds since the start) to the finish list and selects it.
     void AddFinishTime(std::int32_t time);

@@ -4,6 +4,8 @@
 #include "Label3D.h"
 #include "Shape.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -68,6 +70,28 @@ QFont arial(int pixelSize, bool bold)
     return f;
 }
 
+// A time label as assistive technology sees it: its lane and the time it shows, read from the label
+// whenever asked ("Zeit Bahn 1: 10,23"; "Zeit Bahn 1" while it shows nothing).
+class TimeLabelAccessible final : public QAccessibleWidget {
+public:
+    explicit TimeLabelAccessible(QWidget *label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+    QString text(QAccessible::Text t) const override
+    {
+        const QString own = QAccessibleWidget::text(t);
+        if (t != QAccessible::Name)
+            return own;
+        const QString time = static_cast<const QLabel *>(widget())->text().trimmed();
+        return time.isEmpty() ? own : own + QStringLiteral(": ") + time;
+    }
+};
+
+QAccessibleInterface *timeLabelAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("TTimeLabel") && object->isWidgetType())
+        return new TimeLabelAccessible(static_cast<QWidget *>(object));
+    return nullptr;
+}
+
 } // namespace
 
 TTimeLabel::TTimeLabel(QWidget *parent) : QLabel(parent)
@@ -83,6 +107,10 @@ TTimeLabel::TTimeLabel(QWidget *parent) : QLabel(parent)
     // "transparent": a running clock's refresh then repaints the label alone, never the row
     // behind it.
     setAttribute(Qt::WA_OpaquePaintEvent);
+    [[maybe_unused]] static const bool accessible = [] {
+        QAccessible::installFactory(timeLabelAccessible);
+        return true;
+    }();
 }
 
 void TTimeLabel::setTransparent(bool transparent)
@@ -95,9 +123,39 @@ void TTimeLabel::setTransparent(bool transparent)
 
 void TTimeLabel::setText(const QString &text)
 {
+    // A text the running clock showed already (a lane stopped at the time of the last tick) is
+    // announced too when that tick was not.
+    if ((changeText(text) || unannounced_) && QAccessible::isActive())
+        announceName();
+    unannounced_ = false;
+}
+
+void TTimeLabel::showRunningTime(const QString &text)
+{
+    // A hundred name changes a second per lane would flood a listening screen reader (and cost
+    // the desk a few per cent of a core): the running time is announced once a second, and read
+    // as it is whenever asked.
+    if (!changeText(text))
+        return;
+    unannounced_ = true;
+    if (QAccessible::isActive() && (!announced_.isValid() || announced_.hasExpired(1000))) {
+        announceName();
+        announced_.start();
+    }
+}
+
+void TTimeLabel::announceName()
+{
+    QAccessibleEvent event(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
+    unannounced_ = false;
+}
+
+bool TTimeLabel::changeText(const QString &text)
+{
     const QString old = QLabel::text();
     if (text == old)
-        return;
+        return false;
     QRect dirty = contentsRect();
     if (isVisible()) {
         if (font() != glyphFont_ || !raw_.isValid())
@@ -107,10 +165,11 @@ void TTimeLabel::setText(const QString &text)
     }
     const bool wasDisabled = testAttribute(Qt::WA_UpdatesDisabled);
     setAttribute(Qt::WA_UpdatesDisabled, true); // QLabel would repaint all of itself
-    QLabel::setText(text);
+    QLabel::setText(text); // announces nothing itself: the label has an accessible name
     setAttribute(Qt::WA_UpdatesDisabled, wasDisabled);
     if (!wasDisabled && !dirty.isEmpty())
         update(dirty);
+    return true;
 }
 
 bool TTimeLabel::ownLayout() const
@@ -394,8 +453,7 @@ TFrameLine::TFrameLine(int lane, QWidget *parent) : QFrame(parent), tag_(lane)
     LabelTime->setText(QStringLiteral("0,00 "));
     LabelTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     LabelTime->setTextFormat(Qt::PlainText);
-    // A label with a name of its own announces no name change on every new text: without one,
-    // each tick of the running clock would build an accessibility event per lane.
+    // The lane part of the time's accessible name; the time itself follows it.
     LabelTime->setAccessibleName(QStringLiteral("Zeit Bahn %1").arg(lane));
     LabelTime->setFont(arial(43, true));
     LabelTime->setTag(-1);

@@ -2,6 +2,7 @@
 // One lane row of the race desk: lane-number picture, start number, name, time, stop key and
 // place. The row keeps the whole per-lane state of a race in its own controls.
 
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QLabel>
 #include <QRawFont>
@@ -21,6 +22,10 @@ class TShape;
 // The time display of a lane. Its tag is the lane time in milliseconds: -1 the lane does not take
 // part, 0 ready or running, above 0 stopped. A transparent label lets the row colour through and
 // marks a lane that has not stopped; a stopped lane's label is opaque black.
+//
+// Assistive technology reads it as a static text named after its lane and the time it shows
+// ("Zeit Bahn 1: 10,23"); the lane part is the label's accessible name. A new text is announced
+// while an assistive client listens: every change, but the running clock's at most once a second.
 class TTimeLabel : public QLabel {
     Q_OBJECT
 public:
@@ -32,6 +37,8 @@ public:
     // As QLabel's, but a change repaints only the part of the label that changed: the running
     // clock's hundredths redraw one digit, not the whole time.
     void setText(const QString &text);
+    // A new time of the running clock: as setText, announced at most once a second.
+    void showRunningTime(const QString &text);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -53,8 +60,13 @@ private:
     // none when the text is not drawn from the glyph table.
     std::optional<QRect> changedInk(const QString &old, const QString &text) const;
 
+    bool changeText(const QString &text);
+    void announceName();
+
     std::int32_t tag_ = -1;
     bool transparent_ = true;
+    QElapsedTimer announced_;  // the running clock's last announcement
+    bool unannounced_ = false; // the running clock changed the text since the last announcement
     QFont glyphFont_;
     QRawFont raw_;
     int fontId_ = -1;

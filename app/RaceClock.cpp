@@ -19,7 +19,7 @@
 #include <QToolButton>
 
 #include <algorithm>
-#include <limits>
+#include <tuple>
 
 void TFormMain::playCue(const char *fileName)
 {
@@ -50,6 +50,7 @@ void TFormMain::StartRace(std::optional<std::uint32_t> startTick)
     FinishCount = 0;
     StopNanos.fill(0);
     EarlyLaneEdges.clear();
+    PlacingOrder.clear();
 
     bCFG->setEnabled(false);
     PanelDate->setToolTip(PanelDate->text());
@@ -97,7 +98,7 @@ void TFormMain::ClockTimer()
         // change after the last stop has time 0 too, but never ran.
         if (row->LabelTime->Tag() != 0 || !(RunMask & (1u << (i - 1))))
             continue;
-        row->LabelTime->setText(text);
+        row->LabelTime->showRunningTime(text);
     }
     // The time shown changes only at each step of the accuracy (10 ms for hundredths, 100 ms for
     // tenths, 1 s for whole seconds): the clock wakes up when the next step begins, no sooner.
@@ -146,6 +147,10 @@ void TFormMain::StopLane(int lane, const std::optional<platform::LineEdge> &edge
         place = std::min(place, theirs);
         other->setCaption(QString::number(theirs + 1));
     }
+    std::erase(PlacingOrder, lane);
+    PlacingOrder.insert(std::find_if(PlacingOrder.begin(), PlacingOrder.end(),
+                                     [this, instant](int j) { return StopNanos[static_cast<std::size_t>(j)] > instant; }),
+                        lane);
     StopNanos[static_cast<std::size_t>(lane)] = instant;
     row->ePlatz->setCaption(QString::number(place));
 
@@ -259,21 +264,19 @@ void TFormMain::RecountPlaces()
         if (IsPlaceNumber(Line(i)->ePlatz->Caption()))
             Line(i)->ePlatz->setCaption(QString());
 
+    // By lane time; equal times keep the order in which they were placed (lanes crossing within
+    // the same millisecond), then the lower lane comes first.
+    std::vector<int> placed;
+    for (int i = 1; i <= LineCount; ++i)
+        if (Line(i)->ePlatz->Caption().isEmpty() && Line(i)->LabelTime->Tag() > 0)
+            placed.push_back(i);
+    const auto key = [this](int lane) {
+        return std::tuple(Line(lane)->LabelTime->Tag(), std::find(PlacingOrder.begin(), PlacingOrder.end(), lane), lane);
+    };
+    std::sort(placed.begin(), placed.end(), [&key](int a, int b) { return key(a) < key(b); });
     int place = 0;
-    for (int round = 0; round < LineCount; ++round) {
-        int best = 0;
-        std::int32_t bestTime = std::numeric_limits<std::int32_t>::max();
-        for (int i = 1; i <= LineCount; ++i) {
-            TFrameLine *row = Line(i);
-            const std::int32_t t = row->LabelTime->Tag();
-            if (row->ePlatz->Caption().isEmpty() && t > 0 && t < bestTime) {
-                best = i;
-                bestTime = t;
-            }
-        }
-        if (best != 0)
-            Line(best)->ePlatz->setCaption(QString::number(++place));
-    }
+    for (int lane : placed)
+        Line(lane)->ePlatz->setCaption(QString::number(++place));
 }
 
 void TFormMain::SetClick(int lane)

@@ -373,6 +373,8 @@ void TFormMain::AssignFromFinishList(int lane)
     row->LabelTime->setTag(time > 0 ? time : std::max<std::int32_t>(TimeTextToLaneTime(entry->text()), 1));
     ++ListBoxStopTag;
     row->ePlatz->setCaption(QString::number(ListBoxStopTag));
+    std::erase(PlacingOrder, lane);
+    PlacingOrder.push_back(lane);
     delete ListBoxStop->takeItem(selected);
     if (ListBoxStop->count() > 0) {
         ListBoxStop->setCurrentRow(0);

@@ -89,3 +89,10 @@ QString TimeOfDayFormat(const QLocale &locale)
     out.remove(emptyBrackets);
     return out.simplified();
 }
+
+QString ShortDateFormat(const QLocale &locale)
+{
+    QString format = locale.dateFormat(QLocale::ShortFormat);
+    static const QRegularExpression years(QStringLiteral("y+"));
+    return format.replace(years, QStringLiteral("yyyy"));
+}

@@ -21,3 +21,7 @@ class QLocale;
 // minutes and seconds as the locale writes them ("HH:mm:ss" in German, "h:mm:ss AP" in US
 // English, "H:mm:ss" in Spanish, whose long format puts the zone in brackets).
 QString TimeOfDayFormat(const QLocale &locale);
+
+// The locale's short date format with a four-digit year, as the results table and the workbook
+// export write a date ("dd.MM.yyyy" in German, "M/d/yyyy" in US English).
+QString ShortDateFormat(const QLocale &locale);

@@ -7,10 +7,12 @@
 #include "FormMain.h"
 #include "GuardedApplication.h"
 #include "HelpWindow.h"
+#include "Language.h"
 #include "LiveView.h"
 #include "RealPlatform.h"
 
 #include <QDir>
+#include <QProcessEnvironment>
 #include <QTextStream>
 #include <QTimer>
 
@@ -34,6 +36,11 @@ int main(int argc, char *argv[])
     platform::GuardedApplication::prepareDisplay();
     platform::GuardedApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tempovia"));
+    // German everywhere, Qt's own buttons and dialogs included; numbers, dates and times as the
+    // user's locale writes them, or as in Germany when none was chosen. Before any window exists.
+    InstallGermanQtTexts(app);
+    if (const std::optional<QLocale> formats = FormatLocaleFor(QProcessEnvironment::systemEnvironment()))
+        QLocale::setDefault(*formats);
 
     const QStringList cues = {QStringLiteral("Audio-Auf-Platz.wav"), QStringLiteral("Audio-Fertig.wav"),
                               QStringLiteral("Audio-Start.wav"), QStringLiteral("Audio-Start-Fehl.wav"),

@@ -185,36 +185,42 @@ std::unique_ptr<SettingsWriter> IniSettingsStore::openForWrite(const QString &pr
 // ---------------------------------------------------------------------------------------------
 // Dialogs
 
-int QtDialogs::messageBox(QWidget *parent, const QString &text, const QString &caption,
-                          MessageButtons buttons, MessageIcon icon)
+std::unique_ptr<QMessageBox> makeMessageBox(QWidget *parent, const QString &text, const QString &caption,
+                                            MessageButtons buttons, MessageIcon icon)
 {
-    QMessageBox box(parent);
-    box.setWindowTitle(caption);
-    box.setText(text);
+    auto box = std::make_unique<QMessageBox>(parent);
+    box->setWindowTitle(caption);
+    box->setText(text);
     switch (icon) {
-    case MessageIcon::None: box.setIcon(QMessageBox::NoIcon); break;
-    case MessageIcon::Information: box.setIcon(QMessageBox::Information); break;
-    case MessageIcon::Warning: box.setIcon(QMessageBox::Warning); break;
-    case MessageIcon::Error: box.setIcon(QMessageBox::Critical); break;
-    case MessageIcon::Question: box.setIcon(QMessageBox::Question); break;
+    case MessageIcon::None: box->setIcon(QMessageBox::NoIcon); break;
+    case MessageIcon::Information: box->setIcon(QMessageBox::Information); break;
+    case MessageIcon::Warning: box->setIcon(QMessageBox::Warning); break;
+    case MessageIcon::Error: box->setIcon(QMessageBox::Critical); break;
+    case MessageIcon::Question: box->setIcon(QMessageBox::Question); break;
     }
     switch (buttons) {
     case MessageButtons::Ok:
-        box.setStandardButtons(QMessageBox::Ok);
+        box->setStandardButtons(QMessageBox::Ok);
         break;
     case MessageButtons::OkCancel:
-        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        box.setEscapeButton(QMessageBox::Cancel);
+        box->setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box->setEscapeButton(QMessageBox::Cancel);
         break;
     case MessageButtons::YesNo:
     case MessageButtons::YesNoDefaultNo:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setEscapeButton(QMessageBox::No);
+        box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box->setEscapeButton(QMessageBox::No);
         if (buttons == MessageButtons::YesNoDefaultNo)
-            box.setDefaultButton(QMessageBox::No);
+            box->setDefaultButton(QMessageBox::No);
         break;
     }
-    switch (box.exec()) {
+    return box;
+}
+
+int QtDialogs::messageBox(QWidget *parent, const QString &text, const QString &caption,
+                          MessageButtons buttons, MessageIcon icon)
+{
+    switch (makeMessageBox(parent, text, caption, buttons, icon)->exec()) {
     case QMessageBox::Yes: return MbYes;
     case QMessageBox::No: return MbNo;
     case QMessageBox::Cancel: return MbCancel;
@@ -275,6 +281,7 @@ QString withPickedExtension(const QString &fileName, const QString &filter, int 
 
 void configureFileDialog(QFileDialog &dialog, const FileDialogRequest &request, bool save)
 {
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     if (save)

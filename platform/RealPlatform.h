@@ -10,6 +10,7 @@
 #include <memory>
 
 class QFileDialog;
+class QMessageBox;
 class QSoundEffect;
 
 namespace platform {
@@ -79,11 +80,17 @@ public:
     std::optional<QString> csvFiles() override;
 };
 
+// The message box of a request, made but not shown: caption, text, icon and buttons; Esc answers
+// No or Cancel.
+std::unique_ptr<QMessageBox> makeMessageBox(QWidget *parent, const QString &text, const QString &caption,
+                                            MessageButtons buttons, MessageIcon icon);
+
 // Converts the desk's filter notation "A (*.a)|*.a|B (*.b)|*.b" into Qt name filters.
 QStringList nameFiltersFromDeskFilter(const QString &filter);
 
 // Sets up an open or save dialog from a request: types, picked type, start folder and name, and
-// the extension a typed name without one receives (that of the picked type, as it changes).
+// the extension a typed name without one receives (that of the picked type, as it changes). It is
+// always Qt's own dialog, never the desktop's, so that it speaks German like the desk.
 void configureFileDialog(QFileDialog &dialog, const FileDialogRequest &request, bool save);
 
 // Serial devices for training and demonstrations: only the virtual lines of the devices folder

@@ -7,6 +7,7 @@
 #include "Journal.h"
 #include "SortGrid.h"
 #include "SpinEdit.h"
+#include "TimeText.h"
 
 #include <QDir>
 #include <QFile>
@@ -201,7 +202,9 @@ void TFormMain::OfferJournalRestore()
     if (journal->cells.isEmpty())
         return;
 
-    const QString written = QLocale().toString(journal->written, QLocale::ShortFormat);
+    const QLocale locale;
+    const QString written = locale.toString(
+        journal->written, ShortDateFormat(locale) + QLatin1Char(' ') + locale.timeFormat(QLocale::ShortFormat));
     const QString text =
         QStringLiteral("Letzte Veranstaltung wiederherstellen?\n\n"
                        "Titel: %1\nDatum: %2\nEingetragene Läufe: %3\nGesichert: %4\n\n"

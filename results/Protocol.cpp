@@ -86,7 +86,7 @@ void TFormMain::bProtokollClick()
     TSortGrid *table = SortGrid1;
     table->setCells(0, 0, eTitle->text());
     if (DateTimePicker1->Checked())
-        table->setCells(0, 1, QLocale().toString(DateTimePicker1->Date(), QLocale::ShortFormat));
+        table->setCells(0, 1, QLocale().toString(DateTimePicker1->Date(), ShortDateFormat(QLocale())));
 
     const int h = CurrentHeat();
     const int lanes = LineCount;
@@ -177,5 +177,13 @@ void TFormMain::seLaufChange()
         row->LabelTime->setText(table->Cells(5, r));
         row->LabelTime->setTag(TimeTextToLaneTime(row->LabelTime->text()));
     }
+    // Lanes with equal times keep the order of the places they were entered with.
+    PlacingOrder.clear();
+    for (int i = 1; i <= lanes; ++i)
+        if (IsPlaceNumber(Line(i)->ePlatz->Caption()))
+            PlacingOrder.push_back(i);
+    std::stable_sort(PlacingOrder.begin(), PlacingOrder.end(), [this](int a, int b) {
+        return Line(a)->ePlatz->Caption().toInt() < Line(b)->ePlatz->Caption().toInt();
+    });
     CheckBox_all->setChecked(true);
 }

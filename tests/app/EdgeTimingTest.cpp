@@ -109,6 +109,14 @@ TEST(EdgeTiming, PlacesFollowTheEdgesAcrossPortsNotTheHandOver)
     w.port(2)->DispatchEvents(EvCts | EvDsr, {cts, dsr});
     EXPECT_EQ(w.place(4), QStringLiteral("5")); // CTS of port 2
     EXPECT_EQ(w.place(3), QStringLiteral("6")); // DSR of port 2
+    // A recount ("Aus" on another lane) keeps the order of the edges, not the lane numbers.
+    w.f->Line(6)->eAusDblClick();
+    EXPECT_EQ(w.place(8), QStringLiteral("1"));
+    EXPECT_EQ(w.place(5), QStringLiteral("2"));
+    EXPECT_EQ(w.place(2), QStringLiteral("3"));
+    EXPECT_EQ(w.place(1), QStringLiteral("4"));
+    EXPECT_EQ(w.place(4), QStringLiteral("5"));
+    EXPECT_EQ(w.place(3), QStringLiteral("6"));
 }
 
 TEST(EdgeTiming, AStartPulseShorterThanTheHandOverStartsTheRace)

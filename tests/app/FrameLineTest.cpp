@@ -5,6 +5,7 @@
 #include "Label3D.h"
 #include "Shape.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -101,4 +102,40 @@ TEST(FrameLine, LaneNumberPictureCarriesTheNumber)
         EXPECT_NE(pic, previous) << lane;
         previous = pic;
     }
+}
+
+TEST(FrameLine, AssistiveTechnologyReadsEachLanesTime)
+{
+    Desk d;
+    d.key() = {{"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 1}, {"Port1", 0}, {"Port2", 0}, {"Port3", 0},
+               {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0}, {"Title", "T"}, {"LineCount", 3},
+               {"Accuracy", 2}};
+    TFormMain &f = d.create();
+    f.show();
+    const auto seen = [&f](int lane) {
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(f.Line(lane)->LabelTime);
+        return a ? a->text(QAccessible::Name) : QStringLiteral("(none)");
+    };
+    const auto state = [&f](int lane) { return QAccessible::queryAccessibleInterface(f.Line(lane)->LabelTime)->state(); };
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(f.Line(1)->LabelTime)->role(), QAccessible::StaticText);
+    EXPECT_EQ(seen(1), QStringLiteral("Zeit Bahn 1: 0,00"));
+
+    f.SetEntry(3)->trigger(); // lane 3 off: greyed
+    EXPECT_TRUE(state(3).disabled);
+    f.mStart->trigger();
+    d.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 10234;
+    f.ClockTimer();
+    EXPECT_EQ(seen(1), QStringLiteral("Zeit Bahn 1: 10,23")); // the running time
+    f.StopEntry(2)->trigger();
+    d.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 10987;
+    f.ClockTimer();
+    EXPECT_EQ(seen(2), QStringLiteral("Zeit Bahn 2: 10,23")); // the final time stays
+    EXPECT_EQ(seen(1), QStringLiteral("Zeit Bahn 1: 10,98"));
+    f.mStop->trigger();
+    EXPECT_EQ(seen(1), QStringLiteral("Zeit Bahn 1")); // blanked by STOPP
+    f.Line(2)->eAusDblClick();
+    EXPECT_TRUE(state(2).invisible); // "Aus"
+    f.Line(2)->eAusDblClick();
+    EXPECT_FALSE(state(2).invisible);
+    EXPECT_EQ(seen(2), QStringLiteral("Zeit Bahn 2: 10,23"));
 }

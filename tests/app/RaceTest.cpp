@@ -5,6 +5,7 @@
 #include "Label3D.h"
 #include "LbSpeedButton.h"
 #include "Shape.h"
+#include "SpinEdit.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -281,7 +282,7 @@ TEST(RaceClock, AusToggleRecountsThePlaces)
     EXPECT_EQ(f.FinishCount, 3);
 }
 
-TEST(RaceClock, RecountRanksEqualTimesByLaneAndSkipsLanesWithoutTime)
+TEST(RaceClock, RecountKeepsTheOrderOfEqualTimesAndSkipsLanesWithoutTime)
 {
     Race r(4);
     TFormMain &f = *r.f;
@@ -290,10 +291,47 @@ TEST(RaceClock, RecountRanksEqualTimesByLaneAndSkipsLanesWithoutTime)
     r.stopAt(2, 9000);
     f.mStop->trigger(); // lanes 1 and 3 blanked
     f.RecountPlaces();
-    EXPECT_EQ(r.place(2), QStringLiteral("1"));
-    EXPECT_EQ(r.place(4), QStringLiteral("2"));
+    EXPECT_EQ(r.place(4), QStringLiteral("1")); // stopped first within the same millisecond
+    EXPECT_EQ(r.place(2), QStringLiteral("2"));
     EXPECT_EQ(r.place(1), QString());
     EXPECT_EQ(r.place(3), QString());
+}
+
+TEST(RaceClock, EqualTimesKeepTheirPlacesThroughAusAndAHeatChange)
+{
+    Race r(8);
+    TFormMain &f = *r.f;
+    r.start();
+    r.stopAt(1, 9950);
+    for (int lane : {8, 5, 4, 2}) // one millisecond, four lanes
+        r.stopAt(lane, 10010);
+    for (int lane : {3, 6, 7})
+        r.stopAt(lane, 10500 + static_cast<std::uint32_t>(lane));
+    const auto places = [&r] {
+        QStringList out;
+        for (int lane = 1; lane <= 8; ++lane)
+            out << r.place(lane);
+        return out.join(QLatin1Char(' '));
+    };
+    ASSERT_EQ(places(), QStringLiteral("1 5 6 4 3 7 8 2"));
+    f.Line(1)->eAusDblClick(); // the winner is out: the four move up in their order
+    EXPECT_EQ(places(), QStringLiteral("Aus 4 5 3 2 6 7 1"));
+    f.Line(5)->eAusDblClick();
+    f.Line(5)->eAusDblClick(); // out and back: lane 5 takes its place between 8 and 4 again
+    EXPECT_EQ(places(), QStringLiteral("Aus 4 5 3 2 6 7 1"));
+    f.Line(1)->eAusDblClick();
+    EXPECT_EQ(places(), QStringLiteral("1 5 6 4 3 7 8 2"));
+
+    // The heat entered, a second heat run in which the same lanes cross in the opposite order, and
+    // the first heat looked at again: its places come from the table, and so does their order.
+    f.mEintragen->trigger();
+    r.start();
+    for (int lane = 1; lane <= 8; ++lane)
+        r.stopAt(lane, 11000);
+    f.seLauf->setValue(1);
+    ASSERT_EQ(places(), QStringLiteral("1 5 6 4 3 7 8 2"));
+    f.Line(6)->eAusDblClick();
+    EXPECT_EQ(places(), QStringLiteral("1 5 6 4 3 Aus 7 2"));
 }
 
 TEST(RaceClock, ResetAfterFewerLanesDisarmsTheRowsOutOfView)

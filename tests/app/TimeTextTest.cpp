@@ -1,5 +1,8 @@
 #include "TimeText.h"
 
+#include <QDate>
+#include <QLocale>
+
 #include <gtest/gtest.h>
 
 TEST(RaceTimeText, TruncatesAndCutsLeadingZeros)
@@ -38,4 +41,18 @@ TEST(TimeTextToLaneTime, IsTheInverseOfTheRaceTimeText)
         ASSERT_EQ(TimeTextToLaneTime(RaceTimeText(t, 2) + QLatin1Char(' ')), t) << t;
     for (int t = 0; t < 600000; t += 100)
         ASSERT_EQ(TimeTextToLaneTime(RaceTimeText(t, 1)), t) << t;
+}
+
+TEST(ShortDateFormat, WritesTheYearWithFourDigitsInTheLocalesOrder)
+{
+    const QDate date(2026, 12, 8);
+    const auto shown = [&date](QLocale::Language language, QLocale::Territory territory) {
+        const QLocale locale(language, territory);
+        return locale.toString(date, ShortDateFormat(locale));
+    };
+    EXPECT_EQ(shown(QLocale::German, QLocale::Germany), QStringLiteral("08.12.2026"));
+    EXPECT_EQ(shown(QLocale::German, QLocale::Switzerland), QStringLiteral("08.12.2026"));
+    EXPECT_EQ(shown(QLocale::English, QLocale::UnitedStates), QStringLiteral("12/8/2026"));
+    EXPECT_EQ(shown(QLocale::English, QLocale::UnitedKingdom), QStringLiteral("08/12/2026")); // four digits already
+    EXPECT_EQ(shown(QLocale::Bulgarian, QLocale::Bulgaria), QString::fromUtf8("8.12.2026 г."));
 }

@@ -3,6 +3,7 @@
 
 #include "DeskFixture.h"
 
+#include "DateTimePicker.h"
 #include "Journal.h"
 #include "SortGrid.h"
 #include "SpinEdit.h"
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -76,6 +78,7 @@ std::unique_ptr<Meeting> restartWith(const QByteArray &journal, int lanes = 3)
 TEST(Journal, RestoreBringsBackTheMeetingWithUmlautsAndLongTimes)
 {
     Meeting m;
+    m.f->DateTimePicker1->setDate(QDate(2026, 12, 8));
     m.runHeat({QString::fromUtf8("Jürgen Weiß"), QString::fromUtf8("Zoë Ørsted"), QStringLiteral("Li 李")}, 60000);
     m.runHeat({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}, 9000);
     m.f->seLauf->setValue(5);
@@ -92,6 +95,9 @@ TEST(Journal, RestoreBringsBackTheMeetingWithUmlautsAndLongTimes)
     EXPECT_TRUE(question.startsWith(QStringLiteral("Letzte Veranstaltung wiederherstellen?")));
     EXPECT_TRUE(question.contains(QString::fromUtf8("Hallenmeeting Göttingen")));
     EXPECT_TRUE(question.contains(QString::fromUtf8("Eingetragene Läufe: 3")));
+    EXPECT_TRUE(question.contains(QStringLiteral("Datum: 08.12.2026"))) << qPrintable(question);
+    static const QRegularExpression saved(QStringLiteral("Gesichert: \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d\n"));
+    EXPECT_TRUE(question.contains(saved)) << qPrintable(question);
     EXPECT_EQ(next->f->LineCount, 3);
     EXPECT_EQ(next->table(), before);
     EXPECT_EQ(next->f->seLauf->Value(), 6);

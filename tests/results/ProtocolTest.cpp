@@ -57,13 +57,14 @@ TEST(Protocol, FirstEntryFillsHeatOneAndLoadsHeatTwo)
     f.cbKlassen->setEditText(QStringLiteral("Männer"));
     f.sfWind->setValue(1.5);
     f.Line(3)->eName->setToolTip(QStringLiteral("Startgemeinschaft"));
+    f.DateTimePicker1->setDate(QDate(2026, 12, 8));
     m.race({{3, 10230}, {1, 10499}, {2, 11010}});
     f.PanelDate->setToolTip(QStringLiteral("14:05:33"));
     f.mEintragen->trigger();
 
     EXPECT_EQ(m.table().RowCount(), 13);
     EXPECT_EQ(m.cell(0, 0), QStringLiteral("Kreismeisterschaften"));
-    EXPECT_EQ(m.cell(0, 1), QLocale().toString(f.DateTimePicker1->Date(), QLocale::ShortFormat));
+    EXPECT_EQ(m.cell(0, 1), QStringLiteral("08.12.2026")); // the year in four digits, as the workbook has it
     EXPECT_EQ(m.cell(0, 2), QStringLiteral("1"));
     EXPECT_EQ(m.cell(2, 2), QStringLiteral("100 m"));
     EXPECT_EQ(m.cell(3, 2), QStringLiteral("Männer"));
