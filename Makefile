@@ -16,7 +16,7 @@ JOBS ?= $(shell nproc)
 # Debian packages the desk needs to build, run and test.
 PACKAGES := cmake ninja-build g++ pkg-config \
             qt6-base-dev qt6-multimedia-dev libgl-dev \
-            libgtest-dev libbenchmark-dev libcpp-httplib-dev \
+            libgtest-dev libbenchmark-dev \
             fonts-liberation shared-mime-info \
             libzip-dev libpugixml-dev libfreexl-dev
 
