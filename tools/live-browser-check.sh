@@ -214,7 +214,7 @@ for page in "" anzeige veranstaltung; do
     dump "$PAGE_URL$page" >"$TMP/hostile-page.html"
     [ -s "$TMP/hostile-page.html" ] || fail "chromium rendered nothing of /$page"
     grep -qi '<img' "$TMP/hostile-page.html" && fail "/$page built an element from a text of the desk"
-    grep -q 'data-xss' "$TMP/hostile-page.html" && fail "/$page ran a script from a text of the desk"
+    grep -q 'data-xss="' "$TMP/hostile-page.html" && fail "/$page ran a script from a text of the desk"
     case "$page" in
         "") want="Titel Sprint Jugend Berta1 Berta4" ;;
         anzeige) want="Titel Sprint Berta2 Berta3" ;;
