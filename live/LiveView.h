@@ -63,10 +63,10 @@ private:
     std::unique_ptr<LiveServer> server_;
     QTimer pending_;
     QElapsedTimer sinceRefresh_;
-    Snapshot last_;               // the heat as last published (no meeting)
-    QByteArray meetingMembers_;   // the meeting as last published, JSON
+    Snapshot last_;             // the heat as last published, without the meeting
+    QByteArray meetingMembers_; // the meeting as last published, as JSON members
     bool published_ = false;
-    bool meetingStale_ = true; // the results table changed since it was last read
+    bool meetingStale_ = true;  // the results table changed since it was last read
     int publishCount_ = 0;
     int refreshCount_ = 0;
     bool applied_ = false;
