@@ -38,6 +38,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -406,6 +407,7 @@ int main(int argc, char **argv)
         for (int i = 0; i < 2; ++i) {
             const pid_t p = ::fork();
             if (p == 0) {
+                ::prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlives the benchmark
                 volatile std::uint64_t spin = 0;
                 for (;;)
                     spin = spin + 1;
