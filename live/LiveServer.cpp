@@ -5,7 +5,8 @@
 // Memory stays bounded whatever the clients do: a request head is at most maxRequestBytes, an
 // answer is one page, and an event stream holds at most the one event it is writing, shared by
 // every stream. A stream that is still writing when a newer snapshot comes skips the ones between:
-// each event is the whole state. A client that takes no byte for writeTimeoutMs is dropped.
+// each event is the whole state. A client that has not taken an answer or an event within
+// writeTimeoutMs has fallen behind and is dropped.
 
 #include "LiveServer.h"
 
@@ -46,9 +47,9 @@ struct Connection {
     Message out;             // the answer or event being written
     std::size_t offset = 0;
     bool closeAfter = false;
-    std::uint64_t sent = 0;                 // a stream's last snapshot version, 0: none
-    SteadyClock::time_point requestBy;      // the next request must be complete by then
-    SteadyClock::time_point lastProgress;   // the last byte the client took
+    std::uint64_t sent = 0;            // a stream's last snapshot version, 0: none
+    SteadyClock::time_point requestBy; // the next request must be complete by then
+    SteadyClock::time_point outSince;  // `out` was queued then; it must be taken within writeTimeoutMs
     bool closed = false;
     bool waiting = false; // has answers to give on the loop's next turn
 };
@@ -181,7 +182,7 @@ int LiveServer::Impl::timeoutMs() const
     const auto write = std::chrono::milliseconds(options.writeTimeoutMs);
     for (const auto &c : connections) {
         if (c->out)
-            next = std::min(next, c->lastProgress + write);
+            next = std::min(next, c->outSince + write);
         else if (c->phase == Connection::Phase::Request)
             next = std::min(next, c->requestBy);
     }
@@ -281,7 +282,6 @@ void LiveServer::Impl::acceptClients()
         c->fd = fd;
         c->address = address;
         c->requestBy = now + std::chrono::milliseconds(options.readTimeoutMs);
-        c->lastProgress = now;
         epoll_event e{EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET, {.ptr = c.get()}};
         if (::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &e) != 0) {
             ::close(fd);
@@ -342,7 +342,7 @@ bool LiveServer::Impl::answerNext(Connection &c)
         return false;
     c.scanned = 0;
     c.offset = 0;
-    c.lastProgress = now;
+    c.outSince = now;
     if (answer.stream && streamsOpen.load() >= options.maxStreams) {
         answer.bytes = RefusalAnswer();
         answer.stream = false;
@@ -372,7 +372,6 @@ bool LiveServer::Impl::write(Connection &c)
         const ssize_t n = ::send(c.fd, c.out->data() + c.offset, c.out->size() - c.offset, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             c.offset += static_cast<std::size_t>(n);
-            c.lastProgress = now;
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -399,7 +398,7 @@ void LiveServer::Impl::pump(Connection &c)
                 return;
             c.sent = latest->version;
             c.out = latestEvent;
-            c.lastProgress = now;
+            c.outSince = now;
             break;
         case Connection::Phase::Answer:
             if (c.closeAfter) {
@@ -452,7 +451,7 @@ void LiveServer::Impl::tick()
         if (c->phase != Connection::Phase::Stream || c->out || c->closed)
             continue;
         c->out = event;
-        c->lastProgress = now;
+        c->outSince = now;
         pump(*c);
     }
 }
@@ -463,7 +462,7 @@ void LiveServer::Impl::expire()
     for (const auto &c : connections) {
         if (c->closed)
             continue;
-        if (c->out ? now - c->lastProgress >= write
+        if (c->out ? now - c->outSince >= write
                    : c->phase == Connection::Phase::Request && now >= c->requestBy)
             close(*c);
     }
