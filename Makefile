@@ -17,7 +17,7 @@ JOBS ?= $(shell nproc)
 # assistive technology reads, an AT-SPI client against the desk under Xvfb).
 PACKAGES := cmake ninja-build g++ pkg-config \
             qt6-base-dev qt6-multimedia-dev libgl-dev qt6-translations-l10n \
-            libgtest-dev libbenchmark-dev libcpp-httplib-dev \
+            libgtest-dev libbenchmark-dev \
             fonts-liberation shared-mime-info \
             libzip-dev libpugixml-dev libfreexl-dev \
             xvfb xauth dbus-daemon at-spi2-core libglib2.0-bin python3-dbus python3-gi

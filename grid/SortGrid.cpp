@@ -168,6 +168,7 @@ void TSortGrid::checkIndex(int index)
 
 void TSortGrid::refreshView()
 {
+    emit CellsChanged();
     // The view catches up once, when it is (or becomes) visible; a hidden grid costs nothing.
     if (viewDirty_)
         return;

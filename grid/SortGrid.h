@@ -180,6 +180,10 @@ public:
     std::function<void(TSortGrid *, int &col)> OnBeforeSort;
     std::function<void(TSortGrid *, int col)> OnAfterSort;
 
+signals:
+    // The cells, their counts or their order may have changed; sent also while the grid is hidden.
+    void CellsChanged();
+
 protected:
     void showEvent(QShowEvent *event) override;
 

@@ -1,31 +1,32 @@
-// The live view's web server. HTTP is parsed and answered by cpp-httplib; the connections are
-// accepted here, so that the number served at once is bounded and a connection beyond the bound
-// is answered 503 at once, without a thread.
+// The live view's web server: one thread, one epoll loop for the listening socket, every
+// connection and the desk's wake-up. Requests are read and answered in LiveHttp; here are the
+// sockets, the limits and the fan-out of snapshots to the event streams.
+//
+// Memory stays bounded whatever the clients do: a request head is at most maxRequestBytes, an
+// answer is one page, and an event stream holds at most the one event it is writing, shared by
+// every stream. A stream that is still writing when a newer snapshot comes skips the ones between:
+// each event is the whole state. A client that has not taken an answer or an event within
+// writeTimeoutMs has fallen behind and is dropped.
 
 #include "LiveServer.h"
 
-#include "LivePages.h"
-#include "LiveSnapshot.h"
-
-#include <httplib.h>
+#include "LiveHttp.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
+#include <cerrno>
 #include <cstring>
-#include <deque>
-#include <mutex>
-#include <set>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace live {
@@ -33,315 +34,102 @@ namespace live {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
+using Message = std::shared_ptr<const std::string>;
 
-// One published snapshot. Immutable once published.
-struct Published {
-    QByteArray json;
-    std::string event; // the stream's message, made once for every stream
-    std::uint32_t tick = 0;
-    SteadyClock::time_point at;
-    std::uint64_t version = 0;
-
-    // The desk's tick counter now, from the tick at publishing and the time passed since.
-    std::uint32_t tickNow() const
-    {
-        const auto passed = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - at).count();
-        return tick + static_cast<std::uint32_t>(passed);
-    }
+struct Connection {
+    enum class Phase { Request, Answer, Stream };
+    int fd = -1;
+    std::string address; // the client's address as bytes: the key of the count per address
+    Phase phase = Phase::Request;
+    std::string in;          // received bytes not yet answered
+    std::size_t scanned = 0; // bytes of `in` already looked through for the end of a head
+    bool ended = false;      // the client has closed its side
+    Message out;             // the answer or event being written
+    std::size_t offset = 0;
+    bool closeAfter = false;
+    std::uint64_t sent = 0;            // a stream's last snapshot version, 0: none
+    SteadyClock::time_point requestBy; // the next request must be complete by then
+    SteadyClock::time_point outSince;  // `out` was queued then; it must be taken within writeTimeoutMs
+    bool closed = false;
+    bool waiting = false; // has answers to give on the loop's next turn
 };
 
-const char kRefusal[] = "HTTP/1.1 503 Service Unavailable\r\n"
-                        "Content-Type: text/plain; charset=utf-8\r\n"
-                        "Retry-After: 10\r\n"
-                        "Connection: close\r\n"
-                        "Content-Length: 23\r\n"
-                        "\r\n"
-                        "Zu viele Verbindungen.\n";
+char listenTag;
+char wakeTag;
 
-// Waits until fd is ready for `events`; false on time-out, error or hang-up.
-bool waitFor(int fd, short events, int timeoutMs)
+// The client address of an accepted socket: 4 bytes for IPv4 (also when mapped into IPv6), else 16.
+std::string addressKey(const sockaddr_storage &a)
 {
-    pollfd p{fd, events, 0};
-    for (;;) {
-        const int r = ::poll(&p, 1, timeoutMs);
-        if (r < 0 && errno == EINTR)
-            continue;
-        return r > 0 && (p.revents & events) && !(p.revents & (POLLERR | POLLNVAL));
+    if (a.ss_family == AF_INET) {
+        const auto &v4 = reinterpret_cast<const sockaddr_in &>(a);
+        return std::string(reinterpret_cast<const char *>(&v4.sin_addr), 4);
     }
+    if (a.ss_family == AF_INET6) {
+        const auto &v6 = reinterpret_cast<const sockaddr_in6 &>(a);
+        const auto *bytes = reinterpret_cast<const char *>(&v6.sin6_addr);
+        if (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr))
+            return std::string(bytes + 12, 4);
+        return std::string(bytes, 16);
+    }
+    return {};
 }
 
-// One accepted connection as cpp-httplib's stream: reads are buffered and bounded in bytes and
-// time, writes wait at most the write time-out.
-class ClientStream final : public httplib::Stream {
-public:
-    ClientStream(int fd, const ServerOptions &o)
-        : fd_(fd), readTimeoutMs_(o.readTimeoutMs), writeTimeoutMs_(o.writeTimeoutMs),
-          budget_(static_cast<std::size_t>(o.maxRequestBytes)),
-          deadline_(SteadyClock::now() + std::chrono::milliseconds(o.readTimeoutMs))
-    {
-    }
-
-    bool is_readable() const override { return pos_ < len_ || waitFor(fd_, POLLIN, remainingMs()); }
-
-    // Writable and the client still there: a client that has closed its end is dropped here.
-    bool is_writable() const override
-    {
-        if (!waitFor(fd_, POLLOUT, writeTimeoutMs_))
-            return false;
-        pollfd p{fd_, POLLIN | POLLRDHUP, 0};
-        if (::poll(&p, 1, 0) > 0) {
-            if (p.revents & (POLLRDHUP | POLLHUP | POLLERR))
-                return false;
-            char c;
-            if ((p.revents & POLLIN) && ::recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
-                return false;
-        }
-        return true;
-    }
-
-    ssize_t read(char *ptr, size_t size) override
-    {
-        if (pos_ == len_) {
-            if (budget_ == 0 || !waitFor(fd_, POLLIN, remainingMs()))
-                return -1;
-            const ssize_t n = ::recv(fd_, buffer_, std::min(sizeof buffer_, budget_), MSG_DONTWAIT);
-            if (n <= 0)
-                return n < 0 ? -1 : 0;
-            budget_ -= static_cast<std::size_t>(n);
-            pos_ = 0;
-            len_ = static_cast<std::size_t>(n);
-        }
-        const std::size_t n = std::min(size, len_ - pos_);
-        std::memcpy(ptr, buffer_ + pos_, n);
-        pos_ += n;
-        return static_cast<ssize_t>(n);
-    }
-
-    ssize_t write(const char *ptr, size_t size) override
-    {
-        for (;;) {
-            if (!waitFor(fd_, POLLOUT, writeTimeoutMs_))
-                return -1;
-            const ssize_t n = ::send(fd_, ptr, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n >= 0)
-                return n;
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                return -1;
-        }
-    }
-
-    void get_remote_ip_and_port(std::string &ip, int &port) const override { address(true, ip, port); }
-    void get_local_ip_and_port(std::string &ip, int &port) const override { address(false, ip, port); }
-    socket_t socket() const override { return fd_; }
-
-private:
-    int remainingMs() const
-    {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - SteadyClock::now()).count();
-        return static_cast<int>(std::clamp<long long>(left, 0, readTimeoutMs_));
-    }
-
-    void address(bool remote, std::string &ip, int &port) const
-    {
-        sockaddr_storage a{};
-        socklen_t len = sizeof a;
-        const int r = remote ? ::getpeername(fd_, reinterpret_cast<sockaddr *>(&a), &len)
-                             : ::getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len);
-        if (r != 0)
-            return;
-        char host[NI_MAXHOST] = {};
-        char serv[NI_MAXSERV] = {};
-        if (::getnameinfo(reinterpret_cast<sockaddr *>(&a), len, host, sizeof host, serv, sizeof serv,
-                          NI_NUMERICHOST | NI_NUMERICSERV)
-            == 0) {
-            ip = host;
-            port = std::atoi(serv);
-        }
-    }
-
-    int fd_;
-    int readTimeoutMs_;
-    int writeTimeoutMs_;
-    std::size_t budget_;
-    SteadyClock::time_point deadline_;
-    char buffer_[4096];
-    std::size_t pos_ = 0;
-    std::size_t len_ = 0;
-};
-
-// cpp-httplib's request handling, fed with the connections accepted here.
-class HttpCore final : public httplib::Server {
-public:
-    bool serve(httplib::Stream &stream)
-    {
-        bool closed = false;
-        return process_request(stream, true, closed, [](httplib::Request &) {});
-    }
-    // The chunked responses (the event streams) run while this holds the listening socket.
-    void setListening(int fd) { svr_sock_ = fd; }
-};
+int millisUntil(SteadyClock::time_point t, SteadyClock::time_point now)
+{
+    if (t <= now)
+        return 0;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - now).count() + 1;
+    return static_cast<int>(std::min<long long>(ms, 60000));
+}
 
 } // namespace
 
 class LiveServer::Impl {
 public:
     ServerOptions options;
-    HttpCore http;
     int listenFd = -1;
-    int wakePipe[2] = {-1, -1};
+    int epollFd = -1;
+    int wakeFd = -1;
     int boundPort = 0;
     QString error;
-    std::thread acceptThread;
+    std::thread loopThread;
+    std::atomic<bool> stopping{false};
 
-    // The current snapshot. The streams wait for `epoch` to change: a publish, the ticker (twice
-    // a second, so that a stream notices a client gone away) or the stop change it. Publishing
-    // takes no lock a server thread could hold.
+    // The current snapshot: written by the UI thread, read by the loop.
     std::atomic<std::shared_ptr<const Published>> current;
     std::uint64_t version = 0; // UI thread only
-    std::atomic<std::uint32_t> epoch{0};
-    std::atomic<bool> stopping{false};
-    std::thread ticker;
-    std::mutex tickerMutex;
-    std::condition_variable tickerWake;
+    std::atomic<int> connectionsOpen{0};
+    std::atomic<int> streamsOpen{0};
 
-    void nextEpoch()
-    {
-        epoch.fetch_add(1);
-        epoch.notify_all();
-    }
+    // The loop's own.
+    std::vector<std::unique_ptr<Connection>> connections;
+    std::unordered_map<std::string, int> perAddress;
+    std::shared_ptr<const Published> latest; // the snapshot the streams are sent
+    Message latestEvent;
+    SteadyClock::time_point now;
+    SteadyClock::time_point nextTick;
+    SteadyClock::time_point acceptAgainAt{};
+    bool acceptPaused = false;
+    // Connections with requests still to answer: one client's pipelined requests get a turn each
+    // time round the loop, not the loop to themselves.
+    std::vector<Connection *> waiting;
 
-    // Connections: the workers, the queue of accepted connections and the open sockets.
-    std::mutex workMutex;
-    std::condition_variable workAvailable;
-    std::deque<int> queue;
-    std::vector<std::thread> workers;
-    int idleWorkers = 0;
-    bool workersStop = false;
-    std::set<int> openSockets;
-    std::atomic<int> connections{0};
-    std::atomic<int> streams{0};
-
-    std::shared_ptr<const Published> snapshot() { return current.load(); }
-
-    void routes();
     bool listen();
-    void acceptLoop();
-    void worker();
+    void loop();
+    int timeoutMs() const;
+    void acceptClients();
     void refuse(int fd);
+    bool readInput(Connection &c);
+    void receive(Connection &c);
+    void pump(Connection &c);
+    bool write(Connection &c);
+    bool answerNext(Connection &c);
+    void fanOut();
+    void tick();
+    void expire();
+    void close(Connection &c);
     void shutdown();
 };
-
-namespace {
-
-void securityHeaders(httplib::Response &res)
-{
-    res.set_header("Cache-Control", "no-store");
-    res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_header("Referrer-Policy", "no-referrer");
-}
-
-} // namespace
-
-void LiveServer::Impl::routes()
-{
-    http.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
-        if (req.method == "GET" || req.method == "HEAD")
-            return httplib::Server::HandlerResponse::Unhandled;
-        res.status = 405;
-        res.set_header("Allow", "GET, HEAD");
-        res.set_content("Nur Lesen (GET).\n", "text/plain; charset=utf-8");
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    http.set_error_handler([](const httplib::Request &, httplib::Response &res) {
-        if (res.body.empty()) {
-            res.set_content(res.status == 404 ? "Nicht gefunden.\n" : "Fehlerhafte Anfrage.\n",
-                            "text/plain; charset=utf-8");
-        }
-    });
-    http.set_payload_max_length(0);
-
-    auto page = [this](Page which) {
-        return [this, which](const httplib::Request &, httplib::Response &res) {
-            const std::shared_ptr<const Published> p = snapshot();
-            const QByteArray state = p ? withTick(p->json, p->tickNow()) : QByteArray("null");
-            securityHeaders(res);
-            res.set_header("Content-Security-Policy",
-                           "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
-                           "connect-src 'self'; img-src 'self' data:; base-uri 'none'; form-action 'none'");
-            res.set_content(PageHtml(which, state), "text/html; charset=utf-8");
-        };
-    };
-    http.Get("/", page(Page::Heat));
-    http.Get("/anzeige", page(Page::Board));
-    http.Get("/veranstaltung", page(Page::Meeting));
-
-    http.Get("/api/state", [this](const httplib::Request &, httplib::Response &res) {
-        securityHeaders(res);
-        const std::shared_ptr<const Published> p = snapshot();
-        if (!p) {
-            res.status = 503;
-            res.set_content("{}", "application/json");
-            return;
-        }
-        const QByteArray json = withTick(p->json, p->tickNow());
-        res.set_content(json.constData(), static_cast<std::size_t>(json.size()), "application/json; charset=utf-8");
-    });
-
-    http.Get("/events", [this](const httplib::Request &, httplib::Response &res) {
-        securityHeaders(res);
-        if (streams.fetch_add(1) >= options.maxStreams) {
-            streams.fetch_sub(1);
-            res.status = 503;
-            res.set_header("Retry-After", "10");
-            res.set_content("Zu viele Verbindungen.\n", "text/plain; charset=utf-8");
-            return;
-        }
-        res.set_header("X-Accel-Buffering", "no");
-        struct StreamState {
-            std::uint64_t sent = 0; // version last sent, 0: none yet
-            std::uint32_t epoch = 0;
-            SteadyClock::time_point lastTick = SteadyClock::now();
-        };
-        auto st = std::make_shared<StreamState>();
-        st->epoch = epoch.load() - 1; // the first call sends at once
-        res.set_chunked_content_provider(
-            "text/event-stream",
-            [this, st](std::size_t, httplib::DataSink &sink) {
-                if (epoch.load() == st->epoch)
-                    epoch.wait(st->epoch);
-                st->epoch = epoch.load();
-                if (stopping)
-                    return false;
-                std::shared_ptr<const Published> next = current.load();
-                if (next && next->version == st->sent)
-                    next.reset();
-                std::string message;
-                const auto now = SteadyClock::now();
-                if (next) {
-                    const bool first = st->sent == 0;
-                    st->sent = next->version;
-                    st->lastTick = now;
-                    if (!first) // published just now: its tick is the desk's clock now
-                        return sink.write(next->event.data(), next->event.size());
-                    // A snapshot published a while ago goes out with the desk's clock of now.
-                    const QByteArray json = withTick(next->json, next->tickNow());
-                    message = "retry: 2000\ndata: ";
-                    message.append(json.constData(), static_cast<std::size_t>(json.size()));
-                    message += "\n\n";
-                } else if (now - st->lastTick >= std::chrono::milliseconds(options.tickIntervalMs)) {
-                    // The desk's clock for the page's running times, also when nothing changes.
-                    if (const std::shared_ptr<const Published> p = snapshot()) {
-                        message = "event: tick\ndata: " + std::to_string(p->tickNow()) + "\n\n";
-                        st->lastTick = now;
-                    }
-                }
-                if (message.empty()) // still there? A client gone away frees its place here.
-                    return !sink.is_writable || sink.is_writable();
-                return sink.write(message.data(), message.size());
-            },
-            [this](bool) { streams.fetch_sub(1); });
-    });
-}
 
 bool LiveServer::Impl::listen()
 {
@@ -356,7 +144,7 @@ bool LiveServer::Impl::listen()
         error = QStringLiteral("Adresse %1 ungültig").arg(QString::fromStdString(host));
         return false;
     }
-    int fd = ::socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
+    int fd = ::socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, found->ai_protocol);
     if (fd >= 0) {
         const int yes = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -382,108 +170,329 @@ bool LiveServer::Impl::listen()
     return true;
 }
 
+int LiveServer::Impl::timeoutMs() const
+{
+    SteadyClock::time_point next = SteadyClock::time_point::max();
+    if (!waiting.empty())
+        return 0;
+    if (streamsOpen.load() > 0 && latest)
+        next = nextTick;
+    if (acceptPaused)
+        next = std::min(next, acceptAgainAt);
+    const auto write = std::chrono::milliseconds(options.writeTimeoutMs);
+    for (const auto &c : connections) {
+        if (c->out)
+            next = std::min(next, c->outSince + write);
+        else if (c->phase == Connection::Phase::Request)
+            next = std::min(next, c->requestBy);
+    }
+    return next == SteadyClock::time_point::max() ? -1 : millisUntil(next, SteadyClock::now());
+}
+
+void LiveServer::Impl::loop()
+{
+    epoll_event events[64];
+    nextTick = SteadyClock::now() + std::chrono::milliseconds(options.tickIntervalMs);
+    while (!stopping.load()) {
+        const int n = ::epoll_wait(epollFd, events, 64, timeoutMs());
+        if (n < 0 && errno != EINTR)
+            break;
+        now = SteadyClock::now();
+        bool published = false;
+        for (int i = 0; i < n; ++i) {
+            void *tag = events[i].data.ptr;
+            if (tag == &listenTag) {
+                acceptClients();
+            } else if (tag == &wakeTag) {
+                std::uint64_t count;
+                [[maybe_unused]] const ssize_t r = ::read(wakeFd, &count, sizeof count);
+                published = true;
+            } else {
+                auto &c = *static_cast<Connection *>(tag);
+                if (!c.closed && (events[i].events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)))
+                    receive(c);
+                if (!c.closed && (events[i].events & EPOLLOUT))
+                    pump(c);
+            }
+        }
+        if (stopping.load())
+            break;
+        std::vector<Connection *> turn;
+        turn.swap(waiting);
+        for (Connection *c : turn) {
+            c->waiting = false;
+            pump(*c);
+        }
+        if (published)
+            fanOut();
+        if (now >= nextTick)
+            tick();
+        expire();
+        if (acceptPaused && now >= acceptAgainAt) {
+            epoll_event e{EPOLLIN, {.ptr = &listenTag}};
+            if (::epoll_ctl(epollFd, EPOLL_CTL_ADD, listenFd, &e) == 0)
+                acceptPaused = false;
+        }
+        std::erase_if(waiting, [](const Connection *c) { return c->closed; });
+        std::erase_if(connections, [](const std::unique_ptr<Connection> &c) { return c->closed; });
+    }
+}
+
 void LiveServer::Impl::refuse(int fd)
 {
     char drain[4096];
     while (::recv(fd, drain, sizeof drain, MSG_DONTWAIT) > 0) {
     }
-    [[maybe_unused]] const ssize_t n = ::send(fd, kRefusal, sizeof kRefusal - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const std::string refusal = RefusalAnswer();
+    [[maybe_unused]] const ssize_t n = ::send(fd, refusal.data(), refusal.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     ::shutdown(fd, SHUT_WR);
     ::close(fd);
 }
 
-void LiveServer::Impl::acceptLoop()
+void LiveServer::Impl::acceptClients()
 {
     const int limit = options.maxStreams + options.spareConnections;
-    pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
     for (;;) {
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (fds[1].revents)
-            break;
-        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        sockaddr_storage a{};
+        socklen_t len = sizeof a;
+        const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr *>(&a), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) {
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // Out of descriptors: listening pauses briefly instead of spinning on the backlog.
+                ::epoll_ctl(epollFd, EPOLL_CTL_DEL, listenFd, nullptr);
+                acceptPaused = true;
+                acceptAgainAt = now + std::chrono::milliseconds(100);
+            }
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            return;
+        }
+        const std::string address = addressKey(a);
+        int &fromThere = perAddress[address];
+        // One address never takes every place: a phone or a script gone wrong locks no one else out.
+        if (connectionsOpen.load() >= limit || fromThere >= options.maxPerAddress) {
+            if (fromThere == 0)
+                perAddress.erase(address);
+            refuse(fd);
             continue;
         }
         const int yes = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-        if (connections.load() >= limit) {
-            refuse(fd);
+        auto c = std::make_unique<Connection>();
+        c->fd = fd;
+        c->address = address;
+        c->requestBy = now + std::chrono::milliseconds(options.readTimeoutMs);
+        epoll_event e{EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET, {.ptr = c.get()}};
+        if (::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &e) != 0) {
+            ::close(fd);
             continue;
         }
-        connections.fetch_add(1);
-        std::lock_guard<std::mutex> lock(workMutex);
-        openSockets.insert(fd);
-        queue.push_back(fd);
-        if (idleWorkers == 0 && static_cast<int>(workers.size()) < limit)
-            workers.emplace_back([this] { worker(); });
-        workAvailable.notify_one();
+        ++fromThere;
+        connectionsOpen.fetch_add(1);
+        connections.push_back(std::move(c));
     }
 }
 
-void LiveServer::Impl::worker()
+bool LiveServer::Impl::readInput(Connection &c)
 {
+    char buffer[16384];
+    const std::size_t limit = static_cast<std::size_t>(options.maxRequestBytes);
     for (;;) {
-        int fd;
-        bool serve;
-        {
-            std::unique_lock<std::mutex> lock(workMutex);
-            ++idleWorkers;
-            workAvailable.wait(lock, [this] { return workersStop || !queue.empty(); });
-            --idleWorkers;
-            if (queue.empty())
-                return;
-            fd = queue.front();
-            queue.pop_front();
-            serve = !workersStop;
+        // Beyond one head's worth waiting, reading stops until the answers have caught up.
+        if (c.phase != Connection::Phase::Stream && c.in.size() >= limit)
+            return true;
+        const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) {
+            if (c.phase != Connection::Phase::Stream) // a stream takes no further requests
+                c.in.append(buffer, static_cast<std::size_t>(n));
+            continue;
         }
-        if (serve) {
-            ClientStream stream(fd, options);
-            http.serve(stream);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return true;
+        // Closed by the client, or broken: a stream, or a connection with nothing left to answer, ends.
+        c.ended = true;
+        if (c.phase == Connection::Phase::Stream || n < 0) {
+            close(c);
+            return false;
         }
-        {
-            std::lock_guard<std::mutex> lock(workMutex);
-            openSockets.erase(fd);
-        }
-        ::shutdown(fd, SHUT_WR);
-        ::close(fd);
-        connections.fetch_sub(1);
+        return true;
     }
+}
+
+void LiveServer::Impl::receive(Connection &c)
+{
+    if (readInput(c))
+        pump(c);
+}
+
+bool LiveServer::Impl::answerNext(Connection &c)
+{
+    const std::size_t limit = static_cast<std::size_t>(options.maxRequestBytes);
+    if (HeadEnd(c.in, c.scanned) == std::string::npos && c.in.size() < limit) {
+        c.scanned = c.in.size();
+        if (c.ended)
+            close(c);
+        return false;
+    }
+    const std::shared_ptr<const Published> state = current.load();
+    HttpAnswer answer;
+    if (!NextAnswer(c.in, limit, state.get(), answer))
+        return false;
+    c.scanned = 0;
+    c.offset = 0;
+    c.outSince = now;
+    if (answer.stream && streamsOpen.load() >= options.maxStreams) {
+        answer.bytes = RefusalAnswer();
+        answer.stream = false;
+        answer.close = true;
+    }
+    if (answer.stream) {
+        c.phase = Connection::Phase::Stream;
+        c.in.clear();
+        c.in.shrink_to_fit();
+        streamsOpen.fetch_add(1);
+        if (state) {
+            // A snapshot published a while ago goes out with the desk's clock of now.
+            answer.bytes += SnapshotEvent(*state, state->tickNow(), true);
+            c.sent = state->version;
+        }
+    } else {
+        c.phase = Connection::Phase::Answer;
+        c.closeAfter = answer.close;
+    }
+    c.out = std::make_shared<const std::string>(std::move(answer.bytes));
+    return true;
+}
+
+bool LiveServer::Impl::write(Connection &c)
+{
+    while (c.offset < c.out->size()) {
+        const ssize_t n = ::send(c.fd, c.out->data() + c.offset, c.out->size() - c.offset, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            c.offset += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return false; // the rest when the socket takes more
+        close(c);
+        return false;
+    }
+    c.out.reset();
+    c.offset = 0;
+    return true;
+}
+
+void LiveServer::Impl::pump(Connection &c)
+{
+    int answered = 0;
+    while (!c.closed) {
+        if (c.out && !write(c))
+            return;
+        switch (c.phase) {
+        case Connection::Phase::Stream:
+            if (!latest || latest->version <= c.sent) // its first event may be newer already
+                return;
+            c.sent = latest->version;
+            c.out = latestEvent;
+            c.outSince = now;
+            break;
+        case Connection::Phase::Answer:
+            if (c.closeAfter) {
+                close(c);
+                return;
+            }
+            c.phase = Connection::Phase::Request;
+            c.requestBy = now + std::chrono::milliseconds(options.readTimeoutMs);
+            // Reading stopped at the limit: what waits in the socket is read now.
+            if (c.in.size() >= static_cast<std::size_t>(options.maxRequestBytes) && !readInput(c))
+                return;
+            break;
+        case Connection::Phase::Request:
+            if (answered == 8) {
+                if (!c.waiting) {
+                    c.waiting = true;
+                    waiting.push_back(&c);
+                }
+                return;
+            }
+            if (!answerNext(c))
+                return;
+            ++answered;
+            break;
+        }
+    }
+}
+
+void LiveServer::Impl::fanOut()
+{
+    std::shared_ptr<const Published> p = current.load();
+    if (!p || (latest && latest->version == p->version))
+        return;
+    latest = std::move(p);
+    // Made once for every stream: published just now, its tick is the desk's clock now.
+    latestEvent = std::make_shared<const std::string>(SnapshotEvent(*latest, latest->tick, false));
+    for (const auto &c : connections)
+        if (c->phase == Connection::Phase::Stream && !c->out)
+            pump(*c);
+}
+
+void LiveServer::Impl::tick()
+{
+    nextTick = now + std::chrono::milliseconds(options.tickIntervalMs);
+    if (!latest)
+        return;
+    // The desk's clock for the pages' running times, also when nothing changes.
+    const Message event = std::make_shared<const std::string>(TickEvent(latest->tickNow()));
+    for (const auto &c : connections) {
+        if (c->phase != Connection::Phase::Stream || c->out || c->closed)
+            continue;
+        c->out = event;
+        c->outSince = now;
+        pump(*c);
+    }
+}
+
+void LiveServer::Impl::expire()
+{
+    const auto write = std::chrono::milliseconds(options.writeTimeoutMs);
+    for (const auto &c : connections) {
+        if (c->closed)
+            continue;
+        if (c->out ? now - c->outSince >= write
+                   : c->phase == Connection::Phase::Request && now >= c->requestBy)
+            close(*c);
+    }
+}
+
+void LiveServer::Impl::close(Connection &c)
+{
+    if (c.closed)
+        return;
+    c.closed = true;
+    c.out.reset();
+    ::close(c.fd);
+    if (c.phase == Connection::Phase::Stream)
+        streamsOpen.fetch_sub(1);
+    connectionsOpen.fetch_sub(1);
+    const auto at = perAddress.find(c.address);
+    if (at != perAddress.end() && --at->second <= 0)
+        perAddress.erase(at);
 }
 
 void LiveServer::Impl::shutdown()
 {
-    {
-        std::lock_guard<std::mutex> lock(tickerMutex);
-        stopping = true;
-    }
-    tickerWake.notify_all();
-    if (ticker.joinable())
-        ticker.join();
-    nextEpoch();
-    http.setListening(INVALID_SOCKET);
-    if (acceptThread.joinable()) {
-        const char wake = 1;
-        [[maybe_unused]] const ssize_t n = ::write(wakePipe[1], &wake, 1);
-        acceptThread.join();
-    }
-    {
-        std::lock_guard<std::mutex> lock(workMutex);
-        workersStop = true;
-        // Wakes every worker waiting on a client, in a read or a write.
-        for (const int fd : openSockets)
-            ::shutdown(fd, SHUT_RDWR);
-    }
-    workAvailable.notify_all();
-    for (std::thread &t : workers)
-        t.join();
-    workers.clear();
-    for (int *fd : {&listenFd, &wakePipe[0], &wakePipe[1]}) {
+    stopping = true;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wakeFd, &one, sizeof one);
+    loopThread.join();
+    for (const auto &c : connections)
+        close(*c);
+    connections.clear();
+    for (int *fd : {&listenFd, &epollFd, &wakeFd}) {
         if (*fd >= 0)
             ::close(*fd);
         *fd = -1;
@@ -501,38 +510,39 @@ LiveServer::~LiveServer()
 
 bool LiveServer::start(const ServerOptions &options)
 {
-    if (d->acceptThread.joinable() || d->stopping)
+    if (d->loopThread.joinable() || d->stopping)
         return false;
     d->options = options;
     if (!d->listen())
         return false;
-    if (::pipe2(d->wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    d->epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+    d->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    epoll_event listening{EPOLLIN, {.ptr = &listenTag}};
+    epoll_event wake{EPOLLIN, {.ptr = &wakeTag}};
+    if (d->epollFd < 0 || d->wakeFd < 0 || ::epoll_ctl(d->epollFd, EPOLL_CTL_ADD, d->listenFd, &listening) != 0
+        || ::epoll_ctl(d->epollFd, EPOLL_CTL_ADD, d->wakeFd, &wake) != 0) {
         d->error = QString::fromLocal8Bit(std::strerror(errno));
-        ::close(d->listenFd);
-        d->listenFd = -1;
+        for (int *fd : {&d->listenFd, &d->epollFd, &d->wakeFd}) {
+            if (*fd >= 0)
+                ::close(*fd);
+            *fd = -1;
+        }
         return false;
     }
-    d->routes();
-    d->http.setListening(d->listenFd);
-    d->acceptThread = std::thread([this] { d->acceptLoop(); });
-    d->ticker = std::thread([this] {
-        std::unique_lock<std::mutex> lock(d->tickerMutex);
-        while (!d->tickerWake.wait_for(lock, std::chrono::milliseconds(500), [this] { return d->stopping.load(); }))
-            d->nextEpoch();
-    });
+    d->loopThread = std::thread([this] { d->loop(); });
     return true;
 }
 
 void LiveServer::stop()
 {
-    if (!d->acceptThread.joinable())
+    if (!d->loopThread.joinable())
         return;
     d->shutdown();
 }
 
 bool LiveServer::isRunning() const
 {
-    return d->acceptThread.joinable();
+    return d->loopThread.joinable();
 }
 
 int LiveServer::port() const
@@ -550,25 +560,22 @@ void LiveServer::publish(const QByteArray &json, std::uint32_t tick)
     auto p = std::make_shared<Published>();
     p->json = json;
     p->tick = tick;
-    p->at = SteadyClock::now();
-    const QByteArray event = withTick(json, tick);
-    p->event.reserve(static_cast<std::size_t>(event.size()) + 8);
-    p->event += "data: ";
-    p->event.append(event.constData(), static_cast<std::size_t>(event.size()));
-    p->event += "\n\n";
     p->version = ++d->version;
     d->current.store(std::move(p));
-    d->nextEpoch();
+    if (d->wakeFd >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(d->wakeFd, &one, sizeof one);
+    }
 }
 
 int LiveServer::streamCount() const
 {
-    return d->streams.load();
+    return d->streamsOpen.load();
 }
 
 int LiveServer::connectionCount() const
 {
-    return d->connections.load();
+    return d->connectionsOpen.load();
 }
 
 } // namespace live

@@ -1,7 +1,8 @@
 #pragma once
 // The web server of the live results view: a few fixed read-only pages, the current snapshot as
-// JSON and a server-sent event stream of snapshots. It runs on threads of its own; the desk hands
-// it finished snapshots through publish(), which never waits for a client.
+// JSON and a server-sent event stream of snapshots. One thread of its own serves every connection
+// from one epoll loop; the desk hands it finished snapshots through publish(), which never waits
+// for a client.
 
 #include <QByteArray>
 #include <QString>
@@ -16,9 +17,10 @@ struct ServerOptions {
     std::string bind = "0.0.0.0"; // an IPv4 or IPv6 address; "0.0.0.0" listens on every interface
     int port = 8080;              // 0 picks a free port
     int maxStreams = 64;          // event streams served at once; a further one is answered 503
-    int spareConnections = 4;     // connections beyond the streams for pages and the JSON state
+    int spareConnections = 16;    // connections beyond the streams for pages and the JSON state
+    int maxPerAddress = 8;        // connections of one client address; a further one is answered 503
     int readTimeoutMs = 5000;     // a request must arrive within this time
-    int writeTimeoutMs = 5000;    // a client that takes no data for this long is dropped
+    int writeTimeoutMs = 5000;    // a client still taking an answer or event after this long is dropped
     int maxRequestBytes = 16384;  // request line and headers together
     int tickIntervalMs = 5000;    // the stream sends the desk's clock at least this often
 };
@@ -39,7 +41,8 @@ public:
     QString errorText() const;
 
     // A new snapshot (a JSON object without "tick"), taken when the desk's tick counter read
-    // `tick`. Every stream sends it promptly; the call itself only swaps a pointer.
+    // `tick`. Every stream sends it promptly; the call itself only swaps a pointer and wakes the
+    // server's loop.
     void publish(const QByteArray &json, std::uint32_t tick);
 
     int streamCount() const;     // event streams open now

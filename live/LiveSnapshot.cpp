@@ -20,6 +20,11 @@ namespace {
 constexpr int kTableColumns = 7;
 constexpr int kMaxHeat = 100;
 
+int laneCount(const TFormMain &desk)
+{
+    return std::clamp(desk.LineCount, 1, static_cast<int>(TFormMain::LaneRows));
+}
+
 // A JSON string literal. Besides the characters JSON demands, "<", ">", "&" and the two line
 // separators are escaped, so the text can stand inside an HTML script element as it is.
 void appendString(QString &out, const QString &text)
@@ -99,11 +104,10 @@ QString trimmedRight(const QString &text)
     return text.left(n);
 }
 
-QByteArray Snapshot::toJson() const
+QByteArray Snapshot::heatMembers() const
 {
     QString out;
-    out.reserve(1024 + static_cast<qsizetype>(heats.size()) * 600);
-    out += QLatin1Char('{');
+    out.reserve(1024);
     appendField(out, "title", title);
     appendField(out, "heatKind", heatKind);
     appendField(out, "heat", heat);
@@ -130,7 +134,13 @@ QByteArray Snapshot::toJson() const
         out += QLatin1Char(',');
     }
     close(out, QLatin1Char(']'));
-    out += QLatin1Char(',');
+    return out.toUtf8();
+}
+
+QByteArray Snapshot::meetingMembers() const
+{
+    QString out;
+    out.reserve(64 + static_cast<qsizetype>(heats.size()) * 600);
     appendKey(out, "meeting");
     out += QLatin1Char('{');
     appendField(out, "title", meetingTitle);
@@ -156,8 +166,24 @@ QByteArray Snapshot::toJson() const
         out += QLatin1Char(',');
     }
     close(out, QLatin1Char(']'));
-    out += QLatin1Char('}');
     return out.toUtf8();
+}
+
+QByteArray Snapshot::joinMembers(const QByteArray &heat, const QByteArray &meeting)
+{
+    QByteArray out;
+    out.reserve(heat.size() + meeting.size() + 3);
+    out += '{';
+    out += heat;
+    out += ',';
+    out += meeting;
+    out += '}';
+    return out;
+}
+
+QByteArray Snapshot::toJson() const
+{
+    return joinMembers(heatMembers(), meetingMembers());
 }
 
 QByteArray withTick(const QByteArray &json, std::uint32_t tick)
@@ -175,6 +201,13 @@ QByteArray withTick(const QByteArray &json, std::uint32_t tick)
 Snapshot SnapshotOfDesk(const TFormMain &desk)
 {
     Snapshot s;
+    ReadHeat(desk, s);
+    ReadMeeting(desk, s);
+    return s;
+}
+
+void ReadHeat(const TFormMain &desk, Snapshot &s)
+{
     s.title = trimmedRight(desk.eTitle->text());
     s.heatKind = desk.cmb_Lauf->currentText();
     s.heat = trimmedRight(desk.seLauf->text());
@@ -188,7 +221,9 @@ Snapshot SnapshotOfDesk(const TFormMain &desk)
     // The desk's clock counts exactly the lanes whose lane time is 0 while its timer runs; after
     // STOPP the timer is off and lanes not stopped show nothing.
     const bool clockOn = desk.Clock->isActive();
-    const int lanes = std::clamp(desk.LineCount, 1, static_cast<int>(TFormMain::LaneRows));
+    const int lanes = laneCount(desk);
+    s.running = false;
+    s.lanes.clear();
     s.lanes.reserve(static_cast<std::size_t>(lanes));
     for (int i = 1; i <= lanes; ++i) {
         const TFrameLine *row = desk.Line(i);
@@ -207,7 +242,11 @@ Snapshot SnapshotOfDesk(const TFormMain &desk)
             l.time = trimmedRight(row->LabelTime->text());
         s.lanes.push_back(l);
     }
+}
 
+void ReadMeeting(const TFormMain &desk, Snapshot &s)
+{
+    const int lanes = laneCount(desk);
     const TSortGrid *grid = desk.SortGrid1;
     const int rowCount = grid->RowCount();
     auto cell = [grid, rowCount](int col, int row) {
@@ -215,6 +254,7 @@ Snapshot SnapshotOfDesk(const TFormMain &desk)
     };
     s.meetingTitle = cell(0, 0);
     s.meetingDate = cell(0, 1);
+    s.heats.clear();
     for (int h = 1; h <= kMaxHeat; ++h) {
         const int header = TFormMain::HeatHeaderRow(h, lanes);
         if (header >= rowCount)
@@ -236,7 +276,6 @@ Snapshot SnapshotOfDesk(const TFormMain &desk)
         if (any)
             s.heats.push_back(std::move(block));
     }
-    return s;
 }
 
 } // namespace live

@@ -53,6 +53,11 @@ struct Snapshot {
 
     // The JSON object of this snapshot (UTF-8, compact), without the tick of the desk's clock.
     QByteArray toJson() const;
+    // Its two parts, the members of the heat on the desk and those of the meeting ("meeting",
+    // "heats"), and the object made of them: the meeting's part is large and changes seldom.
+    QByteArray heatMembers() const;
+    QByteArray meetingMembers() const;
+    static QByteArray joinMembers(const QByteArray &heat, const QByteArray &meeting);
 };
 
 // The JSON object with the desk's tick counter "tick" at the moment it is sent put in front.
@@ -63,5 +68,8 @@ QString trimmedRight(const QString &text);
 
 // Reads the desk's controls. Runs on the UI thread only.
 Snapshot SnapshotOfDesk(const TFormMain &desk);
+// The same in two parts: the heat on the desk (all but the meeting), and the meeting.
+void ReadHeat(const TFormMain &desk, Snapshot &s);
+void ReadMeeting(const TFormMain &desk, Snapshot &s);
 
 } // namespace live

@@ -1,9 +1,16 @@
 #include "LiveView.h"
 
+#include "Comms.h"
 #include "FormMain.h"
+#include "Label3D.h"
+#include "SortGrid.h"
 
+#include <QAbstractButton>
+#include <QAction>
+#include <QComboBox>
 #include <QHostAddress>
 #include <QLabel>
+#include <QLineEdit>
 #include <QNetworkInterface>
 
 namespace live {
@@ -19,15 +26,52 @@ bool everyNetwork(const QString &bind)
 
 LiveView::LiveView(TFormMain &desk, QObject *parent) : QObject(parent), desk_(desk)
 {
-    timer_.setInterval(RefreshMs);
-    connect(&timer_, &QTimer::timeout, this, &LiveView::refresh);
+    pending_.setSingleShot(true);
+    pending_.setTimerType(Qt::PreciseTimer);
+    connect(&pending_, &QTimer::timeout, this, &LiveView::refresh);
     connect(&desk_, &TFormMain::LiveSettingsChanged, this, &LiveView::apply);
+    listenToDesk();
 }
 
 LiveView::~LiveView()
 {
-    timer_.stop();
+    pending_.stop();
     server_.reset();
+}
+
+void LiveView::listenToDesk()
+{
+    // What the pages show changes only through a command (a menu entry with its key, a button, a
+    // line edge of a port), an edit of a field or a check box, or a change of the results table.
+    // The view hears all of these, and nothing of the clock, which only counts: a running time is
+    // counted on by the pages themselves.
+    for (QAction *a : desk_.findChildren<QAction *>())
+        connect(a, &QAction::triggered, this, &LiveView::deskChanged);
+    auto onDesk = [this](const QWidget *w) { return w->window() == &desk_; };
+    for (QAbstractButton *b : desk_.findChildren<QAbstractButton *>()) {
+        if (!onDesk(b))
+            continue;
+        connect(b, &QAbstractButton::clicked, this, &LiveView::deskChanged);
+        connect(b, &QAbstractButton::toggled, this, &LiveView::deskChanged);
+    }
+    for (QLineEdit *e : desk_.findChildren<QLineEdit *>())
+        if (onDesk(e))
+            connect(e, &QLineEdit::textChanged, this, &LiveView::deskChanged);
+    for (QComboBox *c : desk_.findChildren<QComboBox *>())
+        if (onDesk(c))
+            connect(c, &QComboBox::currentTextChanged, this, &LiveView::deskChanged);
+    for (TLabel3D *place : desk_.findChildren<TLabel3D *>()) {
+        connect(place, &TLabel3D::OnDblClick, this, &LiveView::deskChanged);
+        connect(place, &TLabel3D::OnMouseDown, this, &LiveView::deskChanged);
+    }
+    for (TFrameLine *row : desk_.findChildren<TFrameLine *>())
+        connect(row, &TFrameLine::PlacesChanged, this, &LiveView::deskChanged);
+    for (TComPort *port : {desk_.ComPort1, desk_.ComPort2, desk_.ComPort3, desk_.ComPort4})
+        connect(port, &TComPort::OnLineEdge, this, &LiveView::deskChanged);
+    connect(desk_.SortGrid1, &TSortGrid::CellsChanged, this, [this] {
+        meetingStale_ = true;
+        deskChanged();
+    });
 }
 
 QStringList LiveView::Addresses(const QString &bind)
@@ -85,9 +129,10 @@ void LiveView::apply()
     appliedPort_ = s.Port;
     appliedBind_ = bind;
 
-    timer_.stop();
+    pending_.stop();
     server_.reset();
     published_ = false;
+    meetingStale_ = true;
     if (!s.On) {
         if (AddressLabel)
             AddressLabel->hide();
@@ -114,8 +159,13 @@ void LiveView::apply()
         server_.reset();
         return;
     }
+    // "Any free port" is the port the server got: the settings dialog shows it, and OK without
+    // a change keeps the server there.
+    if (s.Port == 0) {
+        desk_.LiveSettings.Port = server_->port();
+        appliedPort_ = server_->port();
+    }
     refresh();
-    timer_.start();
     showAddresses();
 }
 
@@ -151,17 +201,43 @@ void LiveView::showError(const QString &text)
     AddressLabel->show();
 }
 
+void LiveView::deskChanged()
+{
+    if (!server_ || pending_.isActive())
+        return;
+    // The first change after a quiet spell is read as soon as the command that made it has run;
+    // a burst of changes (a start list, a name typed, ten lanes stopping) once every CoalesceMs.
+    const qint64 since = sinceRefresh_.isValid() ? sinceRefresh_.elapsed() : CoalesceMs;
+    pending_.start(static_cast<int>(std::clamp<qint64>(CoalesceMs - since, 0, CoalesceMs)));
+}
+
 void LiveView::refresh()
 {
+    pending_.stop();
     if (!server_)
         return;
-    Snapshot now = SnapshotOfDesk(desk_);
-    if (published_ && now == last_)
+    sinceRefresh_.start();
+    ++refreshCount_;
+    Snapshot heat;
+    ReadHeat(desk_, heat);
+    bool changed = !published_ || !(heat == last_);
+    // The meeting is read again only when the results table or the lane count changed.
+    if (meetingStale_ || !published_ || heat.lanes.size() != last_.lanes.size()) {
+        Snapshot meeting;
+        ReadMeeting(desk_, meeting);
+        QByteArray members = meeting.meetingMembers();
+        if (members != meetingMembers_) {
+            meetingMembers_ = std::move(members);
+            changed = true;
+        }
+        meetingStale_ = false;
+    }
+    if (!changed)
         return;
-    last_ = std::move(now);
+    last_ = std::move(heat);
     published_ = true;
     ++publishCount_;
-    server_->publish(last_.toJson(), desk_.Platform().ticks.tickCount());
+    server_->publish(Snapshot::joinMembers(last_.heatMembers(), meetingMembers_), desk_.Platform().ticks.tickCount());
 }
 
 } // namespace live

@@ -1,11 +1,12 @@
 #pragma once
 // The live results view of the desk: serves the desk's state on the local network while it is
 // switched on (TFormMain::LiveSettings) and shows the addresses to open in a small label of the
-// main window. Everything here runs on the UI thread except the server's own threads.
+// main window. Everything here runs on the UI thread except the server's own thread.
 
 #include "LiveServer.h"
 #include "LiveSnapshot.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -21,21 +22,27 @@ namespace live {
 class LiveView : public QObject {
     Q_OBJECT
 public:
-    static constexpr int RefreshMs = 40;
+    // However fast the desk changes, it is read at most once in this many milliseconds.
+    static constexpr int CoalesceMs = 10;
 
     explicit LiveView(TFormMain &desk, QObject *parent = nullptr);
     ~LiveView() override;
 
-    // Follows the desk's live settings: starts, restarts or stops the server and the refresh.
+    // Follows the desk's live settings: starts, restarts or stops the server.
     void apply();
-    // The refresh timer's handler: reads the desk and publishes a snapshot when anything changed.
+    // Something the pages show may have changed. The desk is read once the command that changed
+    // it has run, and at most once every CoalesceMs. The view calls this itself for every command,
+    // edit, line edge and change of the results table of the desk; never while the clock only counts.
+    void deskChanged();
+    // Reads the desk and publishes a snapshot when anything changed.
     void refresh();
 
     bool isServing() const { return server_ && server_->isRunning(); }
     LiveServer *server() const { return server_.get(); }
     int port() const { return server_ ? server_->port() : 0; }
     int publishCount() const { return publishCount_; }
-    QTimer *refreshTimer() { return &timer_; }
+    int refreshCount() const { return refreshCount_; } // times the desk was read
+    bool refreshPending() const { return pending_.isActive(); }
     // The label in the bottom panel; created when the view is first switched on.
     QLabel *AddressLabel = nullptr;
 
@@ -48,15 +55,20 @@ public:
     static bool ParseOption(const QStringList &arguments, TLiveSettings &settings, QString &message);
 
 private:
+    void listenToDesk();
     void showAddresses();
     void showError(const QString &text);
 
     TFormMain &desk_;
     std::unique_ptr<LiveServer> server_;
-    QTimer timer_;
-    Snapshot last_;
+    QTimer pending_;
+    QElapsedTimer sinceRefresh_;
+    Snapshot last_;             // the heat as last published, without the meeting
+    QByteArray meetingMembers_; // the meeting as last published, as JSON members
     bool published_ = false;
+    bool meetingStale_ = true;  // the results table changed since it was last read
     int publishCount_ = 0;
+    int refreshCount_ = 0;
     bool applied_ = false;
     bool appliedOn_ = false;
     int appliedPort_ = 0;

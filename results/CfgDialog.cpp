@@ -296,6 +296,11 @@ void TFormMain::cmd_EinstellungenClick()
     dlg->cbLive->setChecked(LiveSettings.On);
     dlg->seLivePort->setValue(LiveSettings.Port);
     dlg->eLiveBind->setText(LiveSettings.Bind);
+    auto liveOfDialog = [dlg] {
+        return TLiveSettings{dlg->cbLive->isChecked(), dlg->seLivePort->clamp(dlg->seLivePort->Value()),
+                             dlg->eLiveBind->text().trimmed()};
+    };
+    const TLiveSettings liveShown = liveOfDialog();
 
     if (platform_.dialogs.execModal(dlg) != QDialog::Accepted)
         return;
@@ -337,12 +342,11 @@ void TFormMain::cmd_EinstellungenClick()
     }
     bResetClick();
 
-    TLiveSettings live;
-    live.On = dlg->cbLive->isChecked();
-    live.Port = dlg->seLivePort->clamp(dlg->seLivePort->Value());
-    live.Bind = dlg->eLiveBind->text().trimmed();
-    LiveSettingsStored = live;
-    if (live != LiveSettings) {
+    // The live view changes, and its settings are kept, only when the operator changed them here:
+    // a choice of the command line ("--live") is for one run and stays where it is.
+    const TLiveSettings live = liveOfDialog();
+    if (live != liveShown) {
+        LiveSettingsStored = live;
         LiveSettings = live;
         emit LiveSettingsChanged();
     }

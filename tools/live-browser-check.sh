@@ -1,7 +1,8 @@
 #!/bin/bash
 # The live view in a real browser: runs the desk with its live view, times a race through the
 # light-barrier simulator and checks the lane times and places in the pages that headless
-# Chromium renders against what the desk itself shows (its /api/state).
+# Chromium renders against what the desk itself shows (its /api/state). Then a desk whose title
+# and start list are full of markup: every page shows it as text and builds no element of it.
 #
 #   tools/live-browser-check.sh BUILD_DIR [SCREENSHOT_DIR]
 #
@@ -39,10 +40,12 @@ done
 TMP=$(mktemp -d)
 DESK_PID=""
 SIM_PID=""
+PAGE_PID=""
 cleanup() {
     exec 3>&- 2>/dev/null
     [ -n "$DESK_PID" ] && kill "$DESK_PID" 2>/dev/null
     [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null
+    [ -n "$PAGE_PID" ] && kill "$PAGE_PID" 2>/dev/null
     wait 2>/dev/null
     rm -rf "$TMP"
 }
@@ -180,3 +183,46 @@ grep -q 'Vorlauf 1' "$TMP/heat.html" || fail "the heat line is missing"
 shoot "$URL" live-lauf-ende.png 412,640
 dump "${URL}veranstaltung" | grep -q 'Noch keine L' || fail "the meeting page did not render"
 echo "PASS: the browser shows the desk's times and places ($URL)"
+
+# ---- hostile texts: a title and a start list of markup, on a desk of the platform fakes ----
+XSS="<img src=x onerror=document.body.setAttribute('data-xss','1')>"
+TAB=$'\t'
+{
+    echo "${XSS}Liste"
+    echo "01.02.2027"
+    for heat in 1 2; do
+        echo "${heat}${TAB}${TAB}${XSS}Sprint${TAB}${XSS}Jugend${TAB}${TAB}${TAB}"
+        for lane in 1 2 3 4; do
+            name=Anna; [ "$heat" = 2 ] && name=Berta
+            echo "${lane}.${TAB}${heat}${lane}${TAB}${XSS}${name}${lane}${TAB}${TAB}${XSS}Notiz${TAB}${TAB}"
+        done
+    done
+} >"$TMP/hostile.txt"
+(cd "$TMP" && exec env LANG=de_DE.UTF-8 QT_QPA_PLATFORM=offscreen "$BUILD/live_page_desk" "${XSS}Titel" \
+    "$TMP/hostile.txt" >"$TMP/page-desk.out" 2>"$TMP/page-desk.err") &
+PAGE_PID=$!
+PAGE_URL=""
+for _ in $(seq 200); do
+    PAGE_URL=$(grep -o 'http://[^ ]*' "$TMP/page-desk.out" 2>/dev/null | head -1)
+    [ -n "$PAGE_URL" ] && break
+    sleep 0.05
+done
+[ -n "$PAGE_URL" ] || fail "the desk with the hostile start list did not start: $(cat "$TMP/page-desk.err")"
+# What a text of the desk looks like in the rendered page when it was set as text.
+shown() { printf '%s' "$1" | sed 's/&/\&amp;/g; s/</\&lt;/g; s/>/\&gt;/g'; }
+for page in "" anzeige veranstaltung; do
+    dump "$PAGE_URL$page" >"$TMP/hostile-page.html"
+    [ -s "$TMP/hostile-page.html" ] || fail "chromium rendered nothing of /$page"
+    grep -qi '<img' "$TMP/hostile-page.html" && fail "/$page built an element from a text of the desk"
+    grep -q 'data-xss="' "$TMP/hostile-page.html" && fail "/$page ran a script from a text of the desk"
+    case "$page" in
+        "") want="Titel Sprint Jugend Berta1 Berta4" ;;
+        anzeige) want="Titel Sprint Berta2 Berta3" ;;
+        veranstaltung) want="Titel Sprint Jugend Anna1 Anna4 Notiz" ;;
+    esac
+    for text in $want; do
+        grep -qF "$(shown "$XSS$text")" "$TMP/hostile-page.html" || fail "/$page does not show '$XSS$text' as text"
+    done
+    echo "/$page: the hostile texts are shown as text ($want)"
+done
+echo "PASS: markup from the title and the start list stays text on every page"

@@ -16,13 +16,21 @@
 class LiveClient {
 public:
     // Connects and sends a GET of `path` (with `extraHeaders`, each ending in CRLF). When `read`
-    // is false the answer is never read, like a client that has stalled.
-    LiveClient(int port, const std::string &path, bool read = true, const std::string &extraHeaders = {})
+    // is false the answer is never read, like a client that has stalled. `from`: the client's own
+    // address in 127.0.0.0/8 (127.0.0.1 when 0), so that tests can play many hosts.
+    LiveClient(int port, const std::string &path, bool read = true, const std::string &extraHeaders = {},
+               int from = 0)
     {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (!read) {
             const int small = 4096;
             ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        }
+        if (from != 0) {
+            sockaddr_in own{};
+            own.sin_family = AF_INET;
+            own.sin_addr.s_addr = htonl(0x7f000000u | static_cast<std::uint32_t>(from));
+            ::bind(fd_, reinterpret_cast<sockaddr *>(&own), sizeof own);
         }
         sockaddr_in a{};
         a.sin_family = AF_INET;

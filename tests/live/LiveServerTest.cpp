@@ -2,11 +2,15 @@
 
 #include "DeskFixture.h"
 #include "LiveClient.h"
+#include "LiveHttp.h"
 #include "LiveServer.h"
 #include "LiveView.h"
 #include "Wait.h"
 
+#include "Comms.h"
 #include "Label3D.h"
+#include "SortGrid.h"
+#include "VirtualLines.h"
 #include "LbSpeedButton.h"
 #include "SpinEdit.h"
 
@@ -18,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -63,7 +68,7 @@ QString placeOf(const QJsonObject &s, int lane)
 // A whole answer to one request; waits until the server closes the connection.
 std::string fetch(int port, const std::string &path, const std::string &extraHeaders = {})
 {
-    LiveClient c(port, path, true, extraHeaders);
+    LiveClient c(port, path, true, "Connection: close\r\n" + extraHeaders);
     EXPECT_TRUE(waitUntil([&] { return c.ended(); }, 5000)) << path;
     return c.text();
 }
@@ -83,22 +88,111 @@ TEST(LiveServer, TheEventStreamDeliversEveryChangeOfTheRace)
     ASSERT_TRUE(waitUntil([&] { return parse(stream.lastSnapshot())["running"].toBool(); }));
     const int published = d.view->publishCount();
     d.stopAt(3, 10230);
-    // The stop reaches the client through the view's own refresh, nothing else is needed.
+    // The stop reaches the client through the view's own listening, nothing else is needed.
     ASSERT_TRUE(waitUntil([&] { return placeOf(parse(stream.lastSnapshot()), 3) == "1"; }));
     const QJsonObject s = parse(stream.lastSnapshot());
     EXPECT_EQ(s["lanes"].toArray()[2].toObject()["time"].toString(), "10,23");
     EXPECT_TRUE(s.contains("tick"));
     EXPECT_EQ(d.view->publishCount(), published + 1);
 
-    // Nothing changes: nothing is published, however often the refresh runs.
+    // Nothing changes: nothing is published, however often the desk is read.
     for (int i = 0; i < 5; ++i)
         d.view->refresh();
     EXPECT_EQ(d.view->publishCount(), published + 1);
 
     d.f->bFehlStart->click(); // disabled after the first stop: nothing happens
-    d.f->bStopClick();
+    d.f->mStop->trigger();
     ASSERT_TRUE(waitUntil([&] { return !parse(stream.lastSnapshot())["running"].toBool(); }));
     EXPECT_EQ(parse(stream.lastSnapshot())["lanes"].toArray()[0].toObject()["time"].toString(), "");
+}
+
+TEST(LiveView, EveryCommandEditAndLineEdgeIsPublishedButTheClockAloneIsNot)
+{
+    LiveDesk d(false);
+    platform::VirtualLineServer com1{d.fp.serial.socketFor(1)};
+    ASSERT_TRUE(com1.start());
+    d.f->ComPort1->setPort(1);
+    d.f->ComPort1->Open();
+    ASSERT_TRUE(com1.waitForDesk(5000));
+    d.f->LiveSettings = {true, 0, QStringLiteral("127.0.0.1")};
+    d.view->apply();
+    LiveClient stream(d.port(), "/events");
+
+    // The stream shows what the desk shows: its last event is the desk's snapshot of now.
+    auto current = [&] {
+        QJsonObject sent = parse(stream.lastSnapshot());
+        sent.remove("tick");
+        return sent == QJsonDocument::fromJson(live::SnapshotOfDesk(*d.f).toJson()).object();
+    };
+    auto shown = [&](const char *step) {
+        EXPECT_TRUE(waitUntil(current, 5000)) << step;
+    };
+    shown("first snapshot");
+
+    d.f->Line(1)->eName->setText("Anna");
+    shown("a name typed");
+    d.f->eTitle->setText("Hallensportfest");
+    shown("the title");
+    d.f->cmb_Lauf->setCurrentIndex(1);
+    shown("the heat kind");
+    d.f->SetEntry(4)->trigger();
+    shown("lane 4 switched off by its set key");
+
+    // The start contact (DSR of port 1) starts the race through the port's own thread.
+    com1.set(platform::LineDsr, true);
+    ASSERT_TRUE(waitUntil([&] { return d.f->Clock->isActive(); }, 5000));
+    shown("the start contact");
+
+    // While the clock only counts, the desk is not even read.
+    const int reads = d.view->refreshCount();
+    const int published = d.view->publishCount();
+    QElapsedTimer counting;
+    counting.start();
+    while (counting.elapsed() < 150) {
+        d.fp.ticks.now += 7;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    EXPECT_EQ(d.view->refreshCount(), reads);
+    EXPECT_EQ(d.view->publishCount(), published);
+
+    d.fp.ticks.now = static_cast<std::uint32_t>(d.f->StartTime) + 9870;
+    com1.set(platform::LineDcd, true); // lane 1's own light barrier
+    ASSERT_TRUE(waitUntil([&] { return d.f->Line(1)->LabelTime->Tag() > 0; }, 5000));
+    shown("lane 1's light barrier");
+    d.stopAt(2, 10010);
+    shown("lane 2's stop key");
+    QTest::mouseDClick(d.f->Line(3)->ePlatz, Qt::LeftButton);
+    shown("lane 3 marked out");
+    d.f->mStop->trigger();
+    shown("STOPP");
+    d.f->PopupMenuNATag = 2;
+    d.f->N21->trigger();
+    shown("a place text from the menu");
+    d.f->bProtokoll->click();
+    shown("the heat entered");
+    EXPECT_EQ(parse(stream.lastSnapshot())["heats"].toArray().size(), 1);
+    d.f->seLauf->setValue(1);
+    shown("back to heat 1");
+    d.f->SortGrid1->setCells(2, TFormMain::HeatHeaderRow(1, 4) + 2, "Berta");
+    shown("a cell of the results table");
+    EXPECT_EQ(parse(stream.lastSnapshot())["heats"].toArray()[0].toObject()["rows"].toArray()[1].toArray()[2], "Berta");
+}
+
+TEST(LiveView, ABurstOfChangesIsReadOnce)
+{
+    LiveDesk d;
+    LiveClient stream(d.port(), "/events");
+    ASSERT_TRUE(waitUntil([&] { return stream.snapshotCount() >= 1; }));
+    const int reads = d.view->refreshCount();
+    for (int i = 0; i < 100; ++i) // a start list, or a fast typist
+        d.f->Line(2)->eName->setText(QStringLiteral("Name %1").arg(i));
+    EXPECT_TRUE(d.view->refreshPending());
+    EXPECT_EQ(d.view->refreshCount(), reads); // nothing read while the command runs
+    ASSERT_TRUE(waitUntil([&] { return !d.view->refreshPending(); }));
+    EXPECT_EQ(d.view->refreshCount(), reads + 1);
+    ASSERT_TRUE(waitUntil([&] {
+        return parse(stream.lastSnapshot())["lanes"].toArray()[1].toObject()["name"].toString() == "Name 99";
+    }));
 }
 
 TEST(LiveServer, PagesAndStateAreReadOnlyAndSelfContained)
@@ -150,8 +244,8 @@ TEST(LiveServer, SixtyFourStreamsAndTheNextIsRefused)
 {
     LiveDesk d;
     std::vector<std::unique_ptr<LiveClient>> streams;
-    for (int i = 0; i < 64; ++i)
-        streams.push_back(std::make_unique<LiveClient>(d.port(), "/events"));
+    for (int i = 0; i < 64; ++i) // eight phones each on eight addresses
+        streams.push_back(std::make_unique<LiveClient>(d.port(), "/events", true, std::string(), 2 + i / 8));
     ASSERT_TRUE(waitUntil([&] {
         for (const auto &s : streams)
             if (s->snapshotCount() < 1)
@@ -160,7 +254,7 @@ TEST(LiveServer, SixtyFourStreamsAndTheNextIsRefused)
     }, 10000));
     EXPECT_EQ(d.view->server()->streamCount(), 64);
 
-    LiveClient refused(d.port(), "/events");
+    LiveClient refused(d.port(), "/events", true, std::string(), 20);
     ASSERT_TRUE(waitUntil([&] { return refused.ended(); }, 5000));
     EXPECT_EQ(refused.text().rfind("HTTP/1.1 503", 0), 0u) << refused.text();
     // The state and the pages are still answered.
@@ -179,11 +273,11 @@ TEST(LiveServer, SixtyFourStreamsAndTheNextIsRefused)
     streams.front()->close();
     streams.erase(streams.begin());
     ASSERT_TRUE(waitUntil([&] { return d.view->server()->streamCount() == 63; }, 5000));
-    LiveClient next(d.port(), "/events");
+    LiveClient next(d.port(), "/events", true, std::string(), 2);
     EXPECT_TRUE(waitUntil([&] { return next.snapshotCount() >= 1; }, 5000));
 }
 
-TEST(LiveServer, ConnectionsBeyondTheWorkersAreAnsweredAtOnce)
+TEST(LiveServer, ConnectionsBeyondTheLimitAreAnsweredAtOnce)
 {
     live::LiveServer server;
     live::ServerOptions o;
@@ -193,15 +287,63 @@ TEST(LiveServer, ConnectionsBeyondTheWorkersAreAnsweredAtOnce)
     o.spareConnections = 1;
     ASSERT_TRUE(server.start(o));
     server.publish("{\"a\":1}", 7);
-    // Three connections that never send a request hold all workers.
+    // Three connections from three hosts that never send a request hold every place.
     std::vector<std::unique_ptr<LiveClient>> idle;
-    for (int i = 0; i < 3; ++i) {
-        idle.push_back(std::make_unique<LiveClient>(server.port(), ""));
-    }
+    for (int i = 0; i < 3; ++i)
+        idle.push_back(std::make_unique<LiveClient>(server.port(), "", true, std::string(), 2 + i));
     ASSERT_TRUE(waitUntil([&] { return server.connectionCount() == 3; }));
-    LiveClient fourth(server.port(), "/api/state");
+    LiveClient fourth(server.port(), "/api/state", true, std::string(), 9);
     ASSERT_TRUE(waitUntil([&] { return fourth.ended(); }, 3000));
     EXPECT_EQ(fourth.text().rfind("HTTP/1.1 503", 0), 0u) << fourth.text();
+}
+
+TEST(LiveServer, OneAddressCannotTakeEveryConnection)
+{
+    live::LiveServer server;
+    live::ServerOptions o;
+    o.bind = "127.0.0.1";
+    o.port = 0;
+    ASSERT_TRUE(server.start(o));
+    server.publish("{\"a\":1}", 7);
+    // One host opens 68 connections and never sends a request: it gets eight, the rest 503.
+    std::vector<std::unique_ptr<LiveClient>> idle;
+    for (int i = 0; i < 68; ++i)
+        idle.push_back(std::make_unique<LiveClient>(server.port(), "", true, std::string(), 5));
+    ASSERT_TRUE(waitUntil([&] {
+        int refused = 0;
+        for (const auto &c : idle)
+            refused += c->ended() && c->text().rfind("HTTP/1.1 503", 0) == 0;
+        return refused == 60;
+    }, 5000));
+    EXPECT_EQ(server.connectionCount(), 8);
+    // Every other host is served as before: the page, the state and a stream.
+    EXPECT_EQ(fetch(server.port(), "/api/state").rfind("HTTP/1.1 200", 0), 0u);
+    LiveClient other(server.port(), "/", true, std::string(), 6);
+    ASSERT_TRUE(waitUntil([&] { return other.contains("</html>"); }, 5000));
+    EXPECT_EQ(other.text().rfind("HTTP/1.1 200", 0), 0u);
+    LiveClient stream(server.port(), "/events", true, std::string(), 6);
+    ASSERT_TRUE(waitUntil([&] { return stream.snapshotCount() == 1; }, 5000));
+    // And the host itself again once its connections are gone.
+    idle.clear();
+    ASSERT_TRUE(waitUntil([&] { return server.connectionCount() <= 3; }, 5000));
+    LiveClient again(server.port(), "/api/state", true, std::string(), 5);
+    ASSERT_TRUE(waitUntil([&] { return again.contains("\"a\":1"); }, 5000));
+    EXPECT_EQ(again.text().rfind("HTTP/1.1 200", 0), 0u);
+}
+
+TEST(LiveServer, ARangeHeaderGetsTheWholePageOnce)
+{
+    LiveDesk d;
+    const std::string plain = fetch(d.port(), "/veranstaltung");
+    ASSERT_EQ(plain.rfind("HTTP/1.1 200", 0), 0u);
+    std::string ranges = "Range: bytes=0-";
+    while (ranges.size() < 8100)
+        ranges += ",0-";
+    const std::string ranged = fetch(d.port(), "/veranstaltung", ranges + "\r\n");
+    EXPECT_EQ(ranged.rfind("HTTP/1.1 200", 0), 0u) << ranged.substr(0, 60);
+    EXPECT_EQ(ranged.find("multipart/byteranges"), std::string::npos);
+    const auto body = [](const std::string &answer) { return answer.substr(answer.find("\r\n\r\n") + 4); };
+    EXPECT_EQ(body(ranged).size(), body(plain).size());
 }
 
 TEST(LiveServer, AClientThatNeverReadsHoldsUpNeitherTheDeskNorOthers)
@@ -226,6 +368,31 @@ TEST(LiveServer, AClientThatNeverReadsHoldsUpNeitherTheDeskNorOthers)
     EXPECT_FALSE(server.isRunning());
 }
 
+TEST(LiveServer, AClientThatStopsTakingDataIsDropped)
+{
+    live::LiveServer server;
+    live::ServerOptions o;
+    o.bind = "127.0.0.1";
+    o.port = 0;
+    o.writeTimeoutMs = 300;
+    ASSERT_TRUE(server.start(o));
+    server.publish("{\"v\":0}", 1);
+    LiveClient stalled(server.port(), "/events", false);
+    LiveClient reader(server.port(), "/events", true, std::string(), 2);
+    ASSERT_TRUE(waitUntil([&] { return server.streamCount() == 2; }));
+    const QByteArray filler(64 * 1024, 'x');
+    // Each snapshot waits for the reader, so that each is sent: far more than the sockets' buffers
+    // of the stalled client hold.
+    for (int v = 1; v <= 200 && server.streamCount() == 2; ++v) {
+        server.publish("{\"v\":" + QByteArray::number(v) + ",\"f\":\"" + filler + "\"}", 1);
+        ASSERT_TRUE(waitUntil([&] { return parse(reader.lastSnapshot())["v"].toInt() == v; }, 10000));
+    }
+    // The stalled one is let go; the reader stays.
+    EXPECT_TRUE(waitUntil([&] { return server.streamCount() == 1; }, 10000));
+    server.publish("{\"v\":0}", 1);
+    EXPECT_TRUE(waitUntil([&] { return parse(reader.lastSnapshot())["v"].toInt() == 0; }, 10000));
+}
+
 TEST(LiveServer, ABusyPortIsReportedInTheLabel)
 {
     live::LiveServer other;
@@ -248,15 +415,18 @@ TEST(LiveView, OffLeavesTheWindowAsItWasAndOnShowsTheAddress)
     LiveDesk d(false);
     d.f->show();
     const QImage before = d.f->grab().toImage();
-    d.view->apply(); // off: nothing runs, nothing is shown
+    d.view->apply(); // off: nothing runs, nothing is shown, a change of the desk is not read
     EXPECT_FALSE(d.view->isServing());
-    EXPECT_FALSE(d.view->refreshTimer()->isActive());
+    d.f->eTitle->setText("X");
+    EXPECT_FALSE(d.view->refreshPending());
+    EXPECT_EQ(d.view->refreshCount(), 0);
+    d.f->eTitle->setText("DM");
     EXPECT_EQ(d.f->grab().toImage(), before);
 
     d.f->LiveSettings = {true, 0, QStringLiteral("127.0.0.1")};
     d.view->apply();
     ASSERT_TRUE(d.view->isServing());
-    EXPECT_TRUE(d.view->refreshTimer()->isActive());
+    EXPECT_EQ(d.view->publishCount(), 1);
     EXPECT_EQ(d.f->windowTitle(), QStringLiteral("Zielkron 1.4"));
     EXPECT_TRUE(d.view->AddressLabel->isVisible());
     EXPECT_TRUE(d.view->AddressLabel->text().contains(QStringLiteral("127.0.0.1:%1").arg(d.port())));
@@ -266,7 +436,6 @@ TEST(LiveView, OffLeavesTheWindowAsItWasAndOnShowsTheAddress)
     d.f->LiveSettings.On = false;
     d.view->apply();
     EXPECT_FALSE(d.view->isServing());
-    EXPECT_FALSE(d.view->refreshTimer()->isActive());
     EXPECT_EQ(d.f->grab().toImage(), before);
 }
 
@@ -342,4 +511,84 @@ TEST(LiveView, SettingsDialogStoreAndCommandLine)
         EXPECT_FALSE(live::LiveView::ParseOption({"zielkron", "--live", bad}, t, message)) << bad;
         EXPECT_FALSE(t.On);
     }
+}
+
+TEST(LiveView, TheCommandLinesChoiceIsShownInTheDialogAndNeverStored)
+{
+    LiveDesk d; // as "--live 127.0.0.1:0" leaves it: on for this run, on a free port
+    const int port = d.port();
+    ASSERT_GT(port, 0);
+    const live::LiveServer *server = d.view->server();
+    LiveClient stream(port, "/events");
+    ASSERT_TRUE(waitUntil([&] { return stream.snapshotCount() >= 1; }));
+    d.fp.dialogs.modalAnswers.push_back([port](QDialog *dlg) {
+        auto *cfg = static_cast<TCfgDialog *>(dlg);
+        EXPECT_TRUE(cfg->cbLive->isChecked());
+        EXPECT_EQ(cfg->seLivePort->Value(), port); // the port in use
+        EXPECT_EQ(cfg->eLiveBind->text(), "127.0.0.1");
+        return QDialog::Accepted;
+    });
+    d.f->cmd_EinstellungenClick();
+    // OK without a change: the same server on the same port, its client still there.
+    EXPECT_EQ(d.view->server(), server);
+    EXPECT_EQ(d.port(), port);
+    EXPECT_EQ(d.view->server()->streamCount(), 1);
+    d.view.reset();
+    d.destroy();
+    // The stored settings are those from before this run.
+    EXPECT_EQ(d.key().value("LiveOn").toInt(), 0);
+    EXPECT_EQ(d.key().value("LivePort").toInt(), 8080);
+    EXPECT_EQ(d.key().value("LiveBind").toString(), "");
+}
+
+// The request side, without sockets: what a connection is sent for the bytes it sends.
+TEST(LiveHttp, RequestsAreReadStrictlyAndAnsweredInOrder)
+{
+    live::Published state;
+    state.json = "{\"title\":\"DM\"}";
+    state.tick = 5000;
+    auto answers = [&](const std::string &bytes) { return live::AnswerBytes(bytes, &state); };
+    auto statuses = [&](const std::string &bytes) {
+        std::string out;
+        const std::string all = answers(bytes);
+        for (std::size_t at = all.find("HTTP/1.1 "); at != std::string::npos; at = all.find("HTTP/1.1 ", at + 1))
+            out += all.substr(at + 9, 3) + " ";
+        return out;
+    };
+
+    // Two requests on one connection, the second with a query and bare line feeds.
+    EXPECT_EQ(statuses("GET /api/state HTTP/1.1\r\nHost: x\r\n\r\nGET /nix?a=1 HTTP/1.1\n\n"), "200 404 ");
+    EXPECT_EQ(statuses("GET /api/state?x HTTP/1.1\r\n\r\n"), "200 ");
+    EXPECT_EQ(statuses("GET http://desk:8080/anzeige HTTP/1.1\r\n\r\n"), "200 ");
+    // HTTP/1.0 and "Connection: close" end the connection after the answer.
+    EXPECT_EQ(statuses("GET / HTTP/1.0\r\n\r\nGET / HTTP/1.0\r\n\r\n"), "200 ");
+    EXPECT_EQ(statuses("GET / HTTP/1.1\r\nConnection: Close\r\n\r\nGET / HTTP/1.1\r\n\r\n"), "200 ");
+    // A body is never read: the request is answered and the connection closed.
+    EXPECT_EQ(statuses("GET / HTTP/1.1\r\nContent-Length: 5\r\n\r\nGET /x HTTP/1.1\r\n\r\n"), "200 ");
+    EXPECT_EQ(statuses("POST /api/state HTTP/1.1\r\nContent-Length: 0\r\n\r\nGET / HTTP/1.1\r\n\r\n"), "405 ");
+    // Malformed requests: 400, and nothing after them is read.
+    for (const char *bad : {"GET /\r\n\r\n", "GET  / HTTP/1.1\r\n\r\n", "GET / HTTP/2.0\r\n\r\n",
+                            "GET x HTTP/1.1\r\n\r\n", "G(T / HTTP/1.1\r\n\r\n", "GET /\x01 HTTP/1.1\r\n\r\n",
+                            "GET / HTTP/1.1\r\nNoColon\r\n\r\n", "GET / HTTP/1.1\r\nA: b\r\n c\r\n\r\n",
+                            "GET / HTTP/1.1\r\nA: b\rc\r\n\r\n"})
+        EXPECT_EQ(statuses(std::string(bad) + "GET / HTTP/1.1\r\n\r\n"), "400 ") << bad;
+    // An incomplete head is not answered; one beyond the limit is refused, complete or not.
+    EXPECT_EQ(answers("GET / HTTP/1.1\r\nHost: x\r\n"), "");
+    EXPECT_EQ(statuses("GET / HTTP/1.1\r\nX: " + std::string(20000, 'a')), "431 ");
+
+    // HEAD: the length of the body, without it.
+    const std::string get = answers("GET /api/state HTTP/1.1\r\n\r\n");
+    const std::string head = answers("HEAD /api/state HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(head, get.substr(0, get.find("\r\n\r\n") + 4));
+    EXPECT_NE(head.find("Content-Length: " + std::to_string(get.size() - head.size()) + "\r\n"), std::string::npos);
+    // The state carries the desk's clock of now: at least the tick of the snapshot.
+    EXPECT_EQ(get.substr(head.size(), 9), "{\"tick\":5") << get;
+
+    // The event stream: its head, then the first event, and the connection is the stream's.
+    const std::string events = answers("GET /events HTTP/1.1\r\n\r\nGET / HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(events.rfind("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n", 0), 0u);
+    EXPECT_NE(events.find("\r\n\r\nretry: 2000\ndata: {\"tick\":"), std::string::npos);
+    EXPECT_EQ(events.find("<html"), std::string::npos);
+    // Before the desk's first snapshot the state is not there yet.
+    EXPECT_EQ(live::AnswerBytes("GET /api/state HTTP/1.1\r\n\r\n", nullptr).rfind("HTTP/1.1 503", 0), 0u);
 }

@@ -186,3 +186,24 @@ TEST(LiveSnapshot, TextsFromTheDeskCannotBreakOutOfThePage)
     EXPECT_EQ(o["lanes"].toArray()[0].toObject()["name"].toString(), l.name);
     EXPECT_EQ(static_cast<std::uint32_t>(o["tick"].toDouble()), 4294967295u);
 }
+
+TEST(LiveSnapshot, EveryControlCharacterIsEscaped)
+{
+    // Names pasted from a start list may carry any of them; JSON allows none raw in a string.
+    Snapshot s;
+    for (char16_t u = 0; u < 0x20; ++u)
+        s.title += QChar(u);
+    live::LaneState l;
+    l.name = QStringLiteral("A\x1f" "B");
+    s.lanes.push_back(l);
+    const QByteArray json = s.toJson();
+    for (const char c : json)
+        ASSERT_GE(static_cast<unsigned char>(c), 0x20u) << json.toHex().constData();
+    EXPECT_TRUE(json.contains("\\u0000\\u0001"));
+    EXPECT_TRUE(json.contains("\"A\\u001fB\""));
+    QJsonParseError error;
+    const QJsonObject o = QJsonDocument::fromJson(json, &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError);
+    EXPECT_EQ(o["title"].toString(), s.title);
+    EXPECT_EQ(o["lanes"].toArray()[0].toObject()["name"].toString(), l.name);
+}

@@ -1,0 +1,57 @@
+// A desk for the browser check of the live view (tools/live-browser-check.sh): on the platform
+// fakes, with the title and the start list given, heat 1 run and entered and heat 2 running with
+// lane 1 stopped. It serves its live view on 127.0.0.1 at a free port, prints the address and runs
+// until it is ended.
+//
+//   live_page_desk TITLE START-LIST
+
+#include "DeskFixture.h"
+#include "LiveView.h"
+
+#include "LbSpeedButton.h"
+
+#include <QAction>
+#include <QApplication>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: live_page_desk TITLE START-LIST\n");
+        return 2;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const QString startList = QFileInfo(QString::fromLocal8Bit(argv[2])).absoluteFilePath();
+
+    Desk desk;
+    desk.key() = {{"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 0}, {"Port1", 0}, {"Port2", 0},
+                  {"Port3", 0}, {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0},
+                  {"Title", QString::fromLocal8Bit(argv[1])}, {"LineCount", 4}, {"Accuracy", 2}};
+    TFormMain &f = desk.create();
+    f.ImportTextList(startList);
+    auto race = [&](int stopped) {
+        f.mStart->trigger();
+        for (int lane = 1; lane <= stopped; ++lane) {
+            desk.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 10000 + 170 * static_cast<std::uint32_t>(lane);
+            f.StopEntry(lane)->trigger();
+        }
+    };
+    race(4);
+    f.bProtokoll->click(); // heat 1 into the table, heat 2 on the desk
+    race(1);
+
+    live::LiveView view(f);
+    f.LiveSettings = {true, 0, QStringLiteral("127.0.0.1")};
+    view.apply();
+    if (!view.isServing()) {
+        std::fprintf(stderr, "live_page_desk: the live view did not start\n");
+        return 1;
+    }
+    std::printf("http://127.0.0.1:%d/\n", view.port());
+    std::fflush(stdout);
+    return QApplication::exec();
+}
