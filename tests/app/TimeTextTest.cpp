@@ -39,3 +39,26 @@ TEST(TimeTextToLaneTime, IsTheInverseOfTheRaceTimeText)
     for (int t = 0; t < 600000; t += 100)
         ASSERT_EQ(TimeTextToLaneTime(RaceTimeText(t, 1)), t) << t;
 }
+
+TEST(LifTimeText, TheShownTimeWithADecimalPointWhateverTheLocale)
+{
+    EXPECT_EQ(LifTimeText(10239, 2), QStringLiteral("10.23"));
+    EXPECT_EQ(LifTimeText(65432, 2), QStringLiteral("1:05.43"));
+    EXPECT_EQ(LifTimeText(10299, 1), QStringLiteral("10.2"));
+    EXPECT_EQ(LifTimeText(59999, 0), QStringLiteral("59"));
+    EXPECT_EQ(LifTimeText(1, 2), QStringLiteral("0.00"));
+    EXPECT_EQ(LifTimeText(0, 2), QString()); // not stopped
+    EXPECT_EQ(LifTimeText(-1, 2), QString()); // not taking part
+    EXPECT_EQ(RaceTimeText(65432, 2), QStringLiteral("1:05,43")); // the desk keeps its comma
+}
+
+TEST(TimeTextAccuracy, CountsTheDigitsAfterTheSeparator)
+{
+    EXPECT_EQ(TimeTextAccuracy(QStringLiteral("10,23 ")), 2);
+    EXPECT_EQ(TimeTextAccuracy(QStringLiteral("1:05,4")), 1);
+    EXPECT_EQ(TimeTextAccuracy(QStringLiteral("12")), 0);
+    EXPECT_EQ(TimeTextAccuracy(QStringLiteral("1:05")), 0);
+    EXPECT_EQ(TimeTextAccuracy(QString()), 0);
+    for (int accuracy = 0; accuracy <= 2; ++accuracy)
+        EXPECT_EQ(TimeTextAccuracy(RaceTimeText(61234, accuracy) + QLatin1Char(' ')), accuracy);
+}
