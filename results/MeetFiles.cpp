@@ -262,9 +262,11 @@ void TFormMain::ImportEvtList(const QString &fileName)
     if (!notLoaded.isEmpty())
         text += QStringLiteral("\n\nNicht geladen:") + itemised(notLoaded);
     if (!unnamed.isEmpty())
-        text += QStringLiteral("\n\nOhne Namen geladen (die Startnummer steht in keiner Personenliste%1):")
-                    .arg(pplFile.isEmpty() ? QStringLiteral("; neben der Datei liegt keine .ppl")
-                                           : QStringLiteral(" ") + QFileInfo(pplFile).fileName())
+        text += (pplFile.isEmpty() ? QStringLiteral("\n\nOhne Namen geladen (die Wettkampfdatei nennt keinen, und neben "
+                                                    "ihr liegt keine Personenliste .ppl):")
+                                   : QStringLiteral("\n\nOhne Namen geladen (weder die Wettkampfdatei noch die "
+                                                    "Personenliste %1 nennt einen):")
+                                         .arg(QFileInfo(pplFile).fileName()))
                 + itemised(unnamed);
     platform_.dialogs.messageBox(this, text, QGuiApplication::applicationDisplayName(), platform::MessageButtons::Ok,
                                  platform::MessageIcon::Warning);
