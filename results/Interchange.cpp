@@ -38,7 +38,7 @@ QString field(QString text)
 
 } // namespace
 
-QStringList splitLine(QStringView line)
+QStringList splitLine(QStringView line, qsizetype maxFields)
 {
     QStringList fields;
     QString text;
@@ -55,6 +55,8 @@ QStringList splitLine(QStringView line)
                 quoting = false;
         } else if (c == QLatin1Char(',')) {
             fields << text.trimmed();
+            if (fields.size() == maxFields)
+                return fields;
             text.clear();
             quoted = false;
         } else if (c == QLatin1Char('"') && !quoted && text.trimmed().isEmpty()) {
@@ -82,7 +84,7 @@ EvtFile parseEvt(const QString &text)
     EvtFile file;
     const QStringList lines = platform::splitLines(text);
     for (qsizetype n = 0; n < lines.size(); ++n) {
-        const QStringList f = splitLine(lines[n]);
+        const QStringList f = splitLine(lines[n], 6);
         bool empty = true;
         for (const QString &s : f)
             empty = empty && s.isEmpty();
@@ -117,7 +119,7 @@ QHash<QString, Person> parsePpl(const QString &text)
 {
     QHash<QString, Person> people;
     for (const QString &line : platform::splitLines(text)) {
-        const QStringList f = splitLine(line);
+        const QStringList f = splitLine(line, 4);
         if (f[0].isEmpty() || people.contains(f[0]))
             continue;
         people.insert(f[0], {at(f, 1), at(f, 2), at(f, 3)});
@@ -157,8 +159,7 @@ QByteArray encodeLif(const LifHeat &heat, const QHash<QString, QString> &placeTe
 {
     const QString crlf = QStringLiteral("\r\n");
     const QStringList header = {QString::number(heat.event), QString::number(heat.round), QString::number(heat.heat),
-                         field(heat.name), heat.wind,
-                         heat.wind.isEmpty() ? QString() : QStringLiteral("m/s")};
+                                field(heat.name), heat.wind, heat.wind.isEmpty() ? QString() : QStringLiteral("m/s")};
     QString out = header.join(QLatin1Char(',')) + crlf;
     for (const LifLane &lane : heat.lanes) {
         const QString place = lane.place.trimmed();

@@ -20,8 +20,9 @@
 namespace interchange {
 
 // One line split at its commas. A field in double quotes may hold commas, and a doubled quote
-// inside stands for one; blanks around a field are dropped.
-QStringList splitLine(QStringView line);
+// inside stands for one; blanks around a field are dropped. With maxFields, the fields after the
+// first maxFields are not read.
+QStringList splitLine(QStringView line, qsizetype maxFields = -1);
 
 // The name as the desk shows it: "First Last", or whichever of the two there is.
 QString displayName(const QString &first, const QString &last);

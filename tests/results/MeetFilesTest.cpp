@@ -109,6 +109,7 @@ TEST(MeetFiles, LinesSplitAtCommasOutsideQuotes)
     EXPECT_EQ(splitLine(u"1,,"), (QStringList{"1", "", ""}));
     EXPECT_EQ(splitLine(u""), QStringList{""});
     EXPECT_EQ(splitLine(u"\"a,b"), QStringList{"a,b"}); // an open quote runs to the end of the line
+    EXPECT_EQ(splitLine(u"1,\"2,3\",4,5", 2), (QStringList{"1", "2,3"}));
     EXPECT_EQ(interchange::lifFileName(5, 1, 2), QStringLiteral("005-1-02.lif"));
     EXPECT_EQ(interchange::lifFileName(1234, 12, 345), QStringLiteral("1234-12-345.lif"));
 }
