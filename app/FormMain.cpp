@@ -6,6 +6,7 @@
 #include "Comms.h"
 #include "DateTimePicker.h"
 #include "Dmn_led.h"
+#include "FileWriteQueue.h"
 #include "FormInfo.h"
 #include "HelpTopics.h"
 #include "HighResTimer.h"
@@ -767,6 +768,13 @@ void TFormMain::readLiveSettings()
     LiveSettingsStored = live;
 }
 
+// Read on its own, as the live view's values: a store written before it existed reads as before.
+void TFormMain::readResultFolder()
+{
+    if (std::unique_ptr<platform::SettingsReader> key = platform_.settings.openForRead(ProgramName))
+        ResultFolder = key->readString(QStringLiteral("ResultFolder")).value_or(QString()).trimmed();
+}
+
 void TFormMain::FormCreate()
 {
     // 1. Lane count and today's date.
@@ -791,6 +799,7 @@ void TFormMain::FormCreate()
     // 4. Settings.
     readSettings();
     readLiveSettings();
+    readResultFolder();
 
     // 5. Sound button.
     bSound->setChecked(SoundOn);
@@ -823,6 +832,9 @@ void TFormMain::FormCreate()
         SaveDialog1.Filter += QStringLiteral("|MS Excel (*.xlsx)|*.xlsx");
     }
     SaveDialog1.Filter += QStringLiteral("|") + CsvFileName + QStringLiteral(" (*.csv)|*.csv|");
+    // Meet-management programs: start lists in, one result file per heat out.
+    OpenDialog1.Filter += QStringLiteral("|Wettkampfdateien (*.evt *.ppl)|*.evt;*.ppl");
+    SaveDialog1.Filter += QStringLiteral("Wettkampfdateien (*.lif)|*.lif|");
 
     // 13. Caption of the first call.
     cmd_Auf->setText(QStringLiteral("Auf die Plätze"));
@@ -905,6 +917,7 @@ void TFormMain::FormDestroy()
         key->writeInteger(QStringLiteral("LiveOn"), LiveSettingsStored.On ? 1 : 0);
         key->writeInteger(QStringLiteral("LivePort"), LiveSettingsStored.Port);
         key->writeString(QStringLiteral("LiveBind"), LiveSettingsStored.Bind);
+        key->writeString(QStringLiteral("ResultFolder"), ResultFolder);
         key->commit();
     }
 
@@ -914,7 +927,8 @@ void TFormMain::FormDestroy()
         } catch (const std::exception &) {
         }
     }
-    // The journal of the last entry reaches the disk before the program ends.
+    // The result file and the journal of the last entry reach the disk before the program ends.
+    resultFiles_.reset();
     journal_.reset();
 }
 

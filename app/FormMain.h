@@ -4,12 +4,15 @@
 // that the other windows and the tests reach them by name.
 
 #include "FrameLine.h"
+#include "HeatOrigin.h"
 #include "Platform.h"
 #include "Serial.h"
 
 #include <QWidget>
 
+#include <QHash>
 #include <QList>
+#include <QMap>
 
 #include <array>
 #include <cstdint>
@@ -41,7 +44,11 @@ class TShape;
 class TSortGrid;
 class TSpinEdit;
 class TSpinFloatEdit;
+namespace interchange {
+struct LifHeat;
+}
 namespace platform {
+class FileWriteQueue;
 class JournalLock;
 class JournalWriter;
 struct MeetingJournal;
@@ -246,6 +253,9 @@ public:
     void bSaveClick();
     void ImportTextList(const QString &fileName);
     void ImportExcelList(const QString &fileName); // throws with the error's text
+    // A meet-management program's start list (.evt) with its list of people (.ppl) beside it;
+    // fileName may name either.
+    void ImportEvtList(const QString &fileName);
     void ExportTextFile(const QString &fileName); // throws with the file error's text
     void ExportExcelFile(const QString &fileName); // throws with the error's text
     void bProtokollClick();
@@ -275,6 +285,17 @@ public:
     bool OwnsJournal() const;
     QList<int> EnteredHeats;        // heats entered since the table was started, in entry order
     int LastEnteredHeat = 0;        // heat of the latest entry, 0 before the first
+    // Result files for meet-management programs (.lif), one a heat.
+    QString ResultFolder;                        // "Ergebnisordner": each entered heat goes there; empty: off
+    QMap<int, platform::HeatOrigin> HeatOrigins; // heats of an .evt start list, by heat number
+    QHash<QString, QString> LifPlaceTexts;       // place texts of the desk and of the result files
+    // A heat of the results table as a result file holds it.
+    interchange::LifHeat LifHeatOf(int heat) const;
+    // After the entry of a heat: its result file into the results folder, on a thread of its own.
+    void WriteResultFile(int heat);
+    // Every entered heat into a folder, one result file each, written beside the desk; the outcome
+    // is told when the last file is written.
+    void ExportLifFiles(const QString &folder);
     // The program's standard error box with the text of an error.
     void ShowError(const QString &text);
     // The heat number in use (a heat number below 1 counts as 1) and a heat's header row.
@@ -356,6 +377,8 @@ private:
     void sizeWindow();
     void readSettings();
     void readLiveSettings();
+    void readResultFolder();
+    platform::FileWriteQueue &ResultFiles(); // made at its first use
     void playCue(const char *fileName);
     QPixmap laneNumberPicture(int lane) const;
     void setPortLamps(TComPort *port, bool on);
@@ -363,6 +386,7 @@ private:
     platform::Platform platform_;
     std::unique_ptr<platform::JournalLock> journalLock_;
     std::unique_ptr<platform::JournalWriter> journal_;
+    std::unique_ptr<platform::FileWriteQueue> resultFiles_;
     bool centred_ = false;
     bool destroyed_ = false;
 };

@@ -6,7 +6,9 @@
 #include <cmath>
 #include <limits>
 
-QString RaceTimeText(std::int32_t t, int accuracy)
+namespace {
+
+QString raceTimeText(std::int32_t t, int accuracy, const QString &decimalPoint)
 {
     QString fraction;
     if (accuracy == 1) {
@@ -19,7 +21,7 @@ QString RaceTimeText(std::int32_t t, int accuracy)
     QString seconds = QString::number((t / 1000) % 60);
     if (seconds.size() == 1)
         seconds.prepend(QLatin1Char('0'));
-    const QString body = accuracy == 0 ? seconds : seconds + QLocale().decimalPoint() + fraction;
+    const QString body = accuracy == 0 ? seconds : seconds + decimalPoint + fraction;
     QString text = QString::number((t / 60000) % 10) + QLatin1Char(':') + body;
 
     qsizetype cut = 3;
@@ -31,6 +33,29 @@ QString RaceTimeText(std::int32_t t, int accuracy)
         }
     }
     return text.mid(cut);
+}
+
+} // namespace
+
+QString RaceTimeText(std::int32_t t, int accuracy)
+{
+    return raceTimeText(t, accuracy, QLocale().decimalPoint());
+}
+
+QString LifTimeText(std::int32_t t, int accuracy)
+{
+    return t > 0 ? raceTimeText(t, accuracy, QStringLiteral(".")) : QString();
+}
+
+int TimeTextAccuracy(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    qsizetype digits = 0;
+    while (digits < trimmed.size() && trimmed[trimmed.size() - 1 - digits].isDigit())
+        ++digits;
+    if (digits == trimmed.size() || trimmed[trimmed.size() - 1 - digits] == QLatin1Char(':'))
+        return 0;
+    return static_cast<int>(digits);
 }
 
 namespace {

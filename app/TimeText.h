@@ -10,6 +10,14 @@
 // characters. 65 432 ms with accuracy 2 gives "1:05,43", 9 999 gives "9,99".
 QString RaceTimeText(std::int32_t t, int accuracy);
 
+// The time of a lane in a result file for meet-management programs (.lif): the race time text of
+// t with a decimal point, whatever the locale ("1:05.43", "9.99"); empty when t is not above 0.
+QString LifTimeText(std::int32_t t, int accuracy);
+
+// The accuracy a time text is shown with: the number of digits after its decimal separator
+// ("10,23" 2, "1:05,4" 1, "12" 0).
+int TimeTextAccuracy(const QString &text);
+
 // The lane time of a time text: a decimal number of seconds (blanks around it, a sign and an
 // exponent accepted) or the minutes form "m:ss,ff" that RaceTimeText writes, times 1000 rounded
 // to the millisecond. Anything else, the empty text included, gives 0.

@@ -15,7 +15,9 @@ namespace platform {
 namespace {
 
 const QByteArray kMagicPrefix = "ZIELKRON-JOURNAL ";
-constexpr int kVersion = 2;
+constexpr int kVersion = 3;
+// The format of a journal without origins: the same, read by builds that know no origins.
+constexpr int kVersionWithoutOrigins = 2;
 
 QString systemError(int error)
 {
@@ -61,8 +63,8 @@ std::optional<QString> unescaped(QByteArrayView field)
 
 } // namespace
 
-// The body: one line a value, "name<TAB>value", then one line a filled cell,
-// "cell<TAB>row<TAB>column<TAB>text".
+// The body: one line a value, "name<TAB>value", the origins of the heats with their lane names,
+// then one line a filled cell, "cell<TAB>row<TAB>column<TAB>text".
 QByteArray encodeJournal(const MeetingJournal &j)
 {
     QByteArray body;
@@ -84,6 +86,18 @@ QByteArray encodeJournal(const MeetingJournal &j)
     line("heats", heats.join(QLatin1Char(',')));
     line("rowCount", QString::number(j.rowCount));
     line("colCount", QString::number(j.colCount));
+    for (auto o = j.origins.cbegin(); o != j.origins.cend(); ++o) {
+        body += "origin\t" + QByteArray::number(o.key()) + '\t' + QByteArray::number(o->event) + '\t'
+                + QByteArray::number(o->round) + '\t' + QByteArray::number(o->heat) + '\t' + (o->utf8 ? '1' : '0')
+                + '\n';
+        for (auto n = o->names.cbegin(); n != o->names.cend(); ++n) {
+            body += "name\t" + QByteArray::number(n.key()) + '\t';
+            appendEscaped(body, n->last);
+            body += '\t';
+            appendEscaped(body, n->first);
+            body += '\n';
+        }
+    }
     for (const JournalCell &c : j.cells) {
         body += "cell\t";
         body += QByteArray::number(c.row);
@@ -93,7 +107,7 @@ QByteArray encodeJournal(const MeetingJournal &j)
         appendEscaped(body, c.text);
         body += '\n';
     }
-    QByteArray out = kMagicPrefix + QByteArray::number(kVersion) + '\n';
+    QByteArray out = kMagicPrefix + QByteArray::number(j.origins.isEmpty() ? kVersionWithoutOrigins : kVersion) + '\n';
     out += QByteArray::number(body.size()) + '\n';
     out += QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() + '\n';
     out += body;
@@ -137,14 +151,22 @@ int count(QByteArrayView text, int max)
     return n <= max ? n : -1;
 }
 
+// The version a header names, -1 for none.
+int headerVersion(const Header &header)
+{
+    if (!header.lines[0].startsWith(kMagicPrefix))
+        return -1;
+    return count(QByteArrayView(header.lines[0]).sliced(kMagicPrefix.size()), 999);
+}
+
 } // namespace
 
 JournalFormat journalFormat(const QByteArray &bytes)
 {
     const std::optional<Header> header = readHeader(bytes);
-    if (!header || !header->lines[0].startsWith(kMagicPrefix))
+    if (!header)
         return JournalFormat::Unknown;
-    const int version = count(QByteArrayView(header->lines[0]).sliced(kMagicPrefix.size()), 999);
+    const int version = headerVersion(*header);
     if (version < 1)
         return JournalFormat::Unknown;
     if (version > kVersion)
@@ -239,11 +261,52 @@ std::optional<MeetingJournal> decodeJournal(const QByteArray &bytes, QString *wh
         || (j.lastHeat > 0 && !j.heats.contains(j.lastHeat)))
         return fail("Werte außerhalb ihres Bereichs");
 
-    // The filled cells, row by row and column by column, each inside the table.
+    // The origins (format 3 only), heat by heat, each with its lane names lane by lane; then the
+    // filled cells, row by row and column by column, each inside the table.
+    const bool origins = headerVersion(*header) >= kVersion;
+    int origin = 0;   // heat of the latest origin line
+    int nameLane = 0; // lane of the latest name line of that heat
+    bool cells = false;
     qsizetype previous = -1;
     while (pos < body.size()) {
-        if (!next() || name != "cell")
+        if (!next())
             return fail("Inhalt nicht lesbar");
+        if (name == "origin" || name == "name") {
+            if (!origins || cells)
+                return fail("Inhalt nicht lesbar");
+            const QList<QByteArray> fields = value.toByteArray().split('\t');
+            if (name == "origin") {
+                if (fields.size() != 5)
+                    return fail("Herkunft eines Laufs nicht lesbar");
+                const int heat = count(fields[0], JournalLimits::Heats);
+                if (heat <= origin)
+                    return fail("Herkunft eines Laufs nicht lesbar");
+                HeatOrigin o;
+                o.event = count(fields[1], JournalLimits::OriginNumber);
+                o.round = count(fields[2], JournalLimits::OriginNumber);
+                o.heat = count(fields[3], JournalLimits::OriginNumber);
+                if (o.event < 0 || o.round < 0 || o.heat < 0 || (fields[4] != "0" && fields[4] != "1"))
+                    return fail("Herkunft eines Laufs nicht lesbar");
+                o.utf8 = fields[4] == "1";
+                j.origins.insert(heat, o);
+                origin = heat;
+                nameLane = 0;
+            } else {
+                if (origin == 0 || fields.size() != 3)
+                    return fail("Name einer Bahn nicht lesbar");
+                const int lane = count(fields[0], JournalLimits::Lanes);
+                const std::optional<QString> last = unescaped(fields[1]);
+                const std::optional<QString> first = unescaped(fields[2]);
+                if (lane <= nameLane || !last || !first || (last->isEmpty() && first->isEmpty()))
+                    return fail("Name einer Bahn nicht lesbar");
+                j.origins[origin].names.insert(lane, {*last, *first});
+                nameLane = lane;
+            }
+            continue;
+        }
+        if (name != "cell")
+            return fail("Inhalt nicht lesbar");
+        cells = true;
         const qsizetype t1 = value.indexOf('\t');
         const qsizetype t2 = t1 < 0 ? -1 : value.indexOf('\t', t1 + 1);
         if (t2 < 0)

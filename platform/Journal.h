@@ -3,16 +3,20 @@
 // so that a crash, a power cut or a closed laptop lid loses nothing that was entered.
 //
 // File layout (UTF-8 text, so that it can be looked at):
-//   ZIELKRON-JOURNAL 2
+//   ZIELKRON-JOURNAL 3
 //   <length of the body in bytes>
 //   <SHA-256 of the body, hex>
-//   <body: one line a value ("title<TAB>...") and one line a filled cell ("cell<TAB>row<TAB>col<TAB>text"),
-//    with backslash, TAB and line ends escaped>
+//   <body: one line a value ("title<TAB>..."), then for each heat of a meet-management start list
+//    one line "origin<TAB>heat<TAB>event<TAB>round<TAB>heat there<TAB>utf8" followed by one line a
+//    lane name ("name<TAB>lane<TAB>last<TAB>first"), then one line a filled cell
+//    ("cell<TAB>row<TAB>col<TAB>text"); backslash, TAB and line ends escaped>
 // A file whose length or checksum does not match is never trusted, nor one that holds anything the
-// desk could not have written. Format 1 had the same header; its body was JSON in the first builds
-// and these lines later, which are read as format 2.
+// desk could not have written. A journal without origins is written as format 2, which is format 3
+// without them, so that a build that reads format 2 still reads it. Format 1 had the same header;
+// its body was JSON in the first builds and these lines later, which are read as format 2.
 
 #include "AtomicFile.h"
+#include "HeatOrigin.h"
 
 #include <QDateTime>
 #include <QList>
@@ -42,6 +46,7 @@ struct MeetingJournal {
     int rowCount = 13;
     int colCount = 7;
     QList<JournalCell> cells; // every filled cell
+    QMap<int, HeatOrigin> origins; // heats of a meet-management start list, by heat
 };
 
 // What the desk can write, and so all a journal may hold: the results table has 7 columns and at
@@ -51,6 +56,8 @@ struct JournalLimits {
     static constexpr int Columns = 7;
     static constexpr int Heats = 100;
     static constexpr int Lanes = 12;
+    // The numbers of an event, round and heat in a meet-management program's start list.
+    static constexpr int OriginNumber = 999999;
     // Far beyond any meeting (a full one takes a few hundred kilobytes); a file above is not read.
     static constexpr qint64 Bytes = qint64{64} << 20;
 };

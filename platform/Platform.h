@@ -110,6 +110,9 @@ public:
     // request.filterIndex the chosen type. On false (cancelled) the request is unchanged.
     virtual bool openFile(QWidget *parent, FileDialogRequest &request) = 0;
     virtual bool saveFile(QWidget *parent, FileDialogRequest &request) = 0;
+    // A folder chooser that opens at folder. On true, folder holds the full path of the chosen
+    // folder; on false (cancelled) it is unchanged.
+    virtual bool chooseFolder(QWidget *parent, const QString &title, QString &folder) = 0;
     // Runs a dialog modally and returns its result code.
     virtual int execModal(QDialog *dialog) = 0;
 };

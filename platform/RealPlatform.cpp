@@ -335,6 +335,17 @@ bool QtDialogs::saveFile(QWidget *parent, FileDialogRequest &request)
     return runFileDialog(parent, request, true);
 }
 
+bool QtDialogs::chooseFolder(QWidget *parent, const QString &title, QString &folder)
+{
+    QFileDialog dialog(parent, title, folder);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    folder = QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
+    return true;
+}
+
 int QtDialogs::execModal(QDialog *dialog)
 {
     return dialog->exec();

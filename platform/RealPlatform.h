@@ -63,6 +63,7 @@ public:
                    MessageButtons buttons, MessageIcon icon) override;
     bool openFile(QWidget *parent, FileDialogRequest &request) override;
     bool saveFile(QWidget *parent, FileDialogRequest &request) override;
+    bool chooseFolder(QWidget *parent, const QString &title, QString &folder) override;
     int execModal(QDialog *dialog) override;
 };
 

@@ -73,6 +73,20 @@ QString decodeText(const QByteArray &bytes)
     return decodeWindows1252(view.toByteArray());
 }
 
+bool isUtf8Text(const QByteArray &bytes)
+{
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        return true;
+    bool ascii = true;
+    for (const char c : bytes)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii)
+        return false;
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    const QString decoded = utf8.decode(bytes); // the decoder only decodes what is taken
+    return !utf8.hasError();
+}
+
 QByteArray encodeText(const QString &text)
 {
     return fitsWindows1252(text) ? encodeWindows1252(text) : text.toUtf8();

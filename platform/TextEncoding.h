@@ -13,6 +13,9 @@
 namespace platform {
 
 QString decodeText(const QByteArray &bytes);
+// True when decodeText reads the bytes as UTF-8 and they are more than plain ASCII: a byte-order
+// mark, or characters beyond ASCII in valid UTF-8.
+bool isUtf8Text(const QByteArray &bytes);
 QByteArray encodeText(const QString &text);
 bool fitsWindows1252(const QString &text);
 QString decodeWindows1252(const QByteArray &bytes);

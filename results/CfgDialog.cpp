@@ -9,7 +9,10 @@
 #include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -111,7 +114,7 @@ TCfgDialog::TCfgDialog(std::uint32_t availablePorts, QWidget *parent)
     setObjectName(QStringLiteral("CfgDialog"));
     setWindowTitle(QStringLiteral("Einstellungen"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(420, 372);
+    setFixedSize(420, 408);
 
     label(this, QStringLiteral("Bahnen:"), 16, 20, 70);
     seBahn = new TSpinEdit(this);
@@ -186,13 +189,28 @@ TCfgDialog::TCfgDialog(std::uint32_t availablePorts, QWidget *parent)
     eLiveBind->setToolTip(QStringLiteral("Adresse der Live-Anzeige: leer = alle Netzwerke, "
                                          "127.0.0.1 = nur dieser Rechner"));
 
+    QLabel *resultLabel = label(this, QStringLiteral("Ergebnisordner:"), 16, 330);
+    eResultFolder = new QLineEdit(this);
+    eResultFolder->setObjectName(QStringLiteral("eResultFolder"));
+    eResultFolder->setGeometry(126, 330, 244, 24);
+    eResultFolder->setPlaceholderText(QStringLiteral("keiner"));
+    eResultFolder->setToolTip(QStringLiteral("Nach jedem Eintragen schreibt das Pult den Lauf als .lif-Datei für "
+                                             "das Wettkampfprogramm in diesen Ordner; leer = aus"));
+    resultLabel->setBuddy(eResultFolder);
+    bResultFolder = new QPushButton(QStringLiteral("…"), this);
+    bResultFolder->setObjectName(QStringLiteral("bResultFolder"));
+    bResultFolder->setGeometry(376, 330, 30, 24);
+    bResultFolder->setToolTip(QStringLiteral("Ergebnisordner wählen"));
+    bResultFolder->setAccessibleDescription(QStringLiteral("Ergebnisordner wählen"));
+    connect(bResultFolder, &QPushButton::clicked, this, &TCfgDialog::bResultFolderClick);
+
     OKBtn = new QPushButton(QStringLiteral("OK"), this);
     OKBtn->setObjectName(QStringLiteral("OKBtn"));
-    OKBtn->setGeometry(216, 326, 90, 30);
+    OKBtn->setGeometry(216, 366, 90, 30);
     OKBtn->setDefault(true);
     CancelBtn = new QPushButton(QStringLiteral("Abbrechen"), this);
     CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
-    CancelBtn->setGeometry(316, 326, 90, 30);
+    CancelBtn->setGeometry(316, 366, 90, 30);
     connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -263,6 +281,15 @@ void TCfgDialog::cbPortChange()
         c->setEnabled(cbAlg->isEnabled());
 }
 
+void TCfgDialog::bResultFolderClick()
+{
+    QString folder = eResultFolder->text().trimmed();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QDir::homePath();
+    if (dialogs_ && dialogs_->chooseFolder(this, QStringLiteral("Ergebnisordner wählen"), folder))
+        eResultFolder->setText(QDir::toNativeSeparators(folder));
+}
+
 void TCfgDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
@@ -296,6 +323,8 @@ void TFormMain::cmd_EinstellungenClick()
     dlg->cbLive->setChecked(LiveSettings.On);
     dlg->seLivePort->setValue(LiveSettings.Port);
     dlg->eLiveBind->setText(LiveSettings.Bind);
+    dlg->eResultFolder->setText(ResultFolder);
+    dlg->setDialogs(&platform_.dialogs);
     auto liveOfDialog = [dlg] {
         return TLiveSettings{dlg->cbLive->isChecked(), dlg->seLivePort->clamp(dlg->seLivePort->Value()),
                              dlg->eLiveBind->text().trimmed()};
@@ -349,5 +378,19 @@ void TFormMain::cmd_EinstellungenClick()
         LiveSettingsStored = live;
         LiveSettings = live;
         emit LiveSettingsChanged();
+    }
+
+    const QString folder = dlg->eResultFolder->text().trimmed();
+    if (folder != ResultFolder) {
+        ResultFolder = folder;
+        const QFileInfo info(folder);
+        if (!folder.isEmpty() && !(info.isDir() && info.isWritable()))
+            platform_.dialogs.messageBox(
+                this,
+                QStringLiteral("Der Ergebnisordner \"%1\" ist nicht vorhanden oder nicht beschreibbar.\n\n"
+                               "Die Läufe kommen erst dorthin, wenn er erreichbar ist; bis dahin meldet das Pult beim "
+                               "Eintragen, dass die Ergebnisdatei nicht geschrieben werden konnte.")
+                    .arg(QDir::toNativeSeparators(folder)),
+                QGuiApplication::applicationDisplayName(), platform::MessageButtons::Ok, platform::MessageIcon::Warning);
     }
 }

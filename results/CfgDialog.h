@@ -15,6 +15,9 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class TSpinEdit;
+namespace platform {
+class Dialogs;
+}
 
 // A drop-down list whose items "ON" and "OFF" are drawn with a switch picture.
 class TSwitchList : public QComboBox {
@@ -54,6 +57,9 @@ public:
     QCheckBox *cbLive;
     TSpinEdit *seLivePort;
     QLineEdit *eLiveBind;
+    // The results folder for meet-management programs (empty: none) and its folder chooser "…".
+    QLineEdit *eResultFolder;
+    QPushButton *bResultFolder;
     QPushButton *OKBtn;
     QPushButton *CancelBtn;
     QLabel *Image1; // open switch, 41 x 16, hidden
@@ -68,6 +74,9 @@ public:
 
     // cbAlg follows cbPort1, the other port lists follow cbAlg.
     void cbPortChange();
+    // The folder chooser of the results folder goes through these dialogs.
+    void setDialogs(platform::Dialogs *dialogs) { dialogs_ = dialogs; }
+    void bResultFolderClick();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -76,4 +85,5 @@ private:
     QPixmap openSwitch_;
     QPixmap closedSwitch_;
     QButtonGroup *tipGroup_;
+    platform::Dialogs *dialogs_ = nullptr;
 };

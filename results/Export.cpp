@@ -1,4 +1,5 @@
-// Export of the results table: tab-separated text, a workbook (.xlsx) or semicolon-separated CSV.
+// Export of the results table: tab-separated text, a workbook (.xlsx), semicolon-separated CSV, or
+// one result file a heat for meet-management programs (.lif).
 
 #include "FormMain.h"
 
@@ -31,6 +32,8 @@ void TFormMain::bSaveClick()
             ExportTextFile(request.fileName);
         else if (kinds.contains(QLatin1String("xlsx")))
             ExportExcelFile(request.fileName);
+        else if (kinds.contains(QLatin1String("lif")))
+            ExportLifFiles(QFileInfo(request.fileName).absolutePath()); // one file a heat, into the folder
     } catch (const std::exception &e) {
         ShowError(QString::fromStdString(e.what()));
     }

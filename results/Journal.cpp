@@ -55,6 +55,7 @@ void TFormMain::WriteJournal()
         for (int c = 0; c < j.colCount; ++c)
             if (QString text = table->Cells(c, r); !text.isEmpty())
                 j.cells.append({r, c, std::move(text)});
+    j.origins = HeatOrigins;
     if (!journal_) {
         journal_ = std::make_unique<platform::JournalWriter>(platform_.settings.journalFile(ProgramName),
                                                              platform_.files);
@@ -238,6 +239,7 @@ void TFormMain::RestoreJournal(const platform::MeetingJournal &journal)
     for (const platform::JournalCell &c : journal.cells)
         table->setCells(c.col, c.row, c.text);
     eTitle->setText(journal.title);
+    HeatOrigins = journal.origins;
     EnteredHeats = journal.heats;
     LastEnteredHeat = journal.lastHeat;
 

@@ -4,6 +4,7 @@
 #include "FormMain.h"
 
 #include "DateTimePicker.h"
+#include "Interchange.h"
 #include "Label3D.h"
 #include "LbSpeedButton.h"
 #include "SortGrid.h"
@@ -64,6 +65,10 @@ void TFormMain::LoadListFiles()
             entries[i]->setText(line);
         }
     }
+
+    // What the result files for meet-management programs call the place texts ("aufg.=DNF").
+    const std::optional<QString> lifTexts = readListFile(QStringLiteral("Zielkron-na-lif.lst"));
+    LifPlaceTexts = lifTexts ? interchange::parsePlaceTexts(*lifTexts) : interchange::defaultPlaceTexts();
 }
 
 int TFormMain::CurrentHeat() const
@@ -116,6 +121,7 @@ void TFormMain::bProtokollClick()
         EnteredHeats.append(h);
     LastEnteredHeat = h;
     WriteJournal();
+    WriteResultFile(h);
 
     bResetClick();
     seLauf->setValue(h + 1);

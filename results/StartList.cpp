@@ -59,6 +59,8 @@ void TFormMain::bOpenClick()
                                          QGuiApplication::applicationDisplayName(), platform::MessageButtons::Ok,
                                          platform::MessageIcon::Error);
         }
+    } else if (kinds.contains(QLatin1String("evt"))) {
+        ImportEvtList(request.fileName);
     }
 }
 
@@ -101,6 +103,7 @@ void TFormMain::ImportTextList(const QString &fileName)
     // A start list begins a meeting: no heat of it has been entered yet.
     EnteredHeats.clear();
     LastEnteredHeat = 0;
+    HeatOrigins.clear();
     WriteJournal();
     LoadHeatUnlessRacing();
 }
@@ -145,6 +148,7 @@ void TFormMain::ImportExcelList(const QString &fileName)
                     table->setCells(c - 1, r - 1, platform::cellText(values.at(r, c)));
             EnteredHeats.clear();
             LastEnteredHeat = 0;
+            HeatOrigins.clear();
             WriteJournal();
             LoadHeatUnlessRacing();
         }

@@ -24,7 +24,7 @@ QStringList shutDownOrder()
 {
     return {"Left",      "Top",   "Width", "Height",  "Port1",     "Port2",    "Port3", "Port4", "Alg",
             "Sound",     "FilterInd", "Monitor", "Title", "LineCount", "Accuracy", "OneLS", "Wind",  "DataON",
-            "LiveOn",    "LivePort", "LiveBind"};
+            "LiveOn",    "LivePort", "LiveBind", "ResultFolder"};
 }
 } // namespace
 
@@ -152,9 +152,10 @@ TEST(StartUp, FileTypeNamesHelpFileAndDialogFolders)
     TFormMain &f = d.create();
     EXPECT_EQ(f.ProgramName, QStringLiteral("desk"));
     EXPECT_EQ(f.OpenDialog1.Filter,
-              QStringLiteral("Einfaches Textdokument (*.txt)|*.txt|MS Excel (*.xlsx *.xls *.ods)|*.xlsx;*.xls;*.ods"));
+              QStringLiteral("Einfaches Textdokument (*.txt)|*.txt|MS Excel (*.xlsx *.xls *.ods)|*.xlsx;*.xls;*.ods|"
+                             "Wettkampfdateien (*.evt *.ppl)|*.evt;*.ppl"));
     EXPECT_EQ(f.SaveDialog1.Filter, QStringLiteral("Einfaches Textdokument (*.txt)|*.txt|MS Excel (*.xlsx)|*.xlsx|"
-                                                   "CSV-Dokument (*.csv)|*.csv|"));
+                                                   "CSV-Dokument (*.csv)|*.csv|Wettkampfdateien (*.lif)|*.lif|"));
     EXPECT_EQ(f.SaveDialog1.FileName, QStringLiteral("desk"));
     EXPECT_EQ(f.SaveDialog1.InitialDir, QStringLiteral("/srv/timing"));
     EXPECT_EQ(f.OpenDialog1.InitialDir, QStringLiteral("/srv/timing"));
@@ -170,8 +171,9 @@ TEST(StartUp, FileTypeNamesHelpFileAndDialogFolders)
     e.fp.fileTypes.csv = QStringLiteral("CSV-Dokument");
     e.fp.spreadsheet.registered = false;
     TFormMain &g = e.create();
-    EXPECT_EQ(g.OpenDialog1.Filter, QStringLiteral("Textdatei (*.txt)|*.txt"));
-    EXPECT_EQ(g.SaveDialog1.Filter, QStringLiteral("Textdatei (*.txt)|*.txt|CSV (*.csv)|*.csv|"));
+    EXPECT_EQ(g.OpenDialog1.Filter, QStringLiteral("Textdatei (*.txt)|*.txt|Wettkampfdateien (*.evt *.ppl)|*.evt;*.ppl"));
+    EXPECT_EQ(g.SaveDialog1.Filter,
+              QStringLiteral("Textdatei (*.txt)|*.txt|CSV (*.csv)|*.csv|Wettkampfdateien (*.lif)|*.lif|"));
 }
 
 TEST(StartUp, CloseQuestionDecidesAndLeavesARunningRaceAlone)

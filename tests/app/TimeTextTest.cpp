@@ -56,3 +56,26 @@ TEST(ShortDateFormat, WritesTheYearWithFourDigitsInTheLocalesOrder)
     EXPECT_EQ(shown(QLocale::English, QLocale::UnitedKingdom), QStringLiteral("08/12/2026")); // four digits already
     EXPECT_EQ(shown(QLocale::Bulgarian, QLocale::Bulgaria), QString::fromUtf8("8.12.2026 г."));
 }
+
+TEST(LifTimeText, TheShownTimeWithADecimalPointWhateverTheLocale)
+{
+    EXPECT_EQ(LifTimeText(10239, 2), QStringLiteral("10.23"));
+    EXPECT_EQ(LifTimeText(65432, 2), QStringLiteral("1:05.43"));
+    EXPECT_EQ(LifTimeText(10299, 1), QStringLiteral("10.2"));
+    EXPECT_EQ(LifTimeText(59999, 0), QStringLiteral("59"));
+    EXPECT_EQ(LifTimeText(1, 2), QStringLiteral("0.00"));
+    EXPECT_EQ(LifTimeText(0, 2), QString()); // not stopped
+    EXPECT_EQ(LifTimeText(-1, 2), QString()); // not taking part
+    EXPECT_EQ(RaceTimeText(65432, 2), QStringLiteral("1:05,43")); // the desk keeps its comma
+}
+
+TEST(TimeTextAccuracy, CountsTheDigitsAfterTheSeparator)
+{
+    EXPECT_EQ(TimeTextAccuracy(QStringLiteral("10,23 ")), 2);
+    EXPECT_EQ(TimeTextAccuracy(QStringLiteral("1:05,4")), 1);
+    EXPECT_EQ(TimeTextAccuracy(QStringLiteral("12")), 0);
+    EXPECT_EQ(TimeTextAccuracy(QStringLiteral("1:05")), 0);
+    EXPECT_EQ(TimeTextAccuracy(QString()), 0);
+    for (int accuracy = 0; accuracy <= 2; ++accuracy)
+        EXPECT_EQ(TimeTextAccuracy(RaceTimeText(61234, accuracy) + QLatin1Char(' ')), accuracy);
+}

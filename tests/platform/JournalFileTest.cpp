@@ -168,10 +168,51 @@ TEST(JournalFormat, OlderAndNewerFormatsAreToldApartFromDamage)
     EXPECT_TRUE(platform::decodeJournal(lines).has_value());
     EXPECT_EQ(platform::journalFormat(platform::encodeJournal(meeting(QStringLiteral("T"), 1))), JournalFormat::Current);
 
-    EXPECT_EQ(platform::journalFormat(sealed("whatever comes\n", 3)), JournalFormat::Newer);
+    EXPECT_EQ(platform::journalFormat(sealed("whatever comes\n", 4)), JournalFormat::Newer);
     EXPECT_EQ(platform::journalFormat(sealed(kValues, 0)), JournalFormat::Unknown);
     EXPECT_EQ(platform::journalFormat("\x01\x02garbage"), JournalFormat::Unknown);
     EXPECT_EQ(platform::journalFormat("ZIELKRON-JOURNALX 1\n1\n1\n"), JournalFormat::Unknown);
+}
+
+TEST(JournalFormat, OriginsOfMeetingProgramHeatsComeBackAndOnlyFormatThreeCarriesThem)
+{
+    // Without origins the journal is format 2, as before, so that an older build still reads it.
+    MeetingJournal j = meeting(QStringLiteral("T"), 2);
+    EXPECT_TRUE(platform::encodeJournal(j).startsWith("ZIELKRON-JOURNAL 2\n"));
+
+    j.origins.insert(1, {5, 1, 2, false, {{1, {QStringLiteral("Hoffmann, Jr."), QStringLiteral("Lukas")}}}});
+    j.origins.insert(100, {999999, 0, 7, true,
+                           {{2, {QString::fromUtf8("Weiß\t\\"), QString()}}, {12, {QString(), QStringLiteral("Zoë")}}}});
+    j.origins.insert(3, {12, 2, 1, false, {}});
+    const QByteArray bytes = platform::encodeJournal(j);
+    EXPECT_TRUE(bytes.startsWith("ZIELKRON-JOURNAL 3\n"));
+    EXPECT_EQ(platform::journalFormat(bytes), JournalFormat::Current);
+    QString why;
+    const auto back = platform::decodeJournal(bytes, &why);
+    ASSERT_TRUE(back.has_value()) << why.toStdString();
+    EXPECT_EQ(back->origins, j.origins);
+    EXPECT_EQ(back->cells.size(), j.cells.size());
+
+    const QByteArray origin = "origin\t1\t5\t1\t2\t0\nname\t1\tAlt\tAnna\n";
+    const QByteArray cell = "cell\t0\t0\tT\n";
+    ASSERT_TRUE(platform::decodeJournal(sealed(kValues + origin + cell, 3)).has_value());
+    EXPECT_FALSE(platform::decodeJournal(sealed(kValues + origin + cell, 2)).has_value()); // not in format 2
+    const QList<QByteArray> refused = {
+        kValues + cell + origin, // after the cells
+        kValues + "name\t1\tAlt\tAnna\n" + cell, // a name without its heat
+        kValues + "origin\t2\t5\t1\t2\t0\norigin\t1\t5\t1\t1\t0\n", // heats out of order
+        kValues + "origin\t1\t5\t1\t2\t0\norigin\t1\t5\t1\t3\t0\n", // a heat twice
+        kValues + "origin\t101\t5\t1\t2\t0\n",
+        kValues + "origin\t1\t1000000\t1\t2\t0\n",
+        kValues + "origin\t1\t5\t1\t2\t2\n",
+        kValues + "origin\t1\t5\t1\t2\n",
+        kValues + "origin\t1\t5\t1\t2\t0\nname\t13\tAlt\tAnna\n",
+        kValues + "origin\t1\t5\t1\t2\t0\nname\t2\tA\tB\nname\t2\tC\tD\n",
+        kValues + "origin\t1\t5\t1\t2\t0\nname\t1\t\t\n",
+        kValues + "origin\t1\t5\t1\t2\t0\nname\t1\tAlt\n",
+    };
+    for (const QByteArray &body : refused)
+        EXPECT_FALSE(platform::decodeJournal(sealed(body, 3)).has_value()) << body.toStdString();
 }
 
 TEST(JournalWrite, FlushedToTheDiskBeforeAndAfterTheRename)

@@ -11,10 +11,12 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QImage>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -220,4 +222,50 @@ TEST(CfgDialog, SwitchListsDrawTheirPictures)
     EXPECT_EQ(c.cfg->Image1->pixmap().size(), QSize(41, 16));
     EXPECT_TRUE(c.cfg->Image1->isHidden());
     EXPECT_EQ(c.cfg->ComboBox1->count(), 2);
+}
+
+TEST(CfgDialog, TheResultsFolderIsChosenKeptAndCheckedOnOk)
+{
+    Configured c({});
+    TFormMain &f = *c.f;
+    EXPECT_EQ(f.ResultFolder, QString()); // off by default
+    QTemporaryDir stick;
+    c.fp.dialogs.folderAnswers.push_back([&stick](QString &folder) {
+        folder = stick.path();
+        return true;
+    });
+    c.configure([](TCfgDialog &dlg) {
+        EXPECT_EQ(dlg.eResultFolder->text(), QString());
+        dlg.bResultFolder->click();
+        return QDialog::Accepted;
+    });
+    EXPECT_EQ(c.fp.dialogs.folderRequests, QStringList{QDir::homePath()}); // opens at home while none is set
+    EXPECT_EQ(f.ResultFolder, stick.path());
+    EXPECT_TRUE(c.fp.dialogs.messages.isEmpty());
+
+    // A cancelled chooser changes nothing; the chooser opens at the folder set.
+    c.configure([&stick](TCfgDialog &dlg) {
+        dlg.bResultFolder->click();
+        EXPECT_EQ(dlg.eResultFolder->text(), stick.path());
+        return QDialog::Accepted;
+    });
+    EXPECT_EQ(c.fp.dialogs.folderRequests.last(), stick.path());
+    EXPECT_EQ(f.ResultFolder, stick.path());
+
+    // Kept with the settings, and read back at the next start.
+    c.destroy();
+    EXPECT_EQ(c.key().value(QStringLiteral("ResultFolder")).toString(), stick.path());
+    TFormMain &g = c.create();
+    EXPECT_EQ(g.ResultFolder, stick.path());
+
+    // A folder that is not there is taken, and the operator is told.
+    c.fp.dialogs.modalAnswers.push_back([](QDialog *d) {
+        static_cast<TCfgDialog *>(d)->eResultFolder->setText(QStringLiteral("/media/stick-fehlt/ergebnisse"));
+        return int(QDialog::Accepted);
+    });
+    g.Config1->trigger();
+    EXPECT_EQ(g.ResultFolder, QStringLiteral("/media/stick-fehlt/ergebnisse"));
+    ASSERT_EQ(c.fp.dialogs.messages.size(), 1);
+    EXPECT_EQ(c.fp.dialogs.messages[0].icon, platform::MessageIcon::Warning);
+    EXPECT_TRUE(c.fp.dialogs.messages[0].text.contains(QStringLiteral("nicht vorhanden")));
 }

@@ -320,7 +320,7 @@ TEST(Journal, AJournalOfAnOlderOrNewerBuildIsNotCalledDamaged)
         const char *kept;
     } cases[] = {
         {sealed(R"({"title": "Alt", "lanes": 8, "cells": [[0, 0, "Alt"]]})", 1), "älteren", "aelteres-format"},
-        {sealed("title\tNeu\nsomething new\n", 3), "neueren", "neueres-format"},
+        {sealed("title\tNeu\nsomething new\n", 4), "neueren", "neueres-format"},
     };
     for (const auto &c : cases) {
         auto next = restartWith(c.bytes);

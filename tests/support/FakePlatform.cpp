@@ -106,6 +106,16 @@ bool Dialogs::saveFile(QWidget *parent, platform::FileDialogRequest &request)
     return openFile(parent, request);
 }
 
+bool Dialogs::chooseFolder(QWidget *, const QString &, QString &folder)
+{
+    folderRequests << folder;
+    if (folderAnswers.empty())
+        return false;
+    auto answer = std::move(folderAnswers.front());
+    folderAnswers.pop_front();
+    return answer(folder);
+}
+
 int Dialogs::execModal(QDialog *dialog)
 {
     modals.append(dialog);

@@ -63,6 +63,8 @@ public:
     QList<MessageCall> messages;
     std::deque<std::function<bool(platform::FileDialogRequest &)>> fileAnswers; // empty: cancel
     QList<platform::FileDialogRequest> fileRequests;
+    std::deque<std::function<bool(QString &folder)>> folderAnswers; // empty: cancel
+    QStringList folderRequests; // the folder each chooser opened at
     std::deque<std::function<int(QDialog *)>> modalAnswers; // empty: reject (0)
     QList<QDialog *> modals;
 
@@ -70,6 +72,7 @@ public:
                    platform::MessageIcon icon) override;
     bool openFile(QWidget *, platform::FileDialogRequest &request) override;
     bool saveFile(QWidget *, platform::FileDialogRequest &request) override;
+    bool chooseFolder(QWidget *, const QString &title, QString &folder) override;
     int execModal(QDialog *dialog) override;
 };
 
