@@ -197,7 +197,7 @@ ReaderAnswer decodeReaderAnswer(QByteArrayView bytes, const QString &fileName)
                     bool ok = false;
                     cell.value.type = static_cast<CellValue::Type>(type);
                     cell.value.text = text(in.bytes(n), &ok);
-                    if (!ok || cell.value.text.isEmpty() || cell.value.text.size() > WorkbookLimits::MaxCellChars)
+                    if (!ok || cell.value.isEmpty() || cell.value.text.size() > WorkbookLimits::MaxCellChars)
                         notRead(fileName, invalid);
                     break;
                 }
