@@ -94,11 +94,11 @@ int main(int argc, char **argv)
         std::strcmp(argv[1], "write") == 0 ? platform::OpenFor::Writing : platform::OpenFor::Reading;
     const std::size_t maxUnpacked = std::strtoull(argv[2], nullptr, 10);
     const QString fileName = QString::fromLocal8Bit(argv[3]);
-#ifdef ZK_READER_TEST_HOOKS
-    misbehave(fileName);
-#endif
     QByteArray answer;
     try {
+#ifdef ZK_READER_TEST_HOOKS
+        misbehave(fileName);
+#endif
         const auto context = platform::readWorkbook(fileName, maxUnpacked, purpose);
         answer = platform::encodeReaderAnswer(context->format, context->sheet());
     } catch (const platform::WorkbookError &e) {
