@@ -195,6 +195,10 @@ std::optional<MeetingJournal> decodeJournal(const QByteArray &bytes, QString *wh
     if (j.lanes < 1 || j.lanes > 12 || j.lastHeat < 0 || j.lastHeat > 100 || j.rowCount < 1
         || j.rowCount > kMaxRows || j.colCount < 1 || j.colCount > kMaxCols)
         return fail("Werte außerhalb ihres Bereichs");
+    // The table's size may be given again after some of its cells.
+    for (const JournalCell &cell : j.cells)
+        if (cell.row >= j.rowCount || cell.col >= j.colCount)
+            return fail("Zelle außerhalb der Tabelle");
     return j;
 }
 

@@ -305,7 +305,6 @@ std::shared_ptr<WorkbookContext> readInChildProcess(const ReaderProcess &reader,
     QByteArray answer;
     bool flooded = false;
     bool timedOut = false;
-    QEventLoop loop;
     QObject::connect(&child, &QProcess::readyReadStandardOutput, &child, [&] {
         answer += child.readAllStandardOutput();
         if (answer.size() > MaxReaderAnswerBytes && !flooded) {
@@ -313,7 +312,6 @@ std::shared_ptr<WorkbookContext> readInChildProcess(const ReaderProcess &reader,
             child.kill();
         }
     });
-    QObject::connect(&child, &QProcess::finished, &loop, &QEventLoop::quit);
     QTimer timer;
     timer.setSingleShot(true);
     QObject::connect(&timer, &QTimer::timeout, &child, [&] {
@@ -326,6 +324,9 @@ std::shared_ptr<WorkbookContext> readInChildProcess(const ReaderProcess &reader,
                 QStringLiteral("das Leseprogramm \"%1\" kann nicht gestartet werden (%2).").arg(reader.program, child.errorString()),
                 false);
     if (QCoreApplication::instance()) {
+        // Signals of the child arrive only through the event loop: none is missed before it runs.
+        QEventLoop loop;
+        QObject::connect(&child, &QProcess::finished, &loop, &QEventLoop::quit);
         timer.start(reader.timeoutMs);
         loop.exec();
     } else if (!child.waitForFinished(reader.timeoutMs)) {
