@@ -727,7 +727,7 @@ CellValue xlsxCellValue(const WorkbookContext &c, const pugi::xml_node &cell)
             return CellValue::fromDateTime(serial);
         if (c.date1904)
             serial += 1462;
-        else if (serial < 60)
+        else if (serial > 0 && serial < 60)
             serial += 1; // the sheet's day count holds a 29 February 1900 that never was
         return CellValue::fromDateTime(serial);
     }
