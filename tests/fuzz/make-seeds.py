@@ -22,7 +22,7 @@ def zipped(files, method=zipfile.ZIP_DEFLATED):
     out = io.BytesIO()
     with zipfile.ZipFile(out, 'w', method, compresslevel=9 if method == zipfile.ZIP_DEFLATED else None) as z:
         for name, content in files:
-            z.writestr(name, content)
+            z.writestr(zipfile.ZipInfo(name, (2027, 5, 14, 10, 30, 0)), content, method)
     return out.getvalue()
 
 XLSX = ['xl/worksheets/sheet1.xml', 'xl/sharedStrings.xml', 'xl/styles.xml', 'xl/workbook.xml']
