@@ -11,10 +11,15 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
+    // The first line of a journal, whatever version the desk writes now.
+    static const QByteArray magic = [] {
+        const QByteArray any = platform::encodeJournal(platform::MeetingJournal());
+        return any.left(any.indexOf('\n') + 1);
+    }();
     const QByteArray input(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
     QByteArray bytes = input;
-    if (!input.startsWith("ZIELKRON-JOURNAL"))
-        bytes = "ZIELKRON-JOURNAL 1\n" + QByteArray::number(input.size()) + '\n'
+    if (!input.startsWith(magic.left(magic.indexOf(' '))))
+        bytes = magic + QByteArray::number(input.size()) + '\n'
                 + QCryptographicHash::hash(input, QCryptographicHash::Sha256).toHex() + '\n' + input;
     if (const auto journal = platform::decodeJournal(bytes)) {
         if (!platform::decodeJournal(platform::encodeJournal(*journal)))
