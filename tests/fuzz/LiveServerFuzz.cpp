@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -40,13 +41,24 @@ live::LiveServer &server()
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const int port = server().port();
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
-        std::abort(); // the server stopped serving
+    // Closed with a reset, so that a thousand connections a second leave no local ports waiting.
+    const linger reset{1, 0};
+    int fd = -1;
+    for (int attempt = 0;; ++attempt) {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+            break;
+        const int error = errno;
+        ::close(fd);
+        if (error == ECONNREFUSED || attempt == 100)
+            std::abort(); // the server stopped serving
+        ::usleep(10000); // the loopback ran out of ports: the system frees them
+    }
     for (std::size_t sent = 0; sent < size;) {
         const ssize_t n = ::send(fd, data + sent, size - sent, MSG_NOSIGNAL);
         if (n <= 0)
