@@ -2,6 +2,8 @@
 #   make run    installs what is missing, builds, starts the desk in build/run
 #   make test   installs what is missing, builds, runs the whole test suite offscreen
 # SANITIZE=1 builds with AddressSanitizer and UndefinedBehaviorSanitizer (in build-sanitize/).
+#   make fuzz   builds the fuzz harnesses with clang and libFuzzer (in build-fuzz/) and runs each
+#               for FUZZ_SECONDS (120 by default), one after the other; FUZZERS= picks some
 
 SANITIZE ?= 0
 ifeq ($(SANITIZE),1)
@@ -22,7 +24,7 @@ PACKAGES := cmake ninja-build g++ pkg-config \
             libzip-dev libpugixml-dev libfreexl-dev \
             xvfb xauth dbus-daemon at-spi2-core libglib2.0-bin python3-dbus python3-gi
 
-.PHONY: run test deps build rundir screenshots clean
+.PHONY: run test deps build rundir screenshots clean fuzz fuzz-deps
 
 deps:
 	@missing=""; \
@@ -54,5 +56,28 @@ test: build
 screenshots: build
 	cmake --build $(BUILD_DIR) --target screenshots
 
+# Fuzzing: clang with libFuzzer and the sanitizers' runtime, installed by this target alone.
+FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
+FUZZ_DIR := build-fuzz
+FUZZ_SECONDS ?= 120
+FUZZERS ?= xlsx ods xls export_target reader_answer journal text_list live_server
+
+fuzz-deps:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(FUZZ_PACKAGES)"
+
+# New inputs go to build-fuzz/corpus/NAME, findings (a crash, a hang, a memory blow-up) to
+# build-fuzz/findings/NAME; a finding ends the run. The seeds in tests/fuzz/corpus are read only.
+fuzz: deps fuzz-deps
+	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_DIR) -G Ninja -DZK_FUZZ=ON -DZK_BUILD_TESTS=OFF \
+	  -DZK_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZERS))
+	@for f in $(FUZZERS); do \
+	  mkdir -p $(FUZZ_DIR)/corpus/$$f $(FUZZ_DIR)/findings/$$f; \
+	  echo "== fuzz_$$f for $(FUZZ_SECONDS) s"; \
+	  QT_QPA_PLATFORM=offscreen $(FUZZ_DIR)/tests/fuzz/fuzz_$$f $(FUZZ_DIR)/corpus/$$f tests/fuzz/corpus/$$f \
+	    -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_DIR)/findings/$$f/ || exit 1; \
+	done
+
 clean:
-	rm -rf build build-sanitize
+	rm -rf build build-sanitize build-fuzz

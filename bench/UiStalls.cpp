@@ -1,7 +1,8 @@
 // Stalls of the user-interface thread during a race: ten lanes run while the operator opens the
-// help, the information window, the file dialogs, imports a start list (text and workbook) and
-// exports the table. A probe timer ticks every millisecond on the user-interface thread; the
-// longest gap between two ticks while an action runs (and 200 ms after it) is its stall.
+// help, the information window, the file dialogs, imports a start list (text and workbook),
+// exports the table and picks workbooks whose reader crashes or hangs. A probe timer ticks every
+// millisecond on the user-interface thread; the longest gap between two ticks while an action runs
+// (and 200 ms after it) is its stall.
 // ZK_BENCH_NO_PREPARE=1: the help window is not prepared after start-up.
 //
 //   bench_ui_stalls          (offscreen; under an X server with QT_QPA_PLATFORM=xcb xvfb-run -a)
@@ -30,6 +31,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <utility>
 
 namespace {
 
@@ -153,6 +155,13 @@ int main(int argc, char **argv)
     }
     const QString book = dir.filePath(QStringLiteral("liste.xlsx"));
     const QString exported = dir.filePath(QStringLiteral("ergebnis.xlsx"));
+    const QString crashing = dir.filePath(QStringLiteral("absturz.xlsx"));
+    const QString hanging = dir.filePath(QStringLiteral("haengt.xlsx"));
+    for (const auto &[file, content] : {std::pair{crashing, "ZK-TEST-CRASH"}, std::pair{hanging, "ZK-TEST-HANG"}}) {
+        QFile f(file);
+        f.open(QIODevice::WriteOnly);
+        f.write(content);
+    }
 
     // A message box would wait for an answer: its text is printed and it is closed.
     QTimer boxes;
@@ -213,6 +222,21 @@ int main(int argc, char **argv)
              form.bOpen->click();
          }},
         {"heat change", [&] { form.seLauf->setValue(form.seLauf->Value() + 1); }},
+        // A workbook whose reader crashes, and one whose reader hangs until it is killed (10 s).
+        {"workbook whose reader crashes", [&] {
+             fp.spreadsheet.engine.reader.program = QStringLiteral(ZK_READER_WITH_TEST_HOOKS);
+             form.OpenDialog1.FilterIndex = 2;
+             answerModal(crashing);
+             form.bOpen->click();
+         }, 1000},
+        {"workbook whose reader hangs", [&] {
+             // The wait alone, from 1 s to 9 s into it.
+             QTimer::singleShot(1000, [&] { probe.reset(); });
+             QTimer::singleShot(9000, [&] { std::printf("  while waiting for it: longest stall %.1f ms\n", probe.worstMs()); });
+             form.OpenDialog1.FilterIndex = 2;
+             answerModal(hanging);
+             form.bOpen->click();
+         }, 11000},
     };
     for (const Action &a : actions) {
         runFor(300);

@@ -421,6 +421,8 @@ RealPlatform::RealPlatform(const QStringList &cueFiles, const QString &workingFo
         serial_ = std::make_unique<VirtualOnlySerialDevices>(defaultDevicesFolder());
     else
         serial_ = std::make_unique<LinuxSerialDevices>(defaultDevicesFolder(), defaultDeviceTable());
+    // Every outside workbook is read by the reader program that came with the desk.
+    spreadsheet_.reader.program = defaultReaderProgram();
 }
 
 Platform RealPlatform::bundle()

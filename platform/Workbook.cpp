@@ -202,6 +202,25 @@ int Worksheet::usedRowCount()
     return context_->sheet().usedRows();
 }
 
+int Worksheet::leadingFilledRows(int column)
+{
+    logCall(*context_, "Range.End");
+    long long next = 1;
+    for (const SheetData::Row &row : context_->sheet().rows) {
+        if (row.row != next)
+            break; // a row without any value lies between
+        // As in the bulk read, a later cell over the same column wins.
+        const CellValue *value = nullptr;
+        for (const SheetData::Cell &cell : row.cells)
+            if (cell.col <= column && column - cell.col < cell.repeat)
+                value = &cell.value;
+        if (!value || cellText(*value).isEmpty())
+            break;
+        next = row.row + static_cast<long long>(row.repeat);
+    }
+    return static_cast<int>(next - 1);
+}
+
 CellBlock Worksheet::rangeValue(CellRef from, CellRef to)
 {
     logCall(*context_, "Range.Value");
@@ -263,10 +282,11 @@ void Workbook::saveAs(const QString &fileName, FileCalls &files)
 
 Workbooks::~Workbooks() = default;
 
-Workbook &Workbooks::open(const QString &fileName, std::size_t maxUnpackedBytes)
+Workbook &Workbooks::open(const QString &fileName, std::size_t maxUnpackedBytes, OpenFor purpose)
 {
     logCall(callLog_, "Workbooks.Open");
-    auto context = openWorkbook(fileName, std::min(maxUnpackedBytes, WorkbookLimits::MaxUnpackedBytes));
+    const std::size_t limit = std::min(maxUnpackedBytes, WorkbookLimits::MaxUnpackedBytes);
+    auto context = reader_ ? readInChildProcess(*reader_, fileName, limit, purpose) : readWorkbook(fileName, limit, purpose);
     context->callLog = callLog_;
     open_.push_back(std::make_unique<Workbook>(std::move(context)));
     return *open_.back();
@@ -283,7 +303,10 @@ Workbook &Workbooks::add()
 
 void Workbooks::closeAll() { open_.clear(); }
 
-SpreadsheetApplication::SpreadsheetApplication(QStringList *callLog) : callLog_(callLog), workbooks_(callLog) {}
+SpreadsheetApplication::SpreadsheetApplication(QStringList *callLog, const ReaderProcess *reader)
+    : callLog_(callLog), workbooks_(callLog, reader)
+{
+}
 SpreadsheetApplication::~SpreadsheetApplication() = default;
 
 void SpreadsheetApplication::setEnableEvents(bool enable)
@@ -309,7 +332,7 @@ std::unique_ptr<SpreadsheetApplication> WorkbookEngine::createObject(const QStri
 {
     if (!classRegistered(progId))
         throw WorkbookError(QStringLiteral("Ungültige Klassenzeichenfolge: \"%1\"").arg(progId));
-    return std::make_unique<SpreadsheetApplication>(callLog);
+    return std::make_unique<SpreadsheetApplication>(callLog, &reader);
 }
 
 } // namespace platform

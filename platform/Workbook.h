@@ -13,8 +13,11 @@
 //
 // Reads .xlsx (Office Open XML), .ods (OpenDocument) and legacy .xls (BIFF, through FreeXL), the
 // first worksheet only; writes .xlsx. Every failure is a WorkbookError whose German text names the
-// file. Hostile files (zip bombs, DOCTYPE declarations, malformed XML, truncated archives,
-// password protection) end in such an error, never in a crash or unbounded memory.
+// file. Hostile files (zip bombs, DOCTYPE declarations, malformed XML, deep nesting, truncated
+// archives, password protection, texts that expand) end in such an error, never in a crash or
+// unbounded memory. The desk's instances read every file in a short-lived child process with
+// memory and time limits (ReaderProcess): a fault in a reader or a library it uses ends that
+// process and becomes an error, never the desk's end.
 
 #include "AtomicFile.h"
 
@@ -95,10 +98,37 @@ struct WorkbookLimits {
     static constexpr std::size_t MaxUnpackedBytes = std::size_t{256} << 20; // all parts together
     static constexpr std::size_t RatioCheckedFrom = std::size_t{1} << 20;   // parts above 1 MiB ...
     static constexpr std::size_t MaxPackRatio = 100;                        // ... pack at most 100:1
+    // The parts a read unpacks (the first sheet and what it refers to), together. A start list or a
+    // meeting's results take a few hundred kilobytes; parts beyond are never unpacked.
+    static constexpr std::size_t MaxReadBytes = std::size_t{4} << 20;
+    // What a read produces: one cell's text at most as long as office suites allow, and the text of
+    // the whole first sheet, every repeated cell counted, at most what the largest start list could
+    // hold many times over. A workbook beyond either is refused before its cells are handed on.
+    static constexpr int MaxCellChars = 32767;
+    static constexpr std::size_t MaxSheetChars = std::size_t{4} << 20;
+    // XML elements nested deeper than any office suite writes them.
+    static constexpr int MaxXmlDepth = 256;
 };
 
 struct WorkbookContext;
 struct SheetData;
+
+// The child process that reads a workbook on behalf of the desk: the reader program with the file
+// name, under limits of time and memory; it hands back the first sheet's cells (or the error) in a
+// framed form that is checked before anything of it is used.
+struct ReaderProcess {
+    QString program; // the reader program; an empty name: the program is missing
+    int timeoutMs = 10000;
+    std::size_t memoryBytes = std::size_t{512} << 20;
+};
+
+// The reader program that belongs to the running program: "zielkron-workbook-reader" beside it,
+// else in ../libexec/zielkron; an empty name when there is none.
+QString defaultReaderProgram();
+
+// What a workbook is opened for: writing also needs a first sheet whose rows and cells the write
+// can find as the reader does.
+enum class OpenFor { Reading, Writing };
 
 class Worksheet {
 public:
@@ -110,6 +140,9 @@ public:
     int rowCount() const;
     // The number of rows that hold at least one value.
     int usedRowCount();
+    // Range(Cells(1, column), ...).End: the number of rows from row 1 on whose cell in the column
+    // shows a text, up to the first that shows none. Costs only the stored rows.
+    int leadingFilledRows(int column);
     // Range(Cells(from), Cells(to)).Value: one bulk read; the block costs only its filled cells.
     CellBlock rangeValue(CellRef from, CellRef to);
     // Range(Cells(from), Cells(to)).Value := values. Cells of the range whose value is empty become
@@ -141,23 +174,28 @@ private:
 
 class Workbooks {
 public:
-    explicit Workbooks(QStringList *callLog) : callLog_(callLog) {}
+    // Without a reader process the files are read in this process.
+    Workbooks(QStringList *callLog, const ReaderProcess *reader) : callLog_(callLog), reader_(reader) {}
     ~Workbooks();
     // Parts that would unpack to more than maxUnpackedBytes, together, are refused before any is
     // read: a caller that needs only small workbooks sets a lower bound than the engine's own.
-    Workbook &open(const QString &fileName, std::size_t maxUnpackedBytes = WorkbookLimits::MaxUnpackedBytes);
+    // Through a reader process the call returns when the child has answered; the event loop runs
+    // meanwhile (the race goes on), and a second open during that wait is refused.
+    Workbook &open(const QString &fileName, std::size_t maxUnpackedBytes = WorkbookLimits::MaxUnpackedBytes,
+                   OpenFor purpose = OpenFor::Reading);
     Workbook &add();
     void closeAll();
 
 private:
     QStringList *callLog_;
+    const ReaderProcess *reader_;
     std::vector<std::unique_ptr<Workbook>> open_;
 };
 
 // One instance of the spreadsheet application. Quitting discards every workbook unsaved.
 class SpreadsheetApplication {
 public:
-    explicit SpreadsheetApplication(QStringList *callLog = nullptr);
+    explicit SpreadsheetApplication(QStringList *callLog = nullptr, const ReaderProcess *reader = nullptr);
     ~SpreadsheetApplication();
     void setEnableEvents(bool enable);
     bool enableEvents() const { return enableEvents_; }
@@ -188,6 +226,8 @@ public:
     std::unique_ptr<SpreadsheetApplication> createObject(const QString &progId) override;
     // When set, every member call of the instances made from now on is appended by name.
     QStringList *callLog = nullptr;
+    // How the instances read workbooks.
+    ReaderProcess reader;
 };
 
 } // namespace platform

@@ -4,6 +4,9 @@
 
 #include "Workbook.h"
 
+#include <QByteArray>
+#include <QByteArrayView>
+
 #include <pugixml.hpp>
 
 #include <map>
@@ -36,9 +39,10 @@ struct SheetData {
         int repeat;
         std::vector<Cell> cells;
     };
-    std::vector<Row> rows; // ascending by row
+    std::vector<Row> rows; // ascending by row, each row once
     int usedRows() const;
-    void sortRows();
+    // Sorts the rows and joins rows of the same number, the later one's cells coming after.
+    void normalizeRows();
 };
 
 // A zip archive opened for reading whose parts are read with the engine's size limits.
@@ -51,6 +55,7 @@ public:
     ZipReader(const ZipReader &) = delete;
     ZipReader &operator=(const ZipReader &) = delete;
     bool contains(const std::string &name) const;
+    // A part's bytes; parts read together beyond WorkbookLimits::MaxReadBytes are refused unread.
     std::optional<std::string> read(const std::string &name) const;
     zip *handle() const { return archive_; }
     std::vector<std::string> names() const;
@@ -58,11 +63,15 @@ public:
 private:
     zip *archive_ = nullptr;
     QString shownName_;
+    mutable std::size_t readBytes_ = 0;
 };
 
 struct WorkbookContext {
     QString fileName; // as opened; empty for a new workbook
     WorkbookFormat format = WorkbookFormat::New;
+    // An .xlsx whose cells a reader process read: its package is opened here only for a write.
+    bool packagePending = false;
+    std::size_t maxUnpacked = WorkbookLimits::MaxUnpackedBytes;
     QStringList *callLog = nullptr;
 
     // The read model, built on first use and dropped by every write.
@@ -86,6 +95,32 @@ struct WorkbookContext {
 std::shared_ptr<WorkbookContext> openWorkbook(const QString &fileName,
                                              std::size_t maxUnpacked = WorkbookLimits::MaxUnpackedBytes);
 std::shared_ptr<WorkbookContext> newWorkbook();
+// Opens the package of an .xlsx whose cells a reader process read, when it is not open yet.
+void ensurePackage(WorkbookContext &context);
+
+// The work of a reader process, done in this process: the workbook opened and its first sheet read
+// (for writing, also prepared for the write).
+std::shared_ptr<WorkbookContext> readWorkbook(const QString &fileName, std::size_t maxUnpacked, OpenFor purpose);
+// The same through a reader process; the context holds the cells the child handed back.
+std::shared_ptr<WorkbookContext> readInChildProcess(const ReaderProcess &reader, const QString &fileName,
+                                                    std::size_t maxUnpacked, OpenFor purpose);
+
+// The answer of a reader process on its standard output: the format and the cells of the first
+// sheet, or the error's text. decodeReaderAnswer checks every field against the limits a read
+// keeps and throws a WorkbookError naming the file: the error that was handed back, or that the
+// answer is not valid.
+QByteArray encodeReaderAnswer(WorkbookFormat format, const SheetData &sheet);
+QByteArray encodeReaderError(const QString &message);
+struct ReaderAnswer {
+    WorkbookFormat format = WorkbookFormat::New;
+    SheetData sheet;
+};
+ReaderAnswer decodeReaderAnswer(QByteArrayView bytes, const QString &fileName);
+// The largest answer taken from a reader process: the largest sheet a read produces, in UTF-8.
+constexpr qsizetype MaxReaderAnswerBytes = qsizetype{32} << 20;
+// Numbers the rows and cells of the first sheet that have no reference and refuses a sheet whose
+// references the reader and the write would not understand alike. Every write begins with it.
+void prepareSheetForWriting(WorkbookContext &context);
 void writeSheetBlock(WorkbookContext &context, CellRef from, CellRef to, const CellBlock &values);
 void saveWorkbook(WorkbookContext &context, const QString &fileName, FileCalls &files);
 

@@ -36,6 +36,45 @@ QString quoted(const QString &fileName) { return QStringLiteral("\"%1\"").arg(fi
                             .arg(quoted(file)));
 }
 
+[[noreturn]] void tooLarge(const QString &file, std::size_t maxUnpacked)
+{
+    throw WorkbookError(QStringLiteral("Die Arbeitsmappe %1 wird nicht gelesen: ihr Inhalt wäre entpackt "
+                                       "unverhältnismäßig groß (mehr als %2 MB oder stärker als %3:1 gepackt).")
+                            .arg(quoted(file))
+                            .arg(QLocale().toString(static_cast<double>(maxUnpacked) / (1 << 20), 'g', 4))
+                            .arg(WorkbookLimits::MaxPackRatio));
+}
+
+// Counts what a read produces against the limits on a cell's text and on the sheet's text.
+class SheetBudget {
+public:
+    explicit SheetBudget(const QString &file) : file_(file) {}
+    // A value that stands in `rows` rows and `cols` columns from (row, col) on, the repeats
+    // already cut at the sheet's edges. A value other than a text counts as one character.
+    void add(const CellValue &value, long long rows, long long cols, int row, int col)
+    {
+        if (value.isEmpty())
+            return;
+        const qsizetype chars = value.text.size();
+        if (chars > WorkbookLimits::MaxCellChars)
+            throw WorkbookError(QStringLiteral("Die Arbeitsmappe %1 wird nicht gelesen: die Zelle %2 enthält mehr als "
+                                               "%3 Zeichen, mehr als eine Tabellenkalkulation in einer Zelle erlaubt.")
+                                    .arg(quoted(file_), QString::fromStdString(cellReference(row, col)),
+                                         QLocale().toString(WorkbookLimits::MaxCellChars)));
+        total_ += static_cast<unsigned long long>(std::max<qsizetype>(chars, 1)) * static_cast<unsigned long long>(rows)
+                  * static_cast<unsigned long long>(cols);
+        if (total_ > WorkbookLimits::MaxSheetChars)
+            throw WorkbookError(QStringLiteral("Die Arbeitsmappe %1 wird nicht gelesen: ihr erstes Tabellenblatt enthält "
+                                               "mehr als %2 Millionen Zeichen Text (wiederholte Zellen mitgezählt).")
+                                    .arg(quoted(file_))
+                                    .arg(WorkbookLimits::MaxSheetChars >> 20));
+    }
+
+private:
+    const QString &file_;
+    unsigned long long total_ = 0;
+};
+
 [[noreturn]] void notAWorkbook(const QString &file)
 {
     throw WorkbookError(QStringLiteral("Die Datei %1 ist keine Arbeitsmappe (.xlsx, .xls oder .ods).").arg(quoted(file)));
@@ -54,9 +93,20 @@ int SheetData::usedRows() const
     return static_cast<int>(std::min<long long>(n, MaxSheetRows));
 }
 
-void SheetData::sortRows()
+void SheetData::normalizeRows()
 {
     std::stable_sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.row < b.row; });
+    std::vector<Row> joined;
+    joined.reserve(rows.size());
+    for (Row &row : rows) {
+        if (!joined.empty() && joined.back().row == row.row) {
+            auto &cells = joined.back().cells;
+            cells.insert(cells.end(), std::make_move_iterator(row.cells.begin()), std::make_move_iterator(row.cells.end()));
+        } else {
+            joined.push_back(std::move(row));
+        }
+    }
+    rows = std::move(joined);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -104,6 +154,25 @@ void parse(pugi::xml_document &doc, const std::string &text, const QString &show
             throw WorkbookError(QStringLiteral("Die Arbeitsmappe %1 enthält eine DOCTYPE-Deklaration in %2 und wird "
                                                "aus Sicherheitsgründen nicht gelesen.")
                                     .arg(quoted(shownName), QString::fromStdString(part)));
+    // Nothing that works on the document afterwards needs to mind its depth: a walk through
+    // every node, climbing back up through the parents instead of a stack.
+    int depth = 0;
+    for (pugi::xml_node n = doc.first_child(); n;) {
+        if (n.first_child()) {
+            n = n.first_child();
+            if (++depth > WorkbookLimits::MaxXmlDepth)
+                damaged(shownName, QStringLiteral("%1 ist tiefer als %2 Ebenen verschachtelt")
+                                       .arg(QString::fromStdString(part))
+                                       .arg(WorkbookLimits::MaxXmlDepth));
+            continue;
+        }
+        while (n && !n.next_sibling()) {
+            n = n.parent();
+            --depth;
+        }
+        if (n)
+            n = n.next_sibling();
+    }
 }
 
 namespace {
@@ -290,12 +359,13 @@ bool parseDouble(const char *text, double *out)
     return result.ec == std::errc() && result.ptr == end;
 }
 
-long long parseCount(const pugi::xml_attribute &a)
+// A repeat count, at least 1 and at most max (the rows or columns of a sheet): sums of counts
+// stay far from overflowing.
+long long parseCount(const pugi::xml_attribute &a, long long max)
 {
     if (!a)
         return 1;
-    const long long n = a.as_llong(1);
-    return n < 1 ? 1 : n;
+    return std::clamp<long long>(a.as_llong(1), 1, max);
 }
 
 // An ISO date or date-time ("2027-05-14", "2027-05-14T10:30:00.5", "2027-05-14 10:30:00").
@@ -399,11 +469,7 @@ ZipReader::ZipReader(const QString &fileName, const QString &shownName, std::siz
             || (size > WorkbookLimits::RatioCheckedFrom && size / packed > WorkbookLimits::MaxPackRatio)) {
             zip_close(archive_);
             archive_ = nullptr;
-            throw WorkbookError(QStringLiteral("Die Arbeitsmappe %1 wird nicht gelesen: ihr Inhalt wäre entpackt "
-                                               "unverhältnismäßig groß (mehr als %2 MB oder stärker als %3:1 gepackt).")
-                                    .arg(quoted(shownName))
-                                    .arg(QLocale().toString(static_cast<double>(maxUnpacked) / (1 << 20), 'g', 4))
-                                    .arg(WorkbookLimits::MaxPackRatio));
+            tooLarge(shownName, maxUnpacked);
         }
     }
 }
@@ -435,6 +501,9 @@ std::optional<std::string> ZipReader::read(const std::string &name) const
     zip_stat_t st;
     if (zip_stat_index(archive_, static_cast<zip_uint64_t>(index), 0, &st) != 0)
         damaged(shownName_, QString::fromStdString(name));
+    if (st.size > WorkbookLimits::MaxReadBytes - readBytes_)
+        tooLarge(shownName_, WorkbookLimits::MaxReadBytes);
+    readBytes_ += static_cast<std::size_t>(st.size);
     zip_file_t *file = zip_fopen_index(archive_, static_cast<zip_uint64_t>(index), 0);
     if (!file) {
         if (zip_error_code_zip(zip_get_error(archive_)) == ZIP_ER_NOPASSWD)
@@ -652,10 +721,13 @@ CellValue xlsxCellValue(const WorkbookContext &c, const pugi::xml_node &cell)
         return CellValue::fromText(QString::fromUtf8(text));
     const long long style = cell.attribute("s").as_llong(0);
     if (style >= 0 && style < static_cast<long long>(c.dateStyles.size()) && c.dateStyles[static_cast<std::size_t>(style)]) {
+        // A time of day alone (below one day) is the same in both day counts and in every format.
         double serial = number;
+        if (serial >= 0 && serial < 1)
+            return CellValue::fromDateTime(serial);
         if (c.date1904)
             serial += 1462;
-        else if (serial >= 0 && serial < 60)
+        else if (serial > 0 && serial < 60)
             serial += 1; // the sheet's day count holds a 29 February 1900 that never was
         return CellValue::fromDateTime(serial);
     }
@@ -665,6 +737,7 @@ CellValue xlsxCellValue(const WorkbookContext &c, const pugi::xml_node &cell)
 SheetData xlsxSheetData(const WorkbookContext &c)
 {
     SheetData data;
+    SheetBudget budget(c.fileName);
     const pugi::xml_node sheetData = xml::child(xml::child(c.sheetXml, "worksheet"), "sheetData");
     int rowIndex = 0;
     bool sorted = true;
@@ -688,6 +761,7 @@ SheetData xlsxSheetData(const WorkbookContext &c)
             if (col < 1 || col > MaxSheetCols)
                 continue;
             CellValue value = xlsxCellValue(c, cell);
+            budget.add(value, 1, 1, rowIndex, col);
             if (!value.isEmpty())
                 out.cells.push_back({col, 1, std::move(value)});
         }
@@ -695,29 +769,43 @@ SheetData xlsxSheetData(const WorkbookContext &c)
             data.rows.push_back(std::move(out));
     }
     if (!sorted)
-        data.sortRows();
+        data.normalizeRows();
     return data;
 }
 
 // ---------------------------------------------------------------------------------------------
 // OpenDocument
 
-void appendOdsText(const pugi::xml_node &node, std::string &out)
+// The text of a paragraph. Spans nest as deep as the file likes: the walk climbs back up through
+// the parents instead of recursing. A text that grows beyond what any cell may hold ends the walk
+// (the caller refuses it), before repeated spaces could make it large.
+void appendOdsText(const pugi::xml_node &paragraph, std::string &out)
 {
-    for (pugi::xml_node n = node.first_child(); n; n = n.next_sibling()) {
+    constexpr std::size_t MaxBytes = 3 * static_cast<std::size_t>(WorkbookLimits::MaxCellChars) + 3;
+    pugi::xml_node n = paragraph.first_child();
+    while (n && out.size() <= MaxBytes) {
+        bool descend = false;
         if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) {
             out += n.value();
         } else if (n.type() != pugi::node_element) {
-            continue;
         } else if (xml::is(n, "s")) {
-            out.append(static_cast<std::size_t>(std::clamp<long long>(parseCount(xml::attribute(n, "c")), 1, 1000)), ' ');
+            out.append(static_cast<std::size_t>(parseCount(xml::attribute(n, "c"), 1000)), ' ');
         } else if (xml::is(n, "tab")) {
             out += '\t';
         } else if (xml::is(n, "line-break")) {
             out += '\n';
         } else if (!xml::is(n, "annotation") && !xml::is(n, "note")) {
-            appendOdsText(n, out);
+            descend = !n.first_child().empty();
         }
+        if (descend) {
+            n = n.first_child();
+            continue;
+        }
+        while (n != paragraph && !n.next_sibling())
+            n = n.parent();
+        if (n == paragraph)
+            break;
+        n = n.next_sibling();
     }
 }
 
@@ -755,34 +843,45 @@ CellValue odsCellValue(const pugi::xml_node &cell)
     return CellValue::fromText(QString::fromUtf8(text.c_str()));
 }
 
-void readOdsRows(const pugi::xml_node &container, SheetData &data, long long &rowIndex)
+// The rows of a table, also those inside row groups, header rows and row blocks, which nest as
+// deep as the file likes: the walk climbs back up through the parents instead of recursing.
+void readOdsRows(const pugi::xml_node &table, SheetData &data, const QString &file)
 {
-    for (pugi::xml_node row = container.first_child(); row && rowIndex <= MaxSheetRows; row = row.next_sibling()) {
-        if (xml::is(row, "table-row-group") || xml::is(row, "table-header-rows") || xml::is(row, "table-rows")) {
-            readOdsRows(row, data, rowIndex);
+    SheetBudget budget(file);
+    long long rowIndex = 1;
+    pugi::xml_node row = table.first_child();
+    while (row && rowIndex <= MaxSheetRows) {
+        const bool group =
+            xml::is(row, "table-row-group") || xml::is(row, "table-header-rows") || xml::is(row, "table-rows");
+        if (group && row.first_child()) {
+            row = row.first_child();
             continue;
         }
-        if (!xml::is(row, "table-row"))
-            continue;
-        const long long repeat = parseCount(xml::attribute(row, "number-rows-repeated"));
-        SheetData::Row out{static_cast<int>(rowIndex), 1, {}};
-        long long col = 1;
-        for (pugi::xml_node cell = row.first_child(); cell && col <= MaxSheetCols; cell = cell.next_sibling()) {
-            if (!xml::is(cell, "table-cell") && !xml::is(cell, "covered-table-cell"))
-                continue;
-            const long long cols = parseCount(xml::attribute(cell, "number-columns-repeated"));
-            CellValue value = odsCellValue(cell);
-            if (!value.isEmpty())
-                out.cells.push_back({static_cast<int>(col),
-                                     static_cast<int>(std::min<long long>(cols, MaxSheetCols - col + 1)),
-                                     std::move(value)});
-            col += cols;
+        if (xml::is(row, "table-row")) {
+            const long long repeat =
+                std::min(parseCount(xml::attribute(row, "number-rows-repeated"), MaxSheetRows), MaxSheetRows - rowIndex + 1);
+            SheetData::Row out{static_cast<int>(rowIndex), static_cast<int>(repeat), {}};
+            long long col = 1;
+            for (pugi::xml_node cell = row.first_child(); cell && col <= MaxSheetCols; cell = cell.next_sibling()) {
+                if (!xml::is(cell, "table-cell") && !xml::is(cell, "covered-table-cell"))
+                    continue;
+                const long long cols =
+                    std::min(parseCount(xml::attribute(cell, "number-columns-repeated"), MaxSheetCols), MaxSheetCols - col + 1);
+                CellValue value = odsCellValue(cell);
+                budget.add(value, repeat, cols, static_cast<int>(rowIndex), static_cast<int>(col));
+                if (!value.isEmpty())
+                    out.cells.push_back({static_cast<int>(col), static_cast<int>(cols), std::move(value)});
+                col += cols;
+            }
+            if (!out.cells.empty())
+                data.rows.push_back(std::move(out));
+            rowIndex += repeat;
         }
-        if (!out.cells.empty()) {
-            out.repeat = static_cast<int>(std::min<long long>(repeat, MaxSheetRows - rowIndex + 1));
-            data.rows.push_back(std::move(out));
-        }
-        rowIndex += repeat;
+        while (row != table && !row.next_sibling())
+            row = row.parent();
+        if (row == table)
+            break;
+        row = row.next_sibling();
     }
 }
 
@@ -806,10 +905,8 @@ void openOds(WorkbookContext &c, const ZipReader &zip)
     if (!spreadsheet)
         notAWorkbook(shown);
     SheetData data;
-    if (const pugi::xml_node table = xml::child(spreadsheet, "table")) {
-        long long rowIndex = 1;
-        readOdsRows(table, data, rowIndex);
-    }
+    if (const pugi::xml_node table = xml::child(spreadsheet, "table"))
+        readOdsRows(table, data, shown);
     c.data = std::move(data);
     c.format = WorkbookFormat::Ods;
 }
@@ -847,6 +944,8 @@ void openXls(WorkbookContext &c, const QString &fileName)
                 freexl_close(h);
         }
     } closer{rc == FREEXL_OK ? handle : nullptr};
+    if (rc == FREEXL_OK && !handle)
+        damaged(shown, QStringLiteral("Fehler beim Lesen"));
     if (rc != FREEXL_OK) {
         if (holdsEncryptedPackage(fileName))
             passwordProtected(shown);
@@ -865,6 +964,7 @@ void openXls(WorkbookContext &c, const QString &fileName)
         || freexl_worksheet_dimensions(handle, &rows, &cols) != FREEXL_OK)
         damaged(shown, QStringLiteral("kein Tabellenblatt"));
     SheetData data;
+    SheetBudget budget(shown);
     for (unsigned r = 0; r < rows && r < 65536; ++r) {
         SheetData::Row out{static_cast<int>(r + 1), 1, {}};
         for (unsigned short col = 0; col < cols; ++col) {
@@ -887,6 +987,7 @@ void openXls(WorkbookContext &c, const QString &fileName)
                 break;
             default: break;
             }
+            budget.add(value, 1, 1, static_cast<int>(r + 1), col + 1);
             if (!value.isEmpty())
                 out.cells.push_back({col + 1, 1, std::move(value)});
         }
@@ -931,6 +1032,24 @@ std::shared_ptr<WorkbookContext> openWorkbook(const QString &fileName, std::size
         return c;
     }
     notAWorkbook(fileName);
+}
+
+void ensurePackage(WorkbookContext &c)
+{
+    if (!c.packagePending)
+        return;
+    auto zip = std::make_unique<ZipReader>(c.fileName, c.fileName, c.maxUnpacked);
+    c.packagePending = false;
+    openXlsx(c, std::move(zip));
+}
+
+std::shared_ptr<WorkbookContext> readWorkbook(const QString &fileName, std::size_t maxUnpacked, OpenFor purpose)
+{
+    auto c = openWorkbook(fileName, maxUnpacked);
+    if (purpose == OpenFor::Writing && c->format == WorkbookFormat::Xlsx)
+        prepareSheetForWriting(*c);
+    c->sheet();
+    return c;
 }
 
 } // namespace platform

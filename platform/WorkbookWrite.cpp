@@ -78,7 +78,10 @@ std::string qualified(const pugi::xml_node &parent, const char *local)
     return colon ? std::string(name, static_cast<std::size_t>(colon - name + 1)) + local : std::string(local);
 }
 
-int rowNumber(const pugi::xml_node &row) { return static_cast<int>(row.attribute("r").as_llong(0)); }
+int rowNumber(const pugi::xml_node &row)
+{
+    return static_cast<int>(std::clamp<long long>(row.attribute("r").as_llong(0), 0, MaxSheetRows + 1LL));
+}
 int colNumber(const pugi::xml_node &cell) { return parseCellReference(cell.attribute("r").value()).first; }
 
 // Gives every row and cell its reference, so that the write can find them by number.
@@ -89,7 +92,7 @@ void numberRowsAndCells(const pugi::xml_node &sheetData)
         if (!xml::is(row, "row"))
             continue;
         if (row.attribute("r"))
-            rowIndex = static_cast<int>(row.attribute("r").as_llong(0));
+            rowIndex = static_cast<int>(std::clamp<long long>(row.attribute("r").as_llong(0), 0, MaxSheetRows + 1LL));
         else
             row.append_attribute("r") = ++rowIndex;
         int col = 0;
@@ -100,6 +103,44 @@ void numberRowsAndCells(const pugi::xml_node &sheetData)
                 col = parseCellReference(cell.attribute("r").value()).first;
             else
                 cell.append_attribute("r") = cellReference(rowIndex, ++col).c_str();
+        }
+    }
+}
+
+[[noreturn]] void badReference(const WorkbookContext &c, const QString &what)
+{
+    throw WorkbookError(QStringLiteral("In die Arbeitsmappe \"%1\" kann nicht geschrieben werden: ihr erstes "
+                                       "Tabellenblatt hat %2.")
+                            .arg(c.fileName, what));
+}
+
+// The write finds rows and cells by their numbers, walking forward; the reader takes every row and
+// cell in file order, a later one over an earlier. Both mean the same only while rows and cells
+// ascend, each once, and every cell's reference names its own row: anything else is refused, so
+// that a write never goes where the reader would not look.
+void checkReferences(const WorkbookContext &c, const pugi::xml_node &sheetData)
+{
+    long long lastRow = 0;
+    for (pugi::xml_node row = sheetData.first_child(); row; row = row.next_sibling()) {
+        if (!xml::is(row, "row"))
+            continue;
+        const long long r = row.attribute("r").as_llong(0);
+        if (r < 1 || r > MaxSheetRows)
+            badReference(c, QStringLiteral("eine ungültige Zeilennummer \"%1\"").arg(QString::fromUtf8(row.attribute("r").value())));
+        if (r <= lastRow)
+            badReference(c, QStringLiteral("die Zeile %1 doppelt oder außer der Reihe").arg(r));
+        lastRow = r;
+        int lastCol = 0;
+        for (pugi::xml_node cell = row.first_child(); cell; cell = cell.next_sibling()) {
+            if (!xml::is(cell, "c"))
+                continue;
+            const char *ref = cell.attribute("r").value();
+            const auto [col, cellRow] = parseCellReference(ref);
+            if (col < 1 || cellRow != r)
+                badReference(c, QStringLiteral("in Zeile %1 einen ungültigen Zellbezug \"%2\"").arg(r).arg(QString::fromUtf8(ref)));
+            if (col <= lastCol)
+                badReference(c, QStringLiteral("die Zelle %1 doppelt oder außer der Reihe").arg(QString::fromUtf8(ref)));
+            lastCol = col;
         }
     }
 }
@@ -253,17 +294,25 @@ std::shared_ptr<WorkbookContext> newWorkbook()
     return c;
 }
 
-void writeSheetBlock(WorkbookContext &c, CellRef from, CellRef to, const CellBlock &values)
+void prepareSheetForWriting(WorkbookContext &c)
 {
+    ensurePackage(c);
     if (c.format != WorkbookFormat::Xlsx && c.format != WorkbookFormat::New)
         throw WorkbookError(QStringLiteral("Die Arbeitsmappe \"%1\" kann nur gelesen werden.").arg(c.fileName));
+    const pugi::xml_node sheetData = xml::child(xml::child(c.sheetXml, "worksheet"), "sheetData");
+    numberRowsAndCells(sheetData);
+    checkReferences(c, sheetData);
+}
+
+void writeSheetBlock(WorkbookContext &c, CellRef from, CellRef to, const CellBlock &values)
+{
+    prepareSheetForWriting(c);
     const int r1 = std::max(1, std::min(from.row, to.row));
     const int r2 = std::min(MaxSheetRows, std::max(from.row, to.row));
     const int c1 = std::max(1, std::min(from.col, to.col));
     const int c2 = std::min(MaxSheetCols, std::max(from.col, to.col));
     const pugi::xml_node worksheet = xml::child(c.sheetXml, "worksheet");
     pugi::xml_node sheetData = xml::child(worksheet, "sheetData");
-    numberRowsAndCells(sheetData);
     std::set<std::string> removedShared;
     const std::string rowName = qualified(sheetData, "row");
     const std::string cellName = qualified(sheetData, "c");
@@ -334,6 +383,7 @@ void saveWorkbook(WorkbookContext &c, const QString &fileName, FileCalls &files)
 {
     if (fileName.isEmpty())
         writeFailed(fileName, QStringLiteral("kein Dateiname"));
+    ensurePackage(c);
     const QString suffix = QFileInfo(fileName).suffix().toLower();
     if (suffix == QLatin1String("xls") || suffix == QLatin1String("ods"))
         writeFailed(fileName, QStringLiteral("dieses Format kann nur gelesen werden; bitte .xlsx wählen"));

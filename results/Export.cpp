@@ -86,7 +86,8 @@ void TFormMain::ExportExcelFile(const QString &fileName)
                     .arg(fileName, suffix));
         platform::Workbook *book = nullptr;
         try {
-            book = &excel->workbooks().open(fileName);
+            book = &excel->workbooks().open(fileName, platform::WorkbookLimits::MaxUnpackedBytes,
+                                            platform::OpenFor::Writing);
         } catch (const std::exception &e) {
             if (target.exists())
                 throw platform::WorkbookError(QString::fromStdString(e.what())

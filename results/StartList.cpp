@@ -13,6 +13,7 @@
 #include <QGuiApplication>
 #include <QPushButton>
 
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -127,16 +128,19 @@ void TFormMain::ImportExcelList(const QString &fileName)
         platform::Workbook &book = excel->workbooks().open(fileName, StartListLimit::UnpackedBytes);
         platform::Worksheet &sheet = book.worksheet(1);
         const int count = sheet.rowCount();
-        if (sheet.usedRowCount() > StartListLimit::Rows)
+        // The list ends before the first row whose column A is empty: only its rows count, and
+        // only they are read. Whatever stands beyond them or beside column G is never looked at.
+        const int listRows = sheet.leadingFilledRows(1);
+        if (listRows > StartListLimit::Rows)
             throw platform::WorkbookError(
-                QStringLiteral("Die Startliste \"%1\" hat %2 belegte Zeilen. Eine Startliste darf höchstens %3 Zeilen "
+                QStringLiteral("Die Startliste \"%1\" hat %2 Zeilen. Eine Startliste darf höchstens %3 Zeilen "
                                "haben (100 Läufe mit je 10 Bahnen brauchen 1102).")
-                    .arg(fileName, QString::number(sheet.usedRowCount()), QString::number(StartListLimit::Rows)));
-        // 6. Columns A to G of every row, in one read.
-        const platform::CellBlock values = sheet.rangeValue({1, 1}, {count, 7});
+                    .arg(fileName, QString::number(listRows), QString::number(StartListLimit::Rows)));
+        // 6. Columns A to G of the list's rows, in one read.
+        const platform::CellBlock values = sheet.rangeValue({1, 1}, {std::max(listRows, 1), 7});
         // 7. The list ends before the first row whose column A is empty.
         int n = 0;
-        while (n < count && !platform::cellText(values.at(n + 1, 1)).isEmpty())
+        while (n < std::min(count, listRows) && !platform::cellText(values.at(n + 1, 1)).isEmpty())
             ++n;
         // 8. The table takes exactly the list's rows; entered heats that are on no disk are
         // replaced only when the operator says so.

@@ -38,8 +38,8 @@ QList<QStringList> readList(const QString &file)
     return rows;
 }
 
-// A zip of the given parts; level 9 packs runs of equal bytes about 1000:1.
-void writeZip(const QString &path, const std::vector<std::pair<std::string, std::string>> &parts)
+// A zip of the given parts; level 9 packs runs of equal bytes about 1000:1, level 0 stores them.
+void writeZip(const QString &path, const std::vector<std::pair<std::string, std::string>> &parts, int level = 9)
 {
     int error = 0;
     zip_t *z = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
@@ -47,7 +47,8 @@ void writeZip(const QString &path, const std::vector<std::pair<std::string, std:
     for (const auto &[name, content] : parts) {
         zip_source_t *src = zip_source_buffer(z, content.data(), content.size(), 0);
         const zip_int64_t i = zip_file_add(z, name.c_str(), src, 0);
-        zip_set_file_compression(z, static_cast<zip_uint64_t>(i), ZIP_CM_DEFLATE, 9);
+        zip_set_file_compression(z, static_cast<zip_uint64_t>(i), level > 0 ? ZIP_CM_DEFLATE : ZIP_CM_STORE,
+                                 static_cast<zip_uint32_t>(level));
     }
     ASSERT_EQ(zip_close(z), 0);
 }
@@ -390,4 +391,239 @@ TEST(WorkbookRead, DatesOfThe1904SystemAndEveryBuiltInDateFormat)
     // Day 1 of the 1900 system is 1 January 1900; day 46,521 is 14 May 2027.
     EXPECT_EQ(cells(false), (QStringList{"02.01.1900", "13.05.2023 10:30:00", "45059,4375",
                                          "01.01.1900", "14.05.2027 10:30:00", ""}));
+}
+
+namespace {
+
+std::string odsContent(const std::string &rows)
+{
+    return R"(<office:document-content xmlns:office="o" xmlns:table="t" xmlns:text="x"><office:body><office:spreadsheet>)"
+           R"(<table:table>)" + rows + R"(</table:table></office:spreadsheet></office:body></office:document-content>)";
+}
+
+// Stored: the limit on the packing ratio would refuse most of these files before they are read.
+void writeOdsFile(const QString &path, const std::string &rows)
+{
+    writeZip(path, {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"}, {"content.xml", odsContent(rows)}}, 0);
+}
+
+std::string stringCell(const std::string &paragraph)
+{
+    return R"(<table:table-cell office:value-type="string"><text:p>)" + paragraph + "</text:p></table:table-cell>";
+}
+
+std::string repeated(const std::string &s, int n)
+{
+    std::string out;
+    out.reserve(s.size() * static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i)
+        out += s;
+    return out;
+}
+
+} // namespace
+
+TEST(WorkbookHostile, NestingAsDeepAsTheFileLikesNeverOverflowsTheStack)
+{
+    QTemporaryDir dir;
+    const QString spans = dir.filePath(QStringLiteral("spans.ods"));
+    writeOdsFile(spans, "<table:table-row>" + stringCell(repeated("<text:span>", 150000) + "x" + repeated("</text:span>", 150000))
+                            + "</table:table-row>");
+    const QString groups = dir.filePath(QStringLiteral("groups.ods"));
+    writeOdsFile(groups, repeated("<table:table-row-group>", 40000) + "<table:table-row>" + stringCell("x")
+                             + "</table:table-row>" + repeated("</table:table-row-group>", 40000));
+    const QString runs = dir.filePath(QStringLiteral("runs.xlsx"));
+    writeZip(runs, {{"[Content_Types].xml", ContentTypes}, {"_rels/.rels", RootRels}, {"xl/workbook.xml", WorkbookPart},
+                    {"xl/_rels/workbook.xml.rels", WorkbookRels},
+                    {"xl/worksheets/sheet1.xml", R"(<worksheet><sheetData><row r="1"><c r="A1" t="inlineStr"><is>)"
+                                                     + repeated("<r>", 100000) + repeated("</r>", 100000)
+                                                     + "</is></c></row></sheetData></worksheet>"}},
+             0);
+    for (const QString &file : {spans, groups, runs}) {
+        const std::string message = openError(file);
+        EXPECT_NE(message.find("verschachtelt"), std::string::npos) << message;
+        EXPECT_NE(message.find(file.toStdString()), std::string::npos) << message;
+    }
+
+    // Nesting as office suites write it reads as before: spans, groups and header rows.
+    const QString shallow = dir.filePath(QStringLiteral("shallow.ods"));
+    writeOdsFile(shallow,
+                 "<table:table-header-rows><table:table-row>" + stringCell("Titel") + "</table:table-row></table:table-header-rows>"
+                 "<table:table-row-group><table:table-row-group><table:table-row>"
+                 + stringCell("a<text:span>b<text:span>c<office:annotation><text:p>Notiz</text:p></office:annotation>"
+                              "</text:span><text:s/>d</text:span>e<text:tab/>f")
+                 + "</table:table-row></table:table-row-group><table:table-row table:number-rows-repeated=\"2\">"
+                 + stringCell("g") + "</table:table-row></table:table-row-group><table:table-row>" + stringCell("h")
+                 + "</table:table-row>");
+    EXPECT_EQ(readList(shallow), (QList<QStringList>{{"Titel", "", "", "", "", "", ""},
+                                                      {"abc de\tf", "", "", "", "", "", ""},
+                                                      {"g", "", "", "", "", "", ""},
+                                                      {"g", "", "", "", "", "", ""},
+                                                      {"h", "", "", "", "", "", ""}}));
+}
+
+TEST(WorkbookHostile, TextsThatExpandAreRefusedBeforeTheyGrow)
+{
+    QTemporaryDir dir;
+    auto path = [&](const char *name) { return dir.filePath(QLatin1String(name)); };
+    // 69 million blanks from a few kilobytes, and one cell just beyond what a cell may hold.
+    writeOdsFile(path("spaces.ods"), "<table:table-row><table:table-cell/>" + stringCell(repeated(R"(<text:s text:c="1000"/>)", 69000))
+                                         + "</table:table-row>");
+    writeOdsFile(path("one-too-many.ods"), "<table:table-row>" + stringCell(repeated(R"(<text:s text:c="1000"/>)", 32) + std::string(768, 'x'))
+                                               + "</table:table-row>");
+    // One text of 32,000 characters in 200 cells: 6.4 million characters, 400 kilobytes unpacked.
+    {
+        std::string rows;
+        for (int r = 1; r <= 200; ++r)
+            rows += "<row r=\"" + std::to_string(r) + "\"><c r=\"A" + std::to_string(r) + "\" t=\"s\"><v>0</v></c></row>";
+        writeZip(path("shared.xlsx"),
+                 {{"[Content_Types].xml", ContentTypes}, {"_rels/.rels", RootRels}, {"xl/workbook.xml", WorkbookPart},
+                  {"xl/_rels/workbook.xml.rels",
+                   R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+                   R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/>)"
+                   R"(<Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings" Target="sharedStrings.xml"/></Relationships>)"},
+                  {"xl/sharedStrings.xml", "<sst><si><t>" + std::string(32000, 'y') + "</t></si></sst>"},
+                  {"xl/worksheets/sheet1.xml", "<worksheet><sheetData>" + rows + "</sheetData></worksheet>"}});
+    }
+    // A short text in five columns of every row of the sheet.
+    writeOdsFile(path("everywhere.ods"), R"(<table:table-row table:number-rows-repeated="1048576"><table:table-cell )"
+                                         R"(table:number-columns-repeated="5" office:value-type="float" office:value="1"/></table:table-row>)");
+    const std::map<const char *, const char *> expected = {{"spaces.ods", "Zelle B1 enthält mehr als 32.767 Zeichen"},
+                                                           {"one-too-many.ods", "Zelle A1 enthält mehr als 32.767 Zeichen"},
+                                                           {"shared.xlsx", "mehr als 4 Millionen Zeichen"},
+                                                           {"everywhere.ods", "mehr als 4 Millionen Zeichen"}};
+    for (const auto &[name, words] : expected) {
+        const std::string message = openError(path(name));
+        EXPECT_NE(message.find(words), std::string::npos) << name << ": " << message;
+        EXPECT_NE(message.find(path(name).toStdString()), std::string::npos) << message;
+    }
+
+    // A cell of exactly 32,767 characters, and a sheet of start-list size, are read.
+    writeOdsFile(path("longest.ods"), "<table:table-row>" + stringCell(repeated(R"(<text:s text:c="1000"/>)", 32) + std::string(767, 'x'))
+                                          + "</table:table-row>");
+    EXPECT_EQ(readList(path("longest.ods"))[0][0].size(), 32767);
+    writeOdsFile(path("list.ods"), R"(<table:table-row table:number-rows-repeated="2000">)" + repeated(stringCell(std::string(200, 'n')), 7)
+                                       + "</table:table-row>");
+    EXPECT_EQ(readList(path("list.ods")).size(), 2000);
+}
+
+TEST(WorkbookHostile, RepeatCountsNearTheLargestNumberStopAtTheSheetsEdges)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("repeats.ods"));
+    writeOdsFile(file, R"(<table:table-row table:number-rows-repeated="3"><table:table-cell table:number-columns-repeated="9223372036854775807"/>)"
+                       + stringCell("beyond the last column") + "</table:table-row>"
+                       + R"(<table:table-row table:number-rows-repeated="9223372036854775807">)" + stringCell("x")
+                       + "</table:table-row><table:table-row>" + stringCell("beyond the last row") + "</table:table-row>");
+    SpreadsheetApplication app;
+    Worksheet &sheet = app.workbooks().open(file).worksheet(1);
+    EXPECT_EQ(sheet.usedRowCount(), 1048573); // rows 4 .. 1,048,576
+    const CellBlock top = sheet.rangeValue({1, 1}, {5, 3});
+    EXPECT_EQ(top.storedRows(), 2u);
+    EXPECT_EQ(cellText(top.at(3, 1)), QString());
+    EXPECT_EQ(cellText(top.at(4, 1)), QStringLiteral("x"));
+    EXPECT_EQ(cellText(top.at(4, 2)), QString());
+    const CellBlock bottom = sheet.rangeValue({1048576, 1}, {1048576, 16384});
+    EXPECT_EQ(cellText(bottom.at(1, 1)), QStringLiteral("x"));
+    EXPECT_EQ(cellText(bottom.at(1, 16384)), QString());
+}
+
+TEST(WorkbookCells, TimeOfDayReadsAlikeInEveryDayCount)
+{
+    QTemporaryDir dir;
+    for (const bool date1904 : {false, true}) {
+        const QString file = dir.filePath(date1904 ? QStringLiteral("1904.xlsx") : QStringLiteral("1900.xlsx"));
+        writeZip(file, {{"[Content_Types].xml", ContentTypes},
+                        {"_rels/.rels", RootRels},
+                        {"xl/workbook.xml", R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" )"
+                                            R"(xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><workbookPr date1904=")"
+                                            + std::string(date1904 ? "1" : "0")
+                                            + R"("/><sheets><sheet name="L" sheetId="1" r:id="rId1"/></sheets></workbook>)"},
+                        {"xl/_rels/workbook.xml.rels",
+                         R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+                         R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/>)"
+                         R"(<Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/></Relationships>)"},
+                        {"xl/styles.xml", R"(<styleSheet><numFmts><numFmt numFmtId="164" formatCode="hh:mm"/></numFmts>)"
+                                          R"(<cellXfs><xf numFmtId="0"/><xf numFmtId="20"/><xf numFmtId="164"/><xf numFmtId="22"/></cellXfs></styleSheet>)"},
+                        {"xl/worksheets/sheet1.xml",
+                         R"(<worksheet><sheetData><row r="1"><c r="A1" s="1"><v>0.4375</v></c><c r="B1" s="2"><v>0.75</v></c>)"
+                         R"(<c r="C1" s="3"><v>1.4375</v></c></row></sheetData></worksheet>)"}});
+        const QList<QStringList> rows = readList(file);
+        ASSERT_EQ(rows.size(), 1);
+        EXPECT_EQ(rows[0][0], QStringLiteral("10:30:00")) << date1904; // as from .ods and .xls
+        EXPECT_EQ(rows[0][1], QStringLiteral("18:00:00"));
+        EXPECT_EQ(rows[0][2], date1904 ? QStringLiteral("02.01.1904 10:30:00") : QStringLiteral("01.01.1900 10:30:00"));
+    }
+}
+
+TEST(WorkbookWrite, ReferencesTheReaderWouldReadOtherwiseAreRefused)
+{
+    QTemporaryDir dir;
+    const std::map<std::string, std::string> refused = {
+        {"duplicated-row", R"(<row r="1"><c r="A1"><v>1</v></c></row><row r="1"><c r="A1"><v>2</v></c></row>)"},
+        {"rows-out-of-order", R"(<row r="2"><c r="A2"><v>1</v></c></row><row r="1"><c r="A1"><v>2</v></c></row>)"},
+        {"reference-without-row", R"(<row r="1"><c r="B1"><v>1</v></c><c r="A"><v>2</v></c></row>)"},
+        {"reference-to-another-row", R"(<row r="1"><c r="A5"><v>1</v></c></row>)"},
+        {"cells-out-of-order", R"(<row r="1"><c r="B1"><v>1</v></c><c r="A1"><v>2</v></c></row>)"},
+        {"row-without-number", R"(<row r="x"><c r="A1"><v>1</v></c></row>)"}};
+    for (const auto &[name, rows] : refused) {
+        const QString file = dir.filePath(QString::fromStdString(name) + QStringLiteral(".xlsx"));
+        writeXlsx(file, rows);
+        SpreadsheetApplication app;
+        try {
+            app.workbooks().open(file, WorkbookLimits::MaxUnpackedBytes, OpenFor::Writing);
+            ADD_FAILURE() << name << " was taken";
+        } catch (const WorkbookError &e) {
+            EXPECT_NE(std::string(e.what()).find(file.toStdString()), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("kann nicht geschrieben werden"), std::string::npos) << e.what();
+        }
+        EXPECT_NO_THROW(app.workbooks().open(file)) << name; // reading it is another matter
+    }
+
+    // Rows and cells without references follow on, for the write as for the reader.
+    const QString file = dir.filePath(QStringLiteral("unnumbered.xlsx"));
+    writeXlsx(file, R"(<row><c><v>1</v></c><c t="inlineStr"><is><t>alt</t></is></c></row><row r="3"><c><v>3</v></c></row>)");
+    CellBlock values(2, 2);
+    values.set(1, 2, CellValue::fromText(QStringLiteral("B1 neu")));
+    values.set(2, 1, CellValue::fromText(QStringLiteral("A2 neu")));
+    {
+        SpreadsheetApplication app;
+        Workbook &book = app.workbooks().open(file, WorkbookLimits::MaxUnpackedBytes, OpenFor::Writing);
+        book.worksheet(1).setRangeValue({1, 1}, {2, 2}, values);
+        book.saveAs(file);
+    }
+    EXPECT_TRUE(readList(file).isEmpty()); // A1 is empty now
+    SpreadsheetApplication app;
+    const CellBlock back = app.workbooks().open(file).worksheet(1).rangeValue({1, 1}, {3, 2});
+    EXPECT_EQ(cellText(back.at(1, 1)), QString());
+    EXPECT_EQ(cellText(back.at(1, 2)), QStringLiteral("B1 neu"));
+    EXPECT_EQ(cellText(back.at(2, 1)), QStringLiteral("A2 neu"));
+    EXPECT_EQ(cellText(back.at(3, 1)), QStringLiteral("3"));
+}
+
+TEST(WorkbookHostile, PartsBeyondWhatAReadUnpacksAreNeverUnpacked)
+{
+    // A first sheet of 5 MB of empty cells that packs well under the ratio limit.
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("empty-cells.xlsx"));
+    std::string rows;
+    std::uint32_t seed = 7;
+    for (int r = 1; rows.size() < (5u << 20); ++r) {
+        rows += "<row r=\"" + std::to_string(r) + "\">";
+        for (int c = 1; c <= 7; ++c) {
+            seed = seed * 1103515245u + 12345u;
+            rows += "<c r=\"" + cellReference(r, c) + "\" s=\"" + std::to_string(seed >> 20) + "\"/>";
+        }
+        rows += "</row>";
+    }
+    writeXlsx(file, rows);
+    for (const OpenFor purpose : {OpenFor::Reading, OpenFor::Writing}) {
+        SpreadsheetApplication app;
+        try {
+            app.workbooks().open(file, WorkbookLimits::MaxUnpackedBytes, purpose);
+            ADD_FAILURE() << "taken";
+        } catch (const WorkbookError &e) {
+            EXPECT_NE(std::string(e.what()).find("mehr als 4 MB"), std::string::npos) << e.what();
+        }
+    }
 }

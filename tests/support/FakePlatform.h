@@ -107,10 +107,13 @@ struct SerialDevices {
     }
 };
 
-// The spreadsheet application: the real workbook engine (tests give it files in temporary
-// folders), with a log of the member calls and a switch that makes the class unregistered.
+// The spreadsheet application: the real workbook engine with its reader program (tests give it
+// files in temporary folders), with a log of the member calls and a switch that makes the class
+// unregistered.
 class Spreadsheet final : public platform::SpreadsheetAutomation {
 public:
+    // Workbooks are read by the reader program of this build, as in the desk.
+    Spreadsheet() { engine.reader.program = QStringLiteral(ZK_WORKBOOK_READER); }
     bool registered = true;
     QStringList calls; // "Create", then the member names the engine logs
     platform::WorkbookEngine engine;
