@@ -95,6 +95,7 @@ void TFormMain::bProtokollClick()
         table->setRowCount(h * (lanes + 1) + 2);
 
     table->setCells(0, header, QString::number(h));
+    table->setCells(1, header, cmb_Lauf->currentText()); // the heat's kind, for the results lists
     table->setCells(2, header, cmb_Disziplin->currentText());
     table->setCells(3, header, cbKlassen->currentText());
     if (sfWind->Value() != 0.0)

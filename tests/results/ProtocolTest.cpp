@@ -65,6 +65,7 @@ TEST(Protocol, FirstEntryFillsHeatOneAndLoadsHeatTwo)
     EXPECT_EQ(m.cell(0, 0), QStringLiteral("Kreismeisterschaften"));
     EXPECT_EQ(m.cell(0, 1), QLocale().toString(f.DateTimePicker1->Date(), QLocale::ShortFormat));
     EXPECT_EQ(m.cell(0, 2), QStringLiteral("1"));
+    EXPECT_EQ(m.cell(1, 2), QStringLiteral("Vorlauf")); // the heat's kind, for the results lists
     EXPECT_EQ(m.cell(2, 2), QStringLiteral("100 m"));
     EXPECT_EQ(m.cell(3, 2), QStringLiteral("Männer"));
     EXPECT_EQ(m.cell(4, 2), QStringLiteral("1,5 m/s"));
@@ -91,9 +92,11 @@ TEST(Protocol, FirstEntryFillsHeatOneAndLoadsHeatTwo)
     EXPECT_EQ(f.cmb_Disziplin->currentText(), QStringLiteral("100 m")); // kept
 
     m.race({{1, 12000}});
+    f.cmb_Lauf->setCurrentText(QStringLiteral("Endlauf"));
     f.bProtokoll->click();
     EXPECT_EQ(m.table().RowCount(), 20);
     EXPECT_EQ(m.cell(0, 11), QStringLiteral("2"));
+    EXPECT_EQ(m.cell(1, 11), QStringLiteral("Endlauf"));
     EXPECT_EQ(m.cell(5, 12), QStringLiteral("12,00 "));
     EXPECT_EQ(m.cell(4, 11), QStringLiteral("1,5 m/s"));
 }
