@@ -17,7 +17,7 @@ JOBS ?= $(shell nproc)
 PACKAGES := cmake ninja-build g++ pkg-config \
             qt6-base-dev qt6-multimedia-dev libgl-dev \
             libgtest-dev libbenchmark-dev libcpp-httplib-dev \
-            fonts-liberation shared-mime-info \
+            fonts-liberation shared-mime-info poppler-utils \
             libzip-dev libpugixml-dev libfreexl-dev
 
 .PHONY: run test deps build rundir screenshots clean

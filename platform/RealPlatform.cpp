@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeDatabase>
+#include <QPrinterInfo>
 #include <QSettings>
 #include <QSoundEffect>
 #include <QUrl>
@@ -403,6 +404,24 @@ RealPlatform::RealPlatform(const QStringList &cueFiles, const QString &workingFo
         serial_ = std::make_unique<VirtualOnlySerialDevices>(defaultDevicesFolder());
     else
         serial_ = std::make_unique<LinuxSerialDevices>(defaultDevicesFolder(), defaultDeviceTable());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Printers
+
+namespace {
+
+class SystemPrinters final : public Printers {
+public:
+    QStringList printerNames() override { return QPrinterInfo::availablePrinterNames(); }
+};
+
+} // namespace
+
+Printers &Printers::system()
+{
+    static SystemPrinters printers;
+    return printers;
 }
 
 Platform RealPlatform::bundle()
