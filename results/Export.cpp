@@ -1,18 +1,37 @@
-// Export of the results table: tab-separated text, a workbook (.xlsx) or semicolon-separated CSV.
+// Export of the results table: tab-separated text, a workbook (.xlsx), semicolon-separated CSV, or
+// the results lists as a PDF document.
 
 #include "FormMain.h"
 
 #include "AtomicFile.h"
+#include "ResultsList.h"
+#include "ResultsSheet.h"
 #include "SortGrid.h"
 #include "SpinEdit.h"
 #include "TextEncoding.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 
 #include <exception>
 #include <stdexcept>
+
+namespace {
+
+// Through a temporary file beside it: a full disk or a crash never leaves a half-written results
+// file in place of the old one. An existing file keeps its permissions.
+void writeExport(const QString &fileName, const QByteArray &bytes, platform::FileCalls &files)
+{
+    QString error;
+    if (!platform::writeFileAtomically(fileName, bytes, &error, platform::FileMode::AsBefore, files))
+        throw std::runtime_error(QStringLiteral("Die Datei \"%1\" kann nicht geschrieben werden: %2")
+                                     .arg(fileName, error)
+                                     .toStdString());
+}
+
+} // namespace
 
 void TFormMain::bSaveClick()
 {
@@ -31,6 +50,8 @@ void TFormMain::bSaveClick()
             ExportTextFile(request.fileName);
         else if (kinds.contains(QLatin1String("xlsx")))
             ExportExcelFile(request.fileName);
+        else if (kinds.contains(QLatin1String("pdf")))
+            ExportPdfFile(request.fileName);
     } catch (const std::exception &e) {
         ShowError(QString::fromStdString(e.what()));
     }
@@ -52,14 +73,18 @@ void TFormMain::ExportTextFile(const QString &fileName)
         }
         content += QStringLiteral("\r\n");
     }
-    const QByteArray bytes = platform::encodeText(content);
-    // Through a temporary file beside it: a full disk or a crash never leaves a half-written
-    // results file in place of the old one. An existing file keeps its permissions.
-    QString error;
-    if (!platform::writeFileAtomically(fileName, bytes, &error, platform::FileMode::AsBefore, platform_.files))
-        throw std::runtime_error(QStringLiteral("Die Datei \"%1\" kann nicht geschrieben werden: %2")
-                                     .arg(fileName, error)
-                                     .toStdString());
+    writeExport(fileName, platform::encodeText(content), platform_.files);
+}
+
+void TFormMain::ExportPdfFile(const QString &fileName)
+{
+    // Every entered heat, then the rankings across heats; never an empty document.
+    const results::ResultsDocument document = ResultsOfMeeting();
+    if (document.heats.empty()) {
+        ShowNoResults();
+        return;
+    }
+    writeExport(fileName, results::resultsPdf(document, QDateTime::currentDateTime()), platform_.files);
 }
 
 void TFormMain::ExportExcelFile(const QString &fileName)

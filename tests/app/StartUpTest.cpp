@@ -154,7 +154,7 @@ TEST(StartUp, FileTypeNamesHelpFileAndDialogFolders)
     EXPECT_EQ(f.OpenDialog1.Filter,
               QStringLiteral("Einfaches Textdokument (*.txt)|*.txt|MS Excel (*.xlsx *.xls *.ods)|*.xlsx;*.xls;*.ods"));
     EXPECT_EQ(f.SaveDialog1.Filter, QStringLiteral("Einfaches Textdokument (*.txt)|*.txt|MS Excel (*.xlsx)|*.xlsx|"
-                                                   "CSV-Dokument (*.csv)|*.csv|"));
+                                                   "CSV-Dokument (*.csv)|*.csv|PDF-Dokument (*.pdf)|*.pdf|"));
     EXPECT_EQ(f.SaveDialog1.FileName, QStringLiteral("desk"));
     EXPECT_EQ(f.SaveDialog1.InitialDir, QStringLiteral("/srv/timing"));
     EXPECT_EQ(f.OpenDialog1.InitialDir, QStringLiteral("/srv/timing"));
@@ -171,7 +171,8 @@ TEST(StartUp, FileTypeNamesHelpFileAndDialogFolders)
     e.fp.spreadsheet.registered = false;
     TFormMain &g = e.create();
     EXPECT_EQ(g.OpenDialog1.Filter, QStringLiteral("Textdatei (*.txt)|*.txt"));
-    EXPECT_EQ(g.SaveDialog1.Filter, QStringLiteral("Textdatei (*.txt)|*.txt|CSV (*.csv)|*.csv|"));
+    EXPECT_EQ(g.SaveDialog1.Filter,
+              QStringLiteral("Textdatei (*.txt)|*.txt|CSV (*.csv)|*.csv|PDF-Dokument (*.pdf)|*.pdf|"));
 }
 
 TEST(StartUp, CloseQuestionDecidesAndLeavesARunningRaceAlone)
