@@ -127,9 +127,8 @@ bool TFormMain::raceKeyInWindow(QWidget *window, const QKeyEvent *event)
     if (!passes)
         return false;
     QAction *command = commandForKey(event);
-    const bool stops = command && (command == mStop
-                                   || std::find(StopEntries.begin() + 1, StopEntries.end(), command) != StopEntries.end());
-    if (!stops)
+    const bool laneStop = std::find(StopEntries.begin() + 1, StopEntries.end(), command) != StopEntries.end();
+    if (!command || (command != mStop && !laneStop))
         return false;
     if (command->isEnabled())
         command->trigger();

@@ -91,7 +91,8 @@ std::vector<Ranking> rankingsOf(const std::vector<HeatResult> &heats)
     std::vector<const HeatResult *> sorted;
     for (const HeatResult &h : heats)
         sorted.push_back(&h);
-    std::stable_sort(sorted.begin(), sorted.end(), [](const HeatResult *a, const HeatResult *b) { return a->heat < b->heat; });
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const HeatResult *a, const HeatResult *b) { return a->heat < b->heat; });
 
     // The heats of each kind, discipline and class, in the order of their first heat.
     using Key = std::tuple<QString, QString, QString>;

@@ -183,7 +183,8 @@ void ResultsSheet::paintCell(QPainter &painter, const Font &font, const Column &
         shown = font.metrics.elidedText(text, Qt::ElideRight, room);
         width = font.width(shown);
     }
-    painter.drawText(QPointF(column.right ? column.left + column.width - pad - width : column.left + pad, baseline), shown);
+    const double x = column.right ? column.left + column.width - pad - width : column.left + pad;
+    painter.drawText(QPointF(x, baseline), shown);
 }
 
 void ResultsSheet::paintSlice(QPainter &painter, const Slice &slice) const
@@ -197,7 +198,8 @@ void ResultsSheet::paintSlice(QPainter &painter, const Slice &slice) const
     QString title = slice.heat ? slice.heat->heading() : slice.ranking->heading();
     if (slice.continued)
         title += QStringLiteral(" (Fortsetzung)");
-    painter.drawText(QPointF(0, y + heading_.metrics.ascent()), heading_.metrics.elidedText(title, Qt::ElideRight, width));
+    painter.drawText(QPointF(0, y + heading_.metrics.ascent()),
+                     heading_.metrics.elidedText(title, Qt::ElideRight, width));
     y += headingHeight_;
 
     painter.setFont(head_.font);

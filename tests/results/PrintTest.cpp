@@ -253,7 +253,8 @@ TEST(Print, ThePdfExportWritesTheWholeMeetingOrNothing)
     EXPECT_TRUE(m.fp.dialogs.messages[0].text.contains(QStringLiteral("ergebnisse.pdf")));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), bytes);
-    EXPECT_EQ(QDir(m.workDir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("ergebnisse.pdf")});
+    EXPECT_EQ(QDir(m.workDir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("ergebnisse.pdf")});
 
     m.fp.files.failure = nullptr;
     m.choose(m.path(QStringLiteral("fehlt/ergebnisse.pdf")), kPdfType);

@@ -49,7 +49,7 @@ QStringList column(const Ranking &r, bool places)
 TEST(ResultsList, AHeatListsPlacesFirstThenTheTextsAndLeavesEmptyLanesOut)
 {
     const HeatResult h = results::readHeat(
-        3, header(3, QStringLiteral("Vorlauf"), QStringLiteral("100 m"), QStringLiteral("Männer"), QStringLiteral("0,5 m/s")),
+        3, header(3, QStringLiteral("Vorlauf"), QStringLiteral("100 m"), QStringLiteral("Männer"), "0,5 m/s"),
         {lane(1, "101", "Anna", "", "Aus"),
          lane(2, "102", "Berta", "10,87 ", "2", "LG Nord"),
          lane(3, {}, {}, {}, {}), // nobody in lane 3
@@ -69,8 +69,8 @@ TEST(ResultsList, AHeatListsPlacesFirstThenTheTextsAndLeavesEmptyLanesOut)
               QStringLiteral("Endlauf 1 · 200 m · Frauen · Wind -1,2 m/s"));
     EXPECT_EQ(results::readHeat(12, header(12, {}, "60 m", {}), {}).heading(), QStringLiteral("Lauf 12 · 60 m"));
     // Places of two digits sort as numbers.
-    const HeatResult big = results::readHeat(1, header(1, {}, {}, {}),
-                                             {lane(1, "1", "Zehn", "12,00 ", "10"), lane(2, "2", "Neun", "11,90 ", "9")});
+    const HeatResult big = results::readHeat(
+        1, header(1, {}, {}, {}), {lane(1, "1", "Zehn", "12,00 ", "10"), lane(2, "2", "Neun", "11,90 ", "9")});
     EXPECT_EQ(names(big), (QStringList{"Neun", "Zehn"}));
 }
 
@@ -105,7 +105,8 @@ TEST(ResultsList, RankingTakesOnlyPlacesWithTimesAndNeedsTwoHeats)
 {
     // A place number without a time (a lane given a place by hand) is no place across heats.
     const std::vector<HeatResult> heats{
-        results::readHeat(1, header(1, {}, "60 m", {}), {lane(1, "1", "Ohne Zeit", "", "1"), lane(2, "2", "Zeit", "7,80 ", "2")}),
+        results::readHeat(1, header(1, {}, "60 m", {}),
+                          {lane(1, "1", "Ohne Zeit", "", "1"), lane(2, "2", "Zeit", "7,80 ", "2")}),
         results::readHeat(5, header(5, {}, "60 m", {}), {lane(1, "3", "Leer", "", "")}),
     };
     const std::vector<Ranking> rankings = results::rankingsOf(heats);

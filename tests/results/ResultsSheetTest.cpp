@@ -48,10 +48,10 @@ ResultsDocument bigMeeting(int n)
         std::vector<std::array<QString, 5>> lanes;
         for (int i = 1; i <= 10; ++i)
             lanes.push_back({QString::number(h * 100 + i), QStringLiteral("Läufer %1-%2").arg(h).arg(i),
-                             QStringLiteral("LG Weißenfels"), QStringLiteral("%1,%2 ").arg(10 + i).arg(h % 100, 2, 10, QLatin1Char('0')),
+                             QStringLiteral("LG Weißenfels"),
+                             QStringLiteral("%1,%2 ").arg(10 + i).arg(h % 100, 2, 10, QLatin1Char('0')),
                              QString::number(i)});
-        heats.push_back(heat(h, QStringLiteral("Vorlauf"), QString::fromUtf8(disciplines[h % 4]), QStringLiteral("Männer"),
-                             {}, lanes));
+        heats.push_back(heat(h, "Vorlauf", QString::fromUtf8(disciplines[h % 4]), "Männer", {}, lanes));
     }
     return meeting(std::move(heats));
 }
@@ -142,7 +142,8 @@ TEST(ResultsSheet, TheMeetingsTextsInTheirOrderWithHeaderAndFooter)
     fonts.start(QStringLiteral("pdffonts"), {file.fileName()});
     ASSERT_TRUE(fonts.waitForFinished(30000));
     const QString list = QString::fromUtf8(fonts.readAllStandardOutput());
-    EXPECT_TRUE(list.contains(QRegularExpression(QStringLiteral("LiberationSans\\s"))) && list.contains(QStringLiteral("LiberationSans-Bold")))
+    EXPECT_TRUE(list.contains(QRegularExpression(QStringLiteral("LiberationSans\\s")))
+                && list.contains(QStringLiteral("LiberationSans-Bold")))
         << list.toStdString();
 }
 
@@ -156,7 +157,8 @@ TEST(ResultsSheet, LongNamesAreCutBeforeTheNextColumnAndTimesAlignDigitForDigit)
                                              {{"3", QStringLiteral("Ida"), {}, "1:01,10 ", "3"}}})});
     const QByteArray bytes = pdfOf(d);
     const QStringList l = lines(pdf::pages(bytes).value(0));
-    EXPECT_GE(find(l, QStringLiteral("^1\\s+1\\s+1\\s+Maximilian-Alexander .*…\\s+Leichtathletikgemein.*…\\s+10,23$")), 0)
+    EXPECT_GE(find(l, QStringLiteral("^1\\s+1\\s+1\\s+Maximilian-Alexander .*…\\s+Leichtathletikgemein.*…\\s+10,23$")),
+              0)
         << l.join(QLatin1Char('\n')).toStdString();
 
     const std::vector<pdf::Word> words = pdf::words(bytes);
@@ -208,7 +210,8 @@ TEST(ResultsSheet, PageBreaksFallBetweenWholeHeatsAndEveryPageHasHeaderAndFooter
                 continue;
             ++heatsSeen;
             for (int i = 1; i <= 10; ++i)
-                EXPECT_GE(find(l, QStringLiteral("Läufer %1-%2\\s").arg(h).arg(i)), 0) << "heat " << h << " split on page " << p + 1;
+                EXPECT_GE(find(l, QStringLiteral("Läufer %1-%2\\s").arg(h).arg(i)), 0)
+                    << "heat " << h << " split on page " << p + 1;
         }
     }
     EXPECT_EQ(heatsSeen, 7);
