@@ -159,6 +159,11 @@ void TFormMain::seLaufChange()
     const int header = HeatHeaderRow(h, lanes);
     const TSortGrid *table = SortGrid1;
 
+    // The heat's kind as it was entered; a text that is no kind of the box (a start list's) changes
+    // nothing.
+    const QString kind = table->Cells(1, header);
+    if (!kind.isEmpty())
+        cmb_Lauf->setCurrentText(kind);
     const QString discipline = table->Cells(2, header);
     if (!discipline.isEmpty())
         cmb_Disziplin->setEditText(discipline);

@@ -145,6 +145,7 @@ TEST(Protocol, HeatChangeLoadsAHeatAndClearsAnEmptyOne)
     TSortGrid &t = m.table();
     t.setRowCount(20);
     // Heat 2: rows 6..9.
+    t.setCells(1, 6, QStringLiteral("Endlauf"));
     t.setCells(2, 6, QStringLiteral("200 m"));
     t.setCells(3, 6, QStringLiteral("Frauen"));
     t.setCells(1, 7, QStringLiteral(" "));
@@ -157,6 +158,7 @@ TEST(Protocol, HeatChangeLoadsAHeatAndClearsAnEmptyOne)
     t.setCells(6, 9, QStringLiteral("n.a."));
     f.SetEntry(1)->trigger();
     f.seLauf->setValue(2);
+    EXPECT_EQ(f.cmb_Lauf->currentText(), QStringLiteral("Endlauf"));
     EXPECT_EQ(f.cmb_Disziplin->currentText(), QStringLiteral("200 m"));
     EXPECT_EQ(f.cbKlassen->currentText(), QStringLiteral("Frauen"));
     EXPECT_EQ(f.Line(1)->eNum->text(), QStringLiteral(" "));      // a blank start number stays a blank
@@ -181,10 +183,13 @@ TEST(Protocol, HeatChangeLoadsAHeatAndClearsAnEmptyOne)
     EXPECT_EQ(f.Line(2)->LabelTime->Tag(), 0);
     EXPECT_EQ(f.cmb_Disziplin->currentText(), QStringLiteral("200 m"));
 
-    // A typed 0 loads heat 1, never rows above the title.
+    // A typed 0 loads heat 1, never rows above the title. A text in the kind's cell that is no kind
+    // leaves the box as it is.
+    t.setCells(1, 2, QStringLiteral("14:30"));
     t.setCells(2, 3, QStringLiteral("Erste"));
     f.seLauf->setText(QStringLiteral("0"));
     EXPECT_EQ(f.Line(1)->eName->text(), QStringLiteral("Erste"));
+    EXPECT_EQ(f.cmb_Lauf->currentText(), QStringLiteral("Endlauf"));
 }
 
 TEST(Protocol, LaneCountChangeBetweenEntries)
