@@ -37,7 +37,7 @@ inline void fillFullMeeting(TFormMain &f)
             table->setCells(1, r, QString::number(100 + h * 10 + lane));
             table->setCells(2, r, QString::fromUtf8("Jürgen Weißmüller-Schönfeld %1").arg(lane));
             table->setCells(4, r, QString::fromUtf8("LG Nord-Süd Weißenfels"));
-            table->setCells(5, r, lane == 7 ? QString() : QStringLiteral("1%1,%2 ").arg(lane).arg(h % 90 + 10));
+            table->setCells(5, r, lane == 7 ? QString() : QStringLiteral("%1,%2 ").arg(10 + lane).arg(h % 90 + 10));
             table->setCells(6, r, lane == 7 ? QStringLiteral("Aus") : QString::number(lane < 7 ? lane : lane - 1));
         }
         f.EnteredHeats.append(h);

@@ -14,8 +14,8 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QElapsedTimer>
-#include <QPdfWriter>
 #include <QFileInfo>
+#include <QPdfWriter>
 
 #include <algorithm>
 #include <cstdio>

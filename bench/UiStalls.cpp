@@ -9,9 +9,9 @@
 //   bench_ui_stalls [--busy]  (offscreen; under an X server with QT_QPA_PLATFORM=xcb xvfb-run -a)
 
 #include "FakePlatform.h"
-#include "FullMeeting.h"
 #include "FormInfo.h"
 #include "FormMain.h"
+#include "FullMeeting.h"
 #include "GuardedApplication.h"
 #include "HelpWindow.h"
 #include "RealPlatform.h"
