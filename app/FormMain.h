@@ -253,6 +253,7 @@ public:
     void ExportTextFile(const QString &fileName); // throws with the file error's text
     void ExportExcelFile(const QString &fileName); // throws with the error's text
     void ExportPdfFile(const QString &fileName);   // throws with the file error's text
+    bool DrawingLists = false; // while the PDF is drawn: export and print wait for it
     // The print preview of the results lists: the current heat, all heats or the rankings.
     void PrintClick();
     // The results lists of the entered heats, by heat number, and their rankings across heats.

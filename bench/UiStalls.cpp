@@ -1,8 +1,8 @@
 // Stalls of the user-interface thread during a race: ten lanes run while the operator opens the
 // help, the information window, the file dialogs, imports a start list (text and workbook),
-// exports the table and looks at the results lists of a full meeting in the print preview. A probe
-// timer ticks every millisecond on the user-interface thread; the longest gap between two ticks
-// while an action runs (and 200 ms after it) is its stall.
+// exports the table, looks at the results lists of a full meeting in the print preview and writes
+// them as a PDF. A probe timer ticks every millisecond on the user-interface thread; the longest
+// gap between two ticks while an action runs (and 200 ms after it) is its stall.
 // ZK_BENCH_NO_PREPARE=1: the help window is not prepared after start-up. --busy: a busy loop runs on
 // every core meanwhile.
 //
@@ -268,6 +268,11 @@ int main(int argc, char **argv)
         {"print preview opened again and closed", [&] {
              previewSteps(probe, std::make_shared<std::vector<Step>>());
              form.mPrint->trigger();
+         }},
+        {"PDF export of a full meeting (60 pages)", [&] {
+             form.SaveDialog1.FilterIndex = 4; // text, workbook, CSV, PDF
+             answerModal(dir.filePath(QStringLiteral("ergebnisse.pdf")));
+             form.mExport->trigger();
          }},
     };
     const std::vector<pid_t> loops = busy ? startBusyLoops() : std::vector<pid_t>{};

@@ -10,10 +10,12 @@
 #include "SpinEdit.h"
 #include "TextEncoding.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QScopeGuard>
 
 #include <exception>
 #include <stdexcept>
@@ -35,6 +37,8 @@ void writeExport(const QString &fileName, const QByteArray &bytes, platform::Fil
 
 void TFormMain::bSaveClick()
 {
+    if (DrawingLists)
+        return;
     platform::FileDialogRequest request = SaveDialog1.request();
     if (!platform_.dialogs.saveFile(this, request))
         return;
@@ -84,7 +88,13 @@ void TFormMain::ExportPdfFile(const QString &fileName)
         ShowNoResults();
         return;
     }
-    writeExport(fileName, results::resultsPdf(document, QDateTime::currentDateTime()), platform_.files);
+    // A whole meeting takes a tenth of a second and more: it is drawn page by page with the desk's
+    // events in between, so that a race goes on meanwhile. The lists' commands wait for it.
+    DrawingLists = true;
+    const auto drawn = qScopeGuard([this] { DrawingLists = false; });
+    const QByteArray pdf = results::resultsPdf(document, QDateTime::currentDateTime(),
+                                               [] { QCoreApplication::processEvents(); });
+    writeExport(fileName, pdf, platform_.files);
 }
 
 void TFormMain::ExportExcelFile(const QString &fileName)

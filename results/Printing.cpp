@@ -60,6 +60,8 @@ void TFormMain::ShowNoResults()
 
 void TFormMain::PrintClick()
 {
+    if (DrawingLists)
+        return;
     results::ResultsDocument meeting = ResultsOfMeeting();
     if (meeting.heats.empty()) {
         ShowNoResults();

@@ -262,7 +262,8 @@ int paintResults(QPagedPaintDevice &device, const ResultsDocument &document, con
     return sheet.pageCount();
 }
 
-QByteArray resultsPdf(const ResultsDocument &document, const QDateTime &printedAt)
+QByteArray resultsPdf(const ResultsDocument &document, const QDateTime &printedAt,
+                      const std::function<void()> &afterPage)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -272,7 +273,7 @@ QByteArray resultsPdf(const ResultsDocument &document, const QDateTime &printedA
         writer.setPageLayout(resultsPageLayout());
         writer.setTitle(QStringLiteral("Ergebnisse %1").arg(document.title).trimmed());
         writer.setCreator(QStringLiteral("Zielkron %1").arg(QString::fromLatin1(build::Version)));
-        paintResults(writer, document, printedAt);
+        paintResults(writer, document, printedAt, afterPage);
     }
     return bytes;
 }

@@ -84,7 +84,8 @@ QPageLayout resultsPageLayout();
 int paintResults(QPagedPaintDevice &device, const ResultsDocument &document, const QDateTime &printedAt,
                  const std::function<void()> &afterPage = {});
 
-// The document as a PDF file's bytes, A4.
-QByteArray resultsPdf(const ResultsDocument &document, const QDateTime &printedAt);
+// The document as a PDF file's bytes, A4; afterPage as for paintResults.
+QByteArray resultsPdf(const ResultsDocument &document, const QDateTime &printedAt,
+                      const std::function<void()> &afterPage = {});
 
 } // namespace results

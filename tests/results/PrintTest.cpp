@@ -220,6 +220,35 @@ TEST(Print, ALongListLetsTheRaceGoOnBetweenItsPages)
     EXPECT_EQ(f.Line(2)->LabelTime->text().trimmed(), QStringLiteral("8,12"));
 }
 
+TEST(Print, APdfExportDuringARaceLetsTheRaceGoOn)
+{
+    Meeting m;
+    TFormMain &f = *m.f;
+    for (int heat = 1; heat <= 30; ++heat)
+        m.enter(QStringLiteral("L%1-").arg(heat), {{1, 7800}, {2, 7900}, {3, 8000}, {4, 8100}});
+    m.race(QStringLiteral("R"), {});
+    bool during = false;
+    QTimer::singleShot(0, &f, [&] {
+        // Between two pages: a lane stops; export and print wait for the file.
+        during = f.DrawingLists;
+        m.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 8120;
+        f.StopEntry(2)->trigger();
+        f.mExport->trigger();
+        f.mPrint->trigger();
+    });
+    m.choose(m.path(QStringLiteral("ergebnisse.pdf")), kPdfType);
+    f.mExport->trigger();
+    EXPECT_TRUE(during);
+    EXPECT_FALSE(f.DrawingLists);
+    EXPECT_EQ(f.Line(2)->LabelTime->text().trimmed(), QStringLiteral("8,12"));
+    EXPECT_EQ(m.fp.dialogs.fileRequests.size(), 1);
+    EXPECT_TRUE(m.fp.dialogs.modals.isEmpty());
+    QFile file(m.path(QStringLiteral("ergebnisse.pdf")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList pages = pdf::pages(file.readAll());
+    EXPECT_TRUE(pages.join(QLatin1Char('\f')).contains(QStringLiteral("Vorlauf 30 · 60 m · Frauen")));
+}
+
 TEST(Print, ThePdfExportWritesTheWholeMeetingOrNothing)
 {
     Meeting m;
