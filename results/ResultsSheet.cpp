@@ -18,18 +18,18 @@ namespace {
 const QColor kStripe(236, 236, 236);
 
 // Columns of fixed width in millimetres; a width of 0 takes its share of the rest.
-struct ColumnSpec {
+struct ColumnPlan {
     const char *title;
     double mm;
     double share;
     bool right;
 };
 
-const ColumnSpec kHeatColumns[] = {
+const ColumnPlan kHeatColumns[] = {
     {"Platz", 15, 0, true},   {"Bahn", 12, 0, true},        {"Nr.", 15, 0, true},
     {"Name", 0, 0.5, false},  {"Bemerkung", 0, 0.5, false}, {"Zeit", 22, 0, true},
 };
-const ColumnSpec kRankingColumns[] = {
+const ColumnPlan kRankingColumns[] = {
     {"Platz", 15, 0, true}, {"Lauf", 12, 0, true},     {"Bahn", 12, 0, true},        {"Nr.", 15, 0, true},
     {"Name", 0, 0.5, false}, {"Bemerkung", 0, 0.5, false}, {"Zeit", 22, 0, true},
 };
@@ -60,14 +60,14 @@ ResultsSheet::ResultsSheet(const ResultsDocument &document, const QPaintDevice &
     top_ = title_.metrics.height() * 1.3 + 5 * mm_;
     bottom_ = area_.height() - foot_.metrics.height() * 1.3 - 3 * mm_;
 
-    const auto columns = [this](const auto &specs) {
+    const auto columns = [this](const auto &plans) {
         double fixed = 0;
-        for (const ColumnSpec &s : specs)
+        for (const ColumnPlan &s : plans)
             fixed += s.mm * mm_;
         const double rest = std::max(0.0, area_.width() - fixed);
         std::vector<Column> out;
         double left = 0;
-        for (const ColumnSpec &s : specs) {
+        for (const ColumnPlan &s : plans) {
             const double width = s.mm > 0 ? s.mm * mm_ : rest * s.share;
             out.push_back({QString::fromUtf8(s.title), left, width, s.right});
             left += width;
