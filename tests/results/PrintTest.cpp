@@ -7,7 +7,6 @@
 #include "LbSpeedButton.h"
 #include "PdfText.h"
 #include "ResultsPreview.h"
-#include "SortGrid.h"
 #include "SpinEdit.h"
 
 #include <QAction>
