@@ -34,9 +34,9 @@ const ColumnPlan kRankingColumns[] = {
     {"Name", 0, 0.5, false}, {"Bemerkung", 0, 0.5, false}, {"Zeit", 22, 0, true},
 };
 
-} // namespace
-
-QFont ResultsSheet::font(double points, bool bold)
+// The fonts of the lists: Liberation Sans, whose figures all have the same width, so that
+// right-aligned times line up digit for digit.
+QFont font(double points, bool bold = false)
 {
     QFont f(QStringLiteral("Liberation Sans"));
     f.setPointSizeF(points);
@@ -46,6 +46,8 @@ QFont ResultsSheet::font(double points, bool bold)
     f.setStyleStrategy(QFont::PreferNoShaping);
     return f;
 }
+
+} // namespace
 
 ResultsSheet::ResultsSheet(const ResultsDocument &document, const QPaintDevice &device, QSizeF area,
                            QDateTime printedAt)

@@ -32,10 +32,6 @@ public:
     // device of the resolution the sheet was made for.
     void paintPage(QPainter &painter, int page) const;
 
-    // The fonts of the lists: Liberation Sans, whose figures all have the same width, so that
-    // right-aligned times line up digit for digit.
-    static QFont font(double points, bool bold = false);
-
 private:
     // A font with its metrics on the device, and the widths of the texts drawn in it: most recur
     // (lanes, places, clubs), so each is measured once per sheet.
