@@ -20,7 +20,7 @@ JOBS ?= $(shell nproc)
 PACKAGES := cmake ninja-build g++ pkg-config \
             qt6-base-dev qt6-multimedia-dev libgl-dev qt6-translations-l10n \
             libgtest-dev libbenchmark-dev \
-            fonts-liberation shared-mime-info \
+            fonts-liberation shared-mime-info poppler-utils \
             libzip-dev libpugixml-dev libfreexl-dev \
             xvfb xauth dbus-daemon at-spi2-core libglib2.0-bin python3-dbus python3-gi
 

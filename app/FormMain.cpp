@@ -595,6 +595,7 @@ void TFormMain::buildMenus()
     mEintragen = entry(StartKey1, QStringLiteral("Eintragen "), "mEintragen", ShortCutSequence(0x8045));
     mStartList = entry(StartKey1, QStringLiteral("StartList"), "mStartList", ShortCutSequence(0x804F));
     mExport = entry(StartKey1, QStringLiteral("Export"), "mExport", ShortCutSequence(0x8058));
+    mPrint = entry(StartKey1, QStringLiteral("Drucken"), "mPrint", ShortCutSequence(0x4050));
 
     SetKeys1 = named(MainMenu1->addMenu(QStringLiteral("SetKeys")), "SetKeys1");
     mAllSet = entry(SetKeys1, QStringLiteral("All Set"), "mAllSet", ShortCutSequence(0x4030));
@@ -623,6 +624,7 @@ void TFormMain::connectHandlers()
     connect(mStartList, &QAction::triggered, this, &TFormMain::bOpenClick);
     connect(bSave, &QPushButton::clicked, this, &TFormMain::bSaveClick);
     connect(mExport, &QAction::triggered, this, &TFormMain::bSaveClick);
+    connect(mPrint, &QAction::triggered, this, &TFormMain::PrintClick);
     connect(bProtokoll, &TLbSpeedButton::clicked, this, &TFormMain::bProtokollClick);
     connect(mEintragen, &QAction::triggered, this, &TFormMain::bProtokollClick);
     connect(Show1, &QAction::triggered, this, &TFormMain::Show1Click);
@@ -835,6 +837,8 @@ void TFormMain::FormCreate()
     // Meet-management programs: start lists in, one result file per heat out.
     OpenDialog1.Filter += QStringLiteral("|Wettkampfdateien (*.evt *.ppl)|*.evt;*.ppl");
     SaveDialog1.Filter += QStringLiteral("Wettkampfdateien (*.lif)|*.lif|");
+    // The PDF of the results lists comes last, so that a stored type index keeps its type.
+    SaveDialog1.Filter += QStringLiteral("PDF-Dokument (*.pdf)|*.pdf|");
 
     // 13. Caption of the first call.
     cmd_Auf->setText(QStringLiteral("Auf die Plätze"));

@@ -47,6 +47,9 @@ class TSpinFloatEdit;
 namespace interchange {
 struct LifHeat;
 }
+namespace results {
+struct ResultsDocument;
+}
 namespace platform {
 class FileWriteQueue;
 class JournalLock;
@@ -160,6 +163,7 @@ public:
     QAction *mEintragen;
     QAction *mStartList;
     QAction *mExport;
+    QAction *mPrint; // Ctrl+P: the results lists in the print preview
     QAction *mAllSet;
     std::array<QAction *, LaneRows + 1> StopEntries{}; // "Stop 1" .. "Stop 12" (Stop11 .. Stop121)
     std::array<QAction *, LaneRows + 1> SetEntries{};  // "Set 1" .. "Set 12"
@@ -258,6 +262,19 @@ public:
     void ImportEvtList(const QString &fileName);
     void ExportTextFile(const QString &fileName); // throws with the file error's text
     void ExportExcelFile(const QString &fileName); // throws with the error's text
+    void ExportPdfFile(const QString &fileName);   // throws with the file error's text
+    bool DrawingLists = false; // while the PDF is drawn: export and print wait for it
+    // The print preview of the results lists: the current heat, all heats or the rankings.
+    void PrintClick();
+    // The results lists of the entered heats, by heat number, and their rankings across heats.
+    results::ResultsDocument ResultsOfMeeting() const;
+    // The heat "Aktueller Lauf" shows: the heat on the desk once it is entered, else the last entered.
+    int PrintHeat() const;
+    // Says that no heat is entered yet, so there is no results list.
+    void ShowNoResults();
+    // A window of the desk with this property set (and any window opened from it) passes the lane
+    // stop keys and STOPP on to the desk: a race goes on while the print preview is open.
+    static constexpr char RaceKeysProperty[] = "zielkronRaceKeys";
     void bProtokollClick();
     void seLaufChange();
     // From the start until the reset a race is on the desk: its lanes' times and places are the
@@ -370,6 +387,8 @@ protected:
 
 private:
     QAction *commandForKey(const QKeyEvent *event) const;
+    // A lane stop key or STOPP pressed in a window that passes race keys on: the command runs.
+    bool raceKeyInWindow(QWidget *window, const QKeyEvent *event);
     void buildControls();
     void buildMenus();
     void connectHandlers();

@@ -117,6 +117,24 @@ QAction *TFormMain::commandForKey(const QKeyEvent *event) const
     return nullptr;
 }
 
+bool TFormMain::raceKeyInWindow(QWidget *window, const QKeyEvent *event)
+{
+    // Only a window that lets them through, or one opened from it (Qt's print dialog over the
+    // preview), and only the keys that stop lanes: starting a race stays on the desk.
+    bool passes = false;
+    for (QWidget *w = window; w && !passes; w = w->parentWidget() ? w->parentWidget()->window() : nullptr)
+        passes = w->property(RaceKeysProperty).toBool();
+    if (!passes)
+        return false;
+    QAction *command = commandForKey(event);
+    const bool laneStop = std::find(StopEntries.begin() + 1, StopEntries.end(), command) != StopEntries.end();
+    if (!command || (command != mStop && !laneStop))
+        return false;
+    if (command->isEnabled())
+        command->trigger();
+    return true;
+}
+
 bool TFormMain::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
@@ -128,8 +146,10 @@ bool TFormMain::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     auto *widget = qobject_cast<QWidget *>(watched);
-    if (!widget || widget->window() != this)
+    if (!widget)
         return false;
+    if (widget->window() != this)
+        return type == QEvent::KeyPress && raceKeyInWindow(widget->window(), static_cast<QKeyEvent *>(event));
     QAction *command = commandForKey(static_cast<QKeyEvent *>(event));
     if (!command)
         return false;

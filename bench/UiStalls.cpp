@@ -1,18 +1,22 @@
 // Stalls of the user-interface thread during a race: ten lanes run while the operator opens the
 // help, the information window, the file dialogs, imports a start list (text and workbook),
-// exports the table and picks workbooks whose reader crashes or hangs. A probe timer ticks every
+// exports the table, picks workbooks whose reader crashes or hangs, looks at the results lists of
+// a full meeting in the print preview and writes them as a PDF. A probe timer ticks every
 // millisecond on the user-interface thread; the longest gap between two ticks while an action runs
 // (and 200 ms after it) is its stall.
-// ZK_BENCH_NO_PREPARE=1: the help window is not prepared after start-up.
+// ZK_BENCH_NO_PREPARE=1: the help window is not prepared after start-up. --busy: a busy loop runs on
+// every core meanwhile.
 //
-//   bench_ui_stalls          (offscreen; under an X server with QT_QPA_PLATFORM=xcb xvfb-run -a)
+//   bench_ui_stalls [--busy]  (offscreen; under an X server with QT_QPA_PLATFORM=xcb xvfb-run -a)
 
 #include "FakePlatform.h"
 #include "FormInfo.h"
 #include "FormMain.h"
+#include "FullMeeting.h"
 #include "GuardedApplication.h"
 #include "HelpWindow.h"
 #include "RealPlatform.h"
+#include "ResultsPreview.h"
 #include "SortGrid.h"
 #include "SpinEdit.h"
 
@@ -24,13 +28,16 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPrintPreviewWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -103,6 +110,32 @@ void answerModal(const QString &file, int afterMs = 300)
     });
 }
 
+// Steps done one after the other in the print preview while it is open, each watched on its own.
+struct Step {
+    const char *name;
+    std::function<void(TResultsPreview &)> run;
+};
+
+void previewSteps(Probe &probe, std::shared_ptr<std::vector<Step>> steps, std::size_t next = 0)
+{
+    QTimer::singleShot(next == 0 ? 500 : 400, [&probe, steps, next] {
+        auto *preview = qobject_cast<TResultsPreview *>(QApplication::activeModalWidget());
+        if (!preview) {
+            std::printf("  the print preview is not open\n");
+            return;
+        }
+        const char *name = next == 0 ? "preview open (\"Aktueller Lauf\")" : (*steps)[next - 1].name;
+        std::printf("  %-42s longest stall %6.1f ms\n", name, probe.worstMs());
+        if (next == steps->size()) {
+            preview->reject();
+            return;
+        }
+        probe.reset();
+        (*steps)[next].run(*preview);
+        previewSteps(probe, steps, next + 1);
+    });
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -110,8 +143,10 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    const bool busy = argc > 1 && std::strcmp(argv[1], "--busy") == 0;
     platform::GuardedApplication::prepareDisplay();
     QApplication app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     QTemporaryDir dir;
     fake::Platform fp;
     platform::MonotonicTicks ticks;
@@ -237,7 +272,35 @@ int main(int argc, char **argv)
              answerModal(hanging);
              form.bOpen->click();
          }, 11000},
+        {"print preview of a full meeting, closed", [&] {
+             fillFullMeeting(form);
+             auto steps = std::make_shared<std::vector<Step>>(std::vector<Step>{
+                 {"\"Alle Läufe\": 100 heats", [](TResultsPreview &p) { p.AllHeatsChoice->trigger(); }},
+                 {"last page", [](TResultsPreview &p) { p.Preview->setCurrentPage(p.Preview->pageCount()); }},
+                 {"facing pages", [](TResultsPreview &p) {
+                      p.findChild<QAction *>(QStringLiteral("facingModeAction"))->trigger();
+                  }},
+                 {"\"Gesamtwertung\": 4 rankings of 250", [](TResultsPreview &p) { p.RankingsChoice->trigger(); }},
+                 {"one page again", [](TResultsPreview &p) {
+                      p.findChild<QAction *>(QStringLiteral("singleModeAction"))->trigger();
+                  }},
+                 {"\"Aktueller Lauf\"", [](TResultsPreview &p) { p.CurrentHeatChoice->trigger(); }},
+             });
+             previewSteps(probe, steps);
+             form.mPrint->trigger();
+         }},
+        {"print preview opened again and closed", [&] {
+             previewSteps(probe, std::make_shared<std::vector<Step>>());
+             form.mPrint->trigger();
+         }},
+        {"PDF export of a full meeting (60 pages)", [&] {
+             form.SaveDialog1.FilterIndex = 5; // text, workbook, CSV, .lif, PDF
+             answerModal(dir.filePath(QStringLiteral("ergebnisse.pdf")));
+             form.mExport->trigger();
+         }},
     };
+    const std::vector<pid_t> loops = busy ? startBusyLoops() : std::vector<pid_t>{};
+    std::printf("%s\n", busy ? "busy loops on every core" : "no other load");
     for (const Action &a : actions) {
         runFor(300);
         probe.reset();
@@ -245,6 +308,7 @@ int main(int argc, char **argv)
         runFor(a.settleMs);
         std::printf("%-44s longest stall %6.1f ms\n", a.name, probe.worstMs());
     }
+    stopBusyLoops(loops);
     std::printf("table rows after the imports: %d\n", form.SortGrid1->RowCount());
     return 0;
 }

@@ -150,6 +150,17 @@ public:
     virtual void makeRealtime(long threadId, std::function<void(RealtimeGrant)> answer) = 0;
 };
 
+// The printers the system knows (its CUPS queues). The print preview and Qt's print dialog work
+// with or without one; the desk only tells the operator when there is none.
+class Printers {
+public:
+    virtual ~Printers() = default;
+    virtual QStringList printerNames() = 0;
+
+    // The system's printers.
+    static Printers &system();
+};
+
 // The bundle the main window receives.
 struct Platform {
     TickSource &ticks;
@@ -162,6 +173,7 @@ struct Platform {
     SpreadsheetAutomation &spreadsheet; // "Excel.Application": the workbook engine
     RealtimeScheduler &realtime;
     FileCalls &files = FileCalls::system(); // the journal's and the exports' file writes
+    Printers &printers = Printers::system();
 };
 
 } // namespace platform

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeDatabase>
+#include <QPrinterInfo>
 #include <QSettings>
 #include <QSoundEffect>
 #include <QUrl>
@@ -423,6 +424,24 @@ RealPlatform::RealPlatform(const QStringList &cueFiles, const QString &workingFo
         serial_ = std::make_unique<LinuxSerialDevices>(defaultDevicesFolder(), defaultDeviceTable());
     // Every outside workbook is read by the reader program that came with the desk.
     spreadsheet_.reader.program = defaultReaderProgram();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Printers
+
+namespace {
+
+class SystemPrinters final : public Printers {
+public:
+    QStringList printerNames() override { return QPrinterInfo::availablePrinterNames(); }
+};
+
+} // namespace
+
+Printers &Printers::system()
+{
+    static SystemPrinters printers;
+    return printers;
 }
 
 Platform RealPlatform::bundle()

@@ -1,22 +1,44 @@
 // Export of the results table: tab-separated text, a workbook (.xlsx), semicolon-separated CSV, or
-// one result file a heat for meet-management programs (.lif).
+// one result file a heat for meet-management programs (.lif), or the results lists as a PDF document.
 
 #include "FormMain.h"
 
 #include "AtomicFile.h"
+#include "ResultsList.h"
+#include "ResultsSheet.h"
 #include "SortGrid.h"
 #include "SpinEdit.h"
 #include "TextEncoding.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QScopeGuard>
 
 #include <exception>
 #include <stdexcept>
 
+namespace {
+
+// Through a temporary file beside it: a full disk or a crash never leaves a half-written results
+// file in place of the old one. An existing file keeps its permissions.
+void writeExport(const QString &fileName, const QByteArray &bytes, platform::FileCalls &files)
+{
+    QString error;
+    if (!platform::writeFileAtomically(fileName, bytes, &error, platform::FileMode::AsBefore, files))
+        throw std::runtime_error(QStringLiteral("Die Datei \"%1\" kann nicht geschrieben werden: %2")
+                                     .arg(fileName, error)
+                                     .toStdString());
+}
+
+} // namespace
+
 void TFormMain::bSaveClick()
 {
+    if (DrawingLists)
+        return;
     platform::FileDialogRequest request = SaveDialog1.request();
     if (!platform_.dialogs.saveFile(this, request))
         return;
@@ -34,6 +56,8 @@ void TFormMain::bSaveClick()
             ExportExcelFile(request.fileName);
         else if (kinds.contains(QLatin1String("lif")))
             ExportLifFiles(QFileInfo(request.fileName).absolutePath()); // one file a heat, into the folder
+        else if (kinds.contains(QLatin1String("pdf")))
+            ExportPdfFile(request.fileName);
     } catch (const std::exception &e) {
         ShowError(QString::fromStdString(e.what()));
     }
@@ -55,14 +79,24 @@ void TFormMain::ExportTextFile(const QString &fileName)
         }
         content += QStringLiteral("\r\n");
     }
-    const QByteArray bytes = platform::encodeText(content);
-    // Through a temporary file beside it: a full disk or a crash never leaves a half-written
-    // results file in place of the old one. An existing file keeps its permissions.
-    QString error;
-    if (!platform::writeFileAtomically(fileName, bytes, &error, platform::FileMode::AsBefore, platform_.files))
-        throw std::runtime_error(QStringLiteral("Die Datei \"%1\" kann nicht geschrieben werden: %2")
-                                     .arg(fileName, error)
-                                     .toStdString());
+    writeExport(fileName, platform::encodeText(content), platform_.files);
+}
+
+void TFormMain::ExportPdfFile(const QString &fileName)
+{
+    // Every entered heat, then the rankings across heats; never an empty document.
+    const results::ResultsDocument document = ResultsOfMeeting();
+    if (document.heats.empty()) {
+        ShowNoResults();
+        return;
+    }
+    // A whole meeting takes a tenth of a second and more: it is drawn page by page with the desk's
+    // events in between, so that a race goes on meanwhile. The lists' commands wait for it.
+    DrawingLists = true;
+    const auto drawn = qScopeGuard([this] { DrawingLists = false; });
+    const QByteArray pdf = results::resultsPdf(document, QDateTime::currentDateTime(),
+                                               [] { QCoreApplication::processEvents(); });
+    writeExport(fileName, pdf, platform_.files);
 }
 
 void TFormMain::ExportExcelFile(const QString &fileName)

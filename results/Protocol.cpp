@@ -100,6 +100,7 @@ void TFormMain::bProtokollClick()
         table->setRowCount(h * (lanes + 1) + 2);
 
     table->setCells(0, header, QString::number(h));
+    table->setCells(1, header, cmb_Lauf->currentText()); // the heat's kind, for the results lists
     table->setCells(2, header, cmb_Disziplin->currentText());
     table->setCells(3, header, cbKlassen->currentText());
     if (sfWind->Value() != 0.0)
@@ -164,6 +165,11 @@ void TFormMain::seLaufChange()
     const int header = HeatHeaderRow(h, lanes);
     const TSortGrid *table = SortGrid1;
 
+    // The heat's kind as it was entered; a text that is no kind of the box (a start list's) changes
+    // nothing.
+    const QString kind = table->Cells(1, header);
+    if (!kind.isEmpty())
+        cmb_Lauf->setCurrentText(kind);
     const QString discipline = table->Cells(2, header);
     if (!discipline.isEmpty())
         cmb_Disziplin->setEditText(discipline);

@@ -15,6 +15,9 @@
 #include "HelpWindow.h"
 #include "Label3D.h"
 #include "LbSpeedButton.h"
+#include "ResultsList.h"
+#include "ResultsSheet.h"
+#include "SortGrid.h"
 #include "SpinEdit.h"
 #include "TimeText.h"
 #include "VirtualLines.h"
@@ -224,6 +227,79 @@ void stopLane(TFormMain &form, fake::Platform &fp, std::uint32_t start, int lane
     form.StopClick(lane);
 }
 
+// ---- the results list -----------------------------------------------------------------------
+
+// Two heats of the 100 m entered into the results table, as after two races.
+void enterTwoHeats(TFormMain &form)
+{
+    struct Lane {
+        const char *number, *name, *club, *time, *place;
+    };
+    static const Lane heats[2][8] = {
+        {{"112", "Jonas Berger", "LG Nord Berlin", "11,12 ", "7"},
+         {"87", "Lukas Hoffmann", "TSV Bayer Leverkusen", "10,89 ", "5"},
+         {"245", "Felix Schäfer", "SC Magdeburg", "10,63 ", "3"},
+         {"31", "Paul Wagner", "LAZ Leipzig", "10,23 ", "1"},
+         {"158", "Leon Köhler", "LG Stadtwerke München", "10,41 ", "2"},
+         {"402", "Maximilian Brandt", "TV Wattenscheid 01", "10,70 ", "4"},
+         {"66", "Elias Vogel", "MTG Mannheim", "10,94 ", "6"},
+         {"219", "Noah Lehmann", "SCC Berlin", "", "aufg."}},
+        {{"301", "Ben Schröder", "LG Eintracht Frankfurt", "10,52 ", "2"},
+         {"95", "Finn Neumann", "ASV Köln", "10,77 ", "4"},
+         {"133", "Tim Schwarz", "LC Paderborn", "10,41 ", "1"},
+         {"278", "Jan Zimmermann", "LG Olympia Dortmund", "10,63 ", "3"},
+         {"17", "Luca Krüger", "SV Halle", "", "disq."},
+         {"350", "Moritz Hartmann", "TSV Erding", "11,05 ", "6"},
+         {"204", "Niklas Werner", "LG Offenburg", "10,86 ", "5"},
+         {"", "", "", "", ""}}};
+    TSortGrid *table = form.SortGrid1;
+    table->setRowCount(TFormMain::HeatHeaderRow(3, 8));
+    table->setCells(0, 0, QStringLiteral("Kreismeisterschaften"));
+    table->setCells(0, 1, QStringLiteral("14.05.27"));
+    const char *const winds[] = {"0,5 m/s", "-0,3 m/s"};
+    for (int h = 1; h <= 2; ++h) {
+        const int header = TFormMain::HeatHeaderRow(h, 8);
+        table->setCells(0, header, QString::number(h));
+        table->setCells(1, header, QStringLiteral("Vorlauf"));
+        table->setCells(2, header, QStringLiteral("100 m"));
+        table->setCells(3, header, QStringLiteral("Männer"));
+        table->setCells(4, header, QString::fromLatin1(winds[h - 1]));
+        for (int i = 1; i <= 8; ++i) {
+            const Lane &l = heats[h - 1][i - 1];
+            table->setCells(0, header + i, QString::number(i) + QLatin1Char('.'));
+            table->setCells(1, header + i, QString::fromUtf8(l.number));
+            table->setCells(2, header + i, QString::fromUtf8(l.name));
+            table->setCells(4, header + i, QString::fromUtf8(l.club));
+            table->setCells(5, header + i, QString::fromUtf8(l.time));
+            table->setCells(6, header + i, QString::fromUtf8(l.place));
+        }
+        form.EnteredHeats.append(h);
+    }
+    form.LastEnteredHeat = 2;
+}
+
+// The first page of the meeting's results list, as the printer and the PDF show it.
+QPixmap resultsPage(const TFormMain &form)
+{
+    const int dpi = 110;
+    const QPageLayout layout = results::resultsPageLayout();
+    QImage page(layout.fullRectPixels(dpi).size(), QImage::Format_RGB32);
+    page.setDotsPerMeterX(qRound(dpi / 0.0254));
+    page.setDotsPerMeterY(qRound(dpi / 0.0254));
+    page.fill(Qt::white);
+    const results::ResultsDocument document = form.ResultsOfMeeting();
+    const QRect area = layout.paintRectPixels(dpi);
+    const results::ResultsSheet sheet(document, page, area.size(), QDateTime(QDate(2027, 5, 14), QTime(11, 42)));
+    QPainter p(&page);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.translate(area.topLeft());
+    sheet.paintPage(p, 0);
+    p.resetTransform();
+    p.setPen(QColor(150, 150, 150));
+    p.drawRect(page.rect().adjusted(0, 0, -1, -1));
+    return QPixmap::fromImage(page);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -355,6 +431,9 @@ int main(int argc, char *argv[])
 
         form.OneLS = false;
         form.bResetClick();
+
+        enterTwoHeats(form);
+        save(resultsPage(form), "ergebnisliste.png");
 
         // The help window with the manual beside these pictures, at its contents.
         const QString manual = outDir.absoluteFilePath(QStringLiteral("../index.html"));

@@ -155,7 +155,8 @@ TEST(StartUp, FileTypeNamesHelpFileAndDialogFolders)
               QStringLiteral("Einfaches Textdokument (*.txt)|*.txt|MS Excel (*.xlsx *.xls *.ods)|*.xlsx;*.xls;*.ods|"
                              "Wettkampfdateien (*.evt *.ppl)|*.evt;*.ppl"));
     EXPECT_EQ(f.SaveDialog1.Filter, QStringLiteral("Einfaches Textdokument (*.txt)|*.txt|MS Excel (*.xlsx)|*.xlsx|"
-                                                   "CSV-Dokument (*.csv)|*.csv|Wettkampfdateien (*.lif)|*.lif|"));
+                                                   "CSV-Dokument (*.csv)|*.csv|Wettkampfdateien (*.lif)|*.lif|"
+                                                   "PDF-Dokument (*.pdf)|*.pdf|"));
     EXPECT_EQ(f.SaveDialog1.FileName, QStringLiteral("desk"));
     EXPECT_EQ(f.SaveDialog1.InitialDir, QStringLiteral("/srv/timing"));
     EXPECT_EQ(f.OpenDialog1.InitialDir, QStringLiteral("/srv/timing"));
@@ -173,7 +174,8 @@ TEST(StartUp, FileTypeNamesHelpFileAndDialogFolders)
     TFormMain &g = e.create();
     EXPECT_EQ(g.OpenDialog1.Filter, QStringLiteral("Textdatei (*.txt)|*.txt|Wettkampfdateien (*.evt *.ppl)|*.evt;*.ppl"));
     EXPECT_EQ(g.SaveDialog1.Filter,
-              QStringLiteral("Textdatei (*.txt)|*.txt|CSV (*.csv)|*.csv|Wettkampfdateien (*.lif)|*.lif|"));
+              QStringLiteral("Textdatei (*.txt)|*.txt|CSV (*.csv)|*.csv|Wettkampfdateien (*.lif)|*.lif|"
+                             "PDF-Dokument (*.pdf)|*.pdf|"));
 }
 
 TEST(StartUp, CloseQuestionDecidesAndLeavesARunningRaceAlone)

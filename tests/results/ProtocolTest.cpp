@@ -66,6 +66,7 @@ TEST(Protocol, FirstEntryFillsHeatOneAndLoadsHeatTwo)
     EXPECT_EQ(m.cell(0, 0), QStringLiteral("Kreismeisterschaften"));
     EXPECT_EQ(m.cell(0, 1), QStringLiteral("08.12.2026")); // the year in four digits, as the workbook has it
     EXPECT_EQ(m.cell(0, 2), QStringLiteral("1"));
+    EXPECT_EQ(m.cell(1, 2), QStringLiteral("Vorlauf")); // the heat's kind, for the results lists
     EXPECT_EQ(m.cell(2, 2), QStringLiteral("100 m"));
     EXPECT_EQ(m.cell(3, 2), QStringLiteral("Männer"));
     EXPECT_EQ(m.cell(4, 2), QStringLiteral("1,5 m/s"));
@@ -92,9 +93,11 @@ TEST(Protocol, FirstEntryFillsHeatOneAndLoadsHeatTwo)
     EXPECT_EQ(f.cmb_Disziplin->currentText(), QStringLiteral("100 m")); // kept
 
     m.race({{1, 12000}});
+    f.cmb_Lauf->setCurrentText(QStringLiteral("Endlauf"));
     f.bProtokoll->click();
     EXPECT_EQ(m.table().RowCount(), 20);
     EXPECT_EQ(m.cell(0, 11), QStringLiteral("2"));
+    EXPECT_EQ(m.cell(1, 11), QStringLiteral("Endlauf"));
     EXPECT_EQ(m.cell(5, 12), QStringLiteral("12,00 "));
     EXPECT_EQ(m.cell(4, 11), QStringLiteral("1,5 m/s"));
 }
@@ -143,6 +146,7 @@ TEST(Protocol, HeatChangeLoadsAHeatAndClearsAnEmptyOne)
     TSortGrid &t = m.table();
     t.setRowCount(20);
     // Heat 2: rows 6..9.
+    t.setCells(1, 6, QStringLiteral("Endlauf"));
     t.setCells(2, 6, QStringLiteral("200 m"));
     t.setCells(3, 6, QStringLiteral("Frauen"));
     t.setCells(1, 7, QStringLiteral(" "));
@@ -155,6 +159,7 @@ TEST(Protocol, HeatChangeLoadsAHeatAndClearsAnEmptyOne)
     t.setCells(6, 9, QStringLiteral("n.a."));
     f.SetEntry(1)->trigger();
     f.seLauf->setValue(2);
+    EXPECT_EQ(f.cmb_Lauf->currentText(), QStringLiteral("Endlauf"));
     EXPECT_EQ(f.cmb_Disziplin->currentText(), QStringLiteral("200 m"));
     EXPECT_EQ(f.cbKlassen->currentText(), QStringLiteral("Frauen"));
     EXPECT_EQ(f.Line(1)->eNum->text(), QStringLiteral(" "));      // a blank start number stays a blank
@@ -179,10 +184,13 @@ TEST(Protocol, HeatChangeLoadsAHeatAndClearsAnEmptyOne)
     EXPECT_EQ(f.Line(2)->LabelTime->Tag(), 0);
     EXPECT_EQ(f.cmb_Disziplin->currentText(), QStringLiteral("200 m"));
 
-    // A typed 0 loads heat 1, never rows above the title.
+    // A typed 0 loads heat 1, never rows above the title. A text in the kind's cell that is no kind
+    // leaves the box as it is.
+    t.setCells(1, 2, QStringLiteral("14:30"));
     t.setCells(2, 3, QStringLiteral("Erste"));
     f.seLauf->setText(QStringLiteral("0"));
     EXPECT_EQ(f.Line(1)->eName->text(), QStringLiteral("Erste"));
+    EXPECT_EQ(f.cmb_Lauf->currentText(), QStringLiteral("Endlauf"));
 }
 
 TEST(Protocol, LaneCountChangeBetweenEntries)

@@ -187,6 +187,13 @@ public:
     }
 };
 
+// The printers of a test: none unless the test names some.
+class Printers final : public platform::Printers {
+public:
+    QStringList names;
+    QStringList printerNames() override { return names; }
+};
+
 struct Platform {
     Ticks ticks;
     Sound sound;
@@ -198,9 +205,10 @@ struct Platform {
     Spreadsheet spreadsheet;
     Realtime realtime;
     Files files;
+    Printers printers;
     platform::Platform bundle()
     {
-        return {ticks, sound, settings, dialogs, help, fileTypes, serial.devices, spreadsheet, realtime, files};
+        return {ticks, sound, settings, dialogs, help, fileTypes, serial.devices, spreadsheet, realtime, files, printers};
     }
 };
 

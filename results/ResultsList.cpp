@@ -1,0 +1,150 @@
+#include "ResultsList.h"
+
+#include "FormMain.h"
+#include "TimeText.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <map>
+#include <tuple>
+
+namespace results {
+
+namespace {
+
+const QString kSeparator = QStringLiteral(" · ");
+
+QString text(const std::vector<QString> &row, std::size_t column)
+{
+    return column < row.size() ? row[column].trimmed() : QString();
+}
+
+int placeNumber(const QString &place)
+{
+    return TFormMain::IsPlaceNumber(place) ? place.toInt() : 0;
+}
+
+// Wind readings carry their sign: the field shows "0,5" for a tail wind, the lists "+0,5 m/s".
+QString signedWind(const QString &wind)
+{
+    if (!wind.isEmpty() && wind[0].isDigit())
+        return QLatin1Char('+') + wind;
+    return wind;
+}
+
+} // namespace
+
+QString listTime(const QString &cell)
+{
+    return cell.trimmed();
+}
+
+QString HeatResult::heading() const
+{
+    QStringList parts{(kind.isEmpty() ? QStringLiteral("Lauf") : kind) + QLatin1Char(' ') + QString::number(heat)};
+    if (!discipline.isEmpty())
+        parts << discipline;
+    if (!className.isEmpty())
+        parts << className;
+    if (!wind.isEmpty())
+        parts << QStringLiteral("Wind ") + wind;
+    return parts.join(kSeparator);
+}
+
+QString Ranking::heading() const
+{
+    QStringList parts{QStringLiteral("Gesamtwertung")};
+    for (const QString &part : {kind, discipline, className})
+        if (!part.isEmpty())
+            parts << part;
+    return parts.join(kSeparator);
+}
+
+HeatResult readHeat(int heat, const std::vector<QString> &header, const std::vector<std::vector<QString>> &laneRows)
+{
+    HeatResult h;
+    h.heat = heat;
+    h.kind = text(header, 1);
+    h.discipline = text(header, 2);
+    h.className = text(header, 3);
+    h.wind = signedWind(text(header, 4));
+    for (std::size_t i = 0; i < laneRows.size(); ++i) {
+        const std::vector<QString> &row = laneRows[i];
+        LaneResult lane{static_cast<int>(i) + 1, text(row, 6), text(row, 1), text(row, 2),
+                        text(row, 4), listTime(text(row, 5))};
+        if (lane.place.isEmpty() && lane.number.isEmpty() && lane.name.isEmpty() && lane.note.isEmpty()
+            && lane.time.isEmpty())
+            continue;
+        h.lanes.push_back(std::move(lane));
+    }
+    // Placed lanes first, by place; the others keep their lane order.
+    std::stable_sort(h.lanes.begin(), h.lanes.end(), [](const LaneResult &a, const LaneResult &b) {
+        const int pa = placeNumber(a.place), pb = placeNumber(b.place);
+        return pa > 0 && (pb == 0 || pa < pb);
+    });
+    return h;
+}
+
+std::vector<Ranking> rankingsOf(const std::vector<HeatResult> &heats)
+{
+    std::vector<const HeatResult *> sorted;
+    for (const HeatResult &h : heats)
+        sorted.push_back(&h);
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const HeatResult *a, const HeatResult *b) { return a->heat < b->heat; });
+
+    // The heats of each kind, discipline and class, in the order of their first heat.
+    using Key = std::tuple<QString, QString, QString>;
+    std::map<Key, std::size_t> index;
+    std::vector<std::pair<Key, std::vector<const HeatResult *>>> groups;
+    for (const HeatResult *h : sorted) {
+        const Key key{h->kind, h->discipline, h->className};
+        const auto [at, added] = index.try_emplace(key, groups.size());
+        if (added)
+            groups.push_back({key, {}});
+        groups[at->second].second.push_back(h);
+    }
+
+    std::vector<Ranking> rankings;
+    for (const auto &[key, members] : groups) {
+        if (members.size() < 2)
+            continue;
+        Ranking r;
+        std::tie(r.kind, r.discipline, r.className) = key;
+        struct Timed {
+            std::int32_t ms;
+            int place;
+            RankedLane entry;
+        };
+        std::vector<Timed> timed;
+        std::vector<RankedLane> others;
+        for (const HeatResult *h : members) {
+            r.heats.push_back(h->heat);
+            for (const LaneResult &lane : h->lanes) {
+                const int place = placeNumber(lane.place);
+                const std::int32_t ms = TimeTextToLaneTime(lane.time);
+                if (place > 0 && ms > 0)
+                    timed.push_back({ms, place, {QString(), h->heat, lane}});
+                else // a place number without a time would read as a place across the heats
+                    others.push_back({place > 0 ? QString() : lane.place, h->heat, lane});
+            }
+        }
+        // Within one time the heat and the place in it decide the order, never the place.
+        std::stable_sort(timed.begin(), timed.end(), [](const Timed &a, const Timed &b) {
+            return std::tie(a.ms, a.entry.heat, a.place) < std::tie(b.ms, b.entry.heat, b.place);
+        });
+        for (std::size_t i = 0; i < timed.size(); ++i) {
+            const bool tie = i > 0 && timed[i].ms == timed[i - 1].ms;
+            timed[i].entry.place = tie ? r.lanes.back().place : QString::number(i + 1);
+            r.lanes.push_back(std::move(timed[i].entry));
+        }
+        for (RankedLane &other : others)
+            r.lanes.push_back(std::move(other));
+        if (!r.lanes.empty())
+            rankings.push_back(std::move(r));
+    }
+    return rankings;
+}
+
+} // namespace results

@@ -1,0 +1,76 @@
+#pragma once
+// The results lists of a meeting: each heat with its lanes in the order of their places, and the
+// ranking across the heats of one discipline and class ("Gesamtwertung"). Pure functions over the
+// texts of the results table; the printed and PDF lists are drawn from them, and anything else that
+// shows results (the live view) can call them on its own copy of the table.
+
+#include <QString>
+
+#include <vector>
+
+namespace results {
+
+// One lane of a heat as the table records it, every text without blanks around it.
+struct LaneResult {
+    int lane = 0;
+    QString place; // "1", "2" ... or a place text ("Aus", "disq.", "aufg."), or empty
+    QString number;
+    QString name;
+    QString note;
+    QString time; // as the desk showed it: "10,23", "1:05,43"; empty for "Aus"
+    bool operator==(const LaneResult &) const = default;
+};
+
+struct HeatResult {
+    int heat = 0;
+    QString kind; // "Vorlauf", "Endlauf", as entered
+    QString discipline;
+    QString className;
+    QString wind; // "+0,5 m/s"; empty where none was entered
+    // The placed lanes by place, then the lanes without a place in lane order; empty lanes left out.
+    std::vector<LaneResult> lanes;
+
+    // "Vorlauf 1 · 100 m · Männer · Wind +0,5 m/s"; a part that is empty is left out.
+    QString heading() const;
+};
+
+// One athlete in a ranking across heats.
+struct RankedLane {
+    QString place; // the place across the heats, shared by equal times; or the lane's place text
+    int heat = 0;
+    LaneResult lane;
+};
+
+struct Ranking {
+    QString kind;
+    QString discipline;
+    QString className;
+    std::vector<int> heats; // the heats ranked together, in ascending order
+    // By time, equal shown times sharing a place; then the lanes without a time ("Aus", "disq.").
+    std::vector<RankedLane> lanes;
+
+    // "Gesamtwertung · Vorlauf · 100 m · Männer"
+    QString heading() const;
+};
+
+// What a results list holds: the meeting's title and date, heats and rankings.
+struct ResultsDocument {
+    QString title;
+    QString date;
+    std::vector<HeatResult> heats;
+    std::vector<Ranking> rankings;
+    bool isEmpty() const { return heats.empty() && rankings.empty(); }
+};
+
+// The time a list shows for a time cell of the table: the time exactly as the desk showed it.
+QString listTime(const QString &cell);
+
+// A heat from its block of the results table: the header row (heat, kind, discipline, class, wind,
+// start time) and the lane rows 1..L (lane, number, name, –, note, time, place), as 7 texts each.
+HeatResult readHeat(int heat, const std::vector<QString> &header, const std::vector<std::vector<QString>> &laneRows);
+
+// The rankings across heats: one for every kind, discipline and class that has more than one of the
+// given heats, in the order of their first heat. Times are compared as they are shown.
+std::vector<Ranking> rankingsOf(const std::vector<HeatResult> &heats);
+
+} // namespace results
