@@ -829,8 +829,7 @@ void TFormMain::FormCreate()
 
     // 14. Help file beside the program; the desk's own manual serves where there is none.
     HelpFile = QDir(program.absolutePath()).filePath(program.completeBaseName() + QStringLiteral(".chm"));
-    ManualFile = QDir(program.absolutePath())
-                     .filePath(QString::fromLatin1(ManualFolder) + QLatin1Char('/') + QString::fromLatin1(ManualPage));
+    ManualFile = ManualFileFor(ProgramPath, platform_.data);
 
     // 15. Available serial ports.
     BuildAvailablePortMask();
@@ -869,6 +868,16 @@ void TFormMain::OpenConfiguredPorts()
         } catch (const std::exception &) {
         }
     }
+}
+
+QString TFormMain::ManualFileFor(const QString &programPath, const platform::DataFolders &data)
+{
+    const QString page = QString::fromLatin1(ManualFolder) + QLatin1Char('/') + QString::fromLatin1(ManualPage);
+    const QString beside = QDir(QFileInfo(programPath).absolutePath()).filePath(page);
+    if (QFileInfo(beside).isFile() || data.installed().isEmpty())
+        return beside;
+    const QString installed = QDir(data.installed()).filePath(page);
+    return QFileInfo(installed).isFile() ? installed : beside;
 }
 
 // ---------------------------------------------------------------------------------------------
