@@ -45,6 +45,9 @@ int main(int argc, char *argv[])
     platform::GuardedApplication::prepareDisplay();
     platform::GuardedApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tempovia"));
+    // The desk's icon on its windows, and its desktop entry (zielkron.desktop) for the taskbar.
+    QApplication::setWindowIcon(TFormInfo::DeskIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("zielkron"));
     // German everywhere, Qt's own buttons and dialogs included; numbers, dates and times as the
     // user's locale writes them, or as in Germany when none was chosen. Before any window exists.
     InstallGermanQtTexts(app);
