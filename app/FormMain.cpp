@@ -426,10 +426,11 @@ void TFormMain::buildControls()
     RealtimeNote->setToolTip(QStringLiteral(
         "Die Zeitnahme an den seriellen Eingängen läuft ohne Echtzeit-Vorrang: auf einem ausgelasteten "
         "Rechner können Start- und Zielzeiten um Millisekunden zu spät genommen werden.\n"
-        "Abhilfe (einmalig, als Administrator): den Benutzer in eine Gruppe mit Echtzeit-Recht aufnehmen "
-        "(/etc/security/limits.d/zielkron.conf: \"@zielkron - rtprio 20\", neu anmelden), "
-        "oder dem Programm das Recht geben: setcap cap_sys_nice+ep /usr/bin/zielkron.\n"
-        "Mehr dazu in der README."));
+        "Abhilfe (einmalig, als Administrator): den Benutzer in die Gruppe zielkron aufnehmen "
+        "(usermod -aG zielkron BENUTZER) und neu anmelden. Das installierte Paket bringt die Gruppe und ihr "
+        "Echtzeit-Recht mit; ein selbst gebautes Pult braucht die Datei /etc/security/limits.d/zielkron.conf "
+        "mit der Zeile \"@zielkron - rtprio 20\".\n"
+        "Mehr dazu im Handbuch und in der README."));
     RealtimeNote->hide();
 
     LedStart = named(new TLed(PanelBottom), "LedStart");
