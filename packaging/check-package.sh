@@ -19,7 +19,11 @@ APT=("${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o DPkg::Loc
 started=$(date +%s)
 
 fail() { echo "FAIL: $*"; exit 1; }
-installed() { dpkg-query -W -f='${Status}' zielkron 2>/dev/null | grep -q 'install ok installed'; }
+# Known to dpkg in any state (installed, half-configured, only its configuration files left ...).
+known() {
+    local state
+    state=$(dpkg-query -W -f='${db:Status-Status}' zielkron 2>/dev/null) && [ -n "$state" ] && [ "$state" != not-installed ]
+}
 
 echo "== lintian $(basename "$DEB")"
 lint=0
@@ -28,13 +32,13 @@ grep -v '^running with root privileges' "$BUILD/lintian.log" || true
 [ $lint = 0 ] || fail "lintian reports errors"
 
 exec 9>/tmp/zielkron-package-check.lock
-flock 9
-installed && fail "a zielkron package is installed on this machine already; remove it (apt-get purge zielkron) or run make test PACKAGE_CHECK=0"
+flock -w 900 9 || fail "another package check has held this machine for 15 minutes"
+known && fail "a zielkron package is on this machine already; remove it (apt-get purge zielkron) or run make test PACKAGE_CHECK=0"
 getent group zielkron >/dev/null && group_before=1 || group_before=0
 
 TMP=$(mktemp -d /tmp/zielkron-package-check.XXXXXX)
 cleanup() {
-    if installed; then
+    if known; then
         echo "== removing the package"
         "${APT[@]}" purge zielkron >/dev/null || echo "WARNING: could not remove the package"
     fi
