@@ -1,6 +1,10 @@
 #include "CommandLine.h"
 
+#include "DataFolders.h"
+#include "FormMain.h"
+#include "TextEncoding.h"
 #include "Version.h"
+#include "Workbook.h"
 
 #include <QFileInfo>
 #include <QTextStream>
@@ -16,6 +20,8 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
             options.help = true;
         } else if (arg == QLatin1String("--version")) {
             options.version = true;
+        } else if (arg == QLatin1String("--check")) {
+            options.check = true;
         } else if (arg == QLatin1String("--virtual-ports")) {
             options.virtualPorts = true;
         } else if (arg == QLatin1String("--live") || arg.startsWith(QLatin1String("--live="))) {
@@ -45,14 +51,18 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
 
 QString commandLineHelp(const QString &program)
 {
+    // Also the source of the manual page (tools/man-page.sh): "Heading:" opens a section, "  TERM  text"
+    // is an item whose text goes on in lines indented further, other lines are running text.
     const QString name = QFileInfo(program).fileName();
     return QStringLiteral(
                "Aufruf: %1 [Optionen]\n"
-               "Zeitnahmepult für Kurzstreckenläufe (Version %2).\n"
+               "Zeitnahmepult für Kurzstreckenläufe in der Leichtathletik.\n"
                "\n"
                "Optionen:\n"
                "  -h, --help         diese Hilfe zeigen und beenden\n"
                "      --version      Version und Erstellungsdatum zeigen und beenden\n"
+               "      --check        zeigen, woher das Pult seine Listen, Signaltöne und sein Handbuch\n"
+               "                     liest, und beenden (Rückgabewert 1, wenn etwas fehlt)\n"
                "      --virtual-ports\n"
                "                     nur die Einträge des Geräteordners als Schnittstellen nutzen,\n"
                "                     nie ein echtes Gerät (Übung mit dem Simulator, Vorführung);\n"
@@ -61,21 +71,72 @@ QString commandLineHelp(const QString &program)
                "                     die Live-Anzeige im Netz auf diesem Port anbieten (0: ein freier Port),\n"
                "                     mit ADRESSE nur dort (127.0.0.1: nur auf diesem Rechner);\n"
                "                     gilt nur für diesen Programmlauf und wird nicht gespeichert\n"
+               "Weitere Optionen von Qt (z. B. -platform offscreen) werden an Qt weitergereicht.\n"
+               "\n"
+               "Dateien:\n"
+               "Die Listen Zielkron-Disziplinen.lst, Zielkron-klassen.lst und Zielkron-na.lst und die\n"
+               "Signaltöne Audio-*.wav liest das Pult aus dem ersten dieser Ordner, der sie enthält:\n"
+               "  ./                 dem Arbeitsordner, in dem es gestartet wurde\n"
+               "  ~/.local/share/Tempovia/%1\n"
+               "                     dem eigenen Ordner: beim ersten Start mit Kopien der mitgelieferten\n"
+               "                     Dateien angelegt; hier werden die Listen bearbeitet\n"
+               "  /usr/share/zielkron\n"
+               "                     den mitgelieferten Dateien\n"
+               "Die Einstellungen stehen in ~/.config/Tempovia/%1.ini, die Sicherung der\n"
+               "Veranstaltung in ~/.config/Tempovia/%1.journal.\n"
                "\n"
                "Umgebungsvariablen:\n"
                "  ZIELKRON_DEVICES        Geräteordner mit den Verknüpfungen com1 … com16\n"
                "                          (Vorgabe: ~/.config/Tempovia/devices)\n"
                "  ZIELKRON_VIRTUAL_PORTS  1 = wie --virtual-ports\n"
                "\n"
-               "Weitere Optionen von Qt (z. B. -platform offscreen) werden an Qt weitergereicht.\n"
+               "Handbuch:\n"
                "Das Handbuch öffnet im Pult die Taste Strg+H oder die Schaltfläche \"Hilfe\".\n")
-        .arg(name, QString::fromLatin1(build::Version));
+        .arg(name);
 }
 
 QString versionLine(const QString &program)
 {
     return QStringLiteral("%1 %2 (erstellt am %3)\n")
         .arg(QFileInfo(program).fileName(), QString::fromLatin1(build::Version), QString::fromLatin1(build::Date));
+}
+
+int checkDataFiles(const platform::DataFolders &folders, const QString &programPath, QTextStream &out)
+{
+    const QStringList copied = folders.provideUserCopies();
+    out << QStringLiteral("Das Pult liest seine Dateien aus dem ersten dieser Ordner, der sie enthält:\n")
+        << QStringLiteral("  Arbeitsordner:  %1\n").arg(folders.working())
+        << QStringLiteral("  eigener Ordner: %1\n").arg(folders.user())
+        << QStringLiteral("  mitgeliefert:   %1\n").arg(folders.installed());
+    if (!copied.isEmpty())
+        out << QStringLiteral("In den eigenen Ordner kopiert: %1\n").arg(copied.join(QStringLiteral(", ")));
+    out << '\n';
+
+    QStringList missing;
+    const auto report = [&](const QString &name, const QString &path, const QString &detail) {
+        out << name << ": " << (path.isEmpty() ? QStringLiteral("fehlt") : path + detail) << '\n';
+        if (path.isEmpty())
+            missing << name;
+    };
+    for (const QString &list : TFormMain::ListFiles()) {
+        const std::optional<QString> text = folders.readText(list);
+        const qsizetype lines = text ? platform::splitLines(*text).size() : 0;
+        report(list, text ? folders.find(list) : QString(),
+               QStringLiteral(" (%1 %2)").arg(lines).arg(lines == 1 ? QStringLiteral("Zeile") : QStringLiteral("Zeilen")));
+    }
+    for (const QString &cue : TFormMain::CueFiles())
+        report(cue, folders.find(cue), QString());
+    const QString manual = TFormMain::ManualFileFor(programPath, folders);
+    report(QStringLiteral("Handbuch"), QFileInfo(manual).isFile() ? manual : QString(), QString());
+    // Without it no workbook start list can be read.
+    report(QStringLiteral("Leseprogramm für Arbeitsmappen"),
+           platform::readerProgramFor(QFileInfo(programPath).absolutePath()), QString());
+
+    out << '\n'
+        << (missing.isEmpty() ? QStringLiteral("Alle Dateien gefunden.\n")
+                              : QStringLiteral("Es fehlt: %1\n").arg(missing.join(QStringLiteral(", "))));
+    out.flush();
+    return missing.isEmpty() ? 0 : 1;
 }
 
 std::optional<int> answerCommandLine(const CommandLineOptions &options, const QString &program, QTextStream &out,

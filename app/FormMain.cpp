@@ -427,10 +427,11 @@ void TFormMain::buildControls()
     RealtimeNote->setToolTip(QStringLiteral(
         "Die Zeitnahme an den seriellen Eingängen läuft ohne Echtzeit-Vorrang: auf einem ausgelasteten "
         "Rechner können Start- und Zielzeiten um Millisekunden zu spät genommen werden.\n"
-        "Abhilfe (einmalig, als Administrator): den Benutzer in eine Gruppe mit Echtzeit-Recht aufnehmen "
-        "(/etc/security/limits.d/zielkron.conf: \"@zielkron - rtprio 20\", neu anmelden), "
-        "oder dem Programm das Recht geben: setcap cap_sys_nice+ep /usr/bin/zielkron.\n"
-        "Mehr dazu in der README."));
+        "Abhilfe (einmalig, als Administrator): den Benutzer in die Gruppe zielkron aufnehmen "
+        "(usermod -aG zielkron BENUTZER) und neu anmelden. Das installierte Paket bringt die Gruppe und ihr "
+        "Echtzeit-Recht mit; ein selbst gebautes Pult braucht die Datei /etc/security/limits.d/zielkron.conf "
+        "mit der Zeile \"@zielkron - rtprio 20\".\n"
+        "Mehr dazu im Handbuch und in der README."));
     RealtimeNote->hide();
 
     LedStart = named(new TLed(PanelBottom), "LedStart");
@@ -845,8 +846,7 @@ void TFormMain::FormCreate()
 
     // 14. Help file beside the program; the desk's own manual serves where there is none.
     HelpFile = QDir(program.absolutePath()).filePath(program.completeBaseName() + QStringLiteral(".chm"));
-    ManualFile = QDir(program.absolutePath())
-                     .filePath(QString::fromLatin1(ManualFolder) + QLatin1Char('/') + QString::fromLatin1(ManualPage));
+    ManualFile = ManualFileFor(ProgramPath, platform_.data);
 
     // 15. Available serial ports.
     BuildAvailablePortMask();
@@ -885,6 +885,16 @@ void TFormMain::OpenConfiguredPorts()
         } catch (const std::exception &) {
         }
     }
+}
+
+QString TFormMain::ManualFileFor(const QString &programPath, const platform::DataFolders &data)
+{
+    const QString page = QString::fromLatin1(ManualFolder) + QLatin1Char('/') + QString::fromLatin1(ManualPage);
+    const QString beside = QDir(QFileInfo(programPath).absolutePath()).filePath(page);
+    if (QFileInfo(beside).isFile() || data.installed().isEmpty())
+        return beside;
+    const QString installed = QDir(data.installed()).filePath(page);
+    return QFileInfo(installed).isFile() ? installed : beside;
 }
 
 // ---------------------------------------------------------------------------------------------

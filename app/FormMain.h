@@ -205,7 +205,7 @@ public:
     QString ProgramName;
     QString ProgramPath;
     QString HelpFile;   // the program's path with ".chm"
-    QString ManualFile; // the desk's HTML manual beside the program
+    QString ManualFile; // the desk's HTML manual (ManualFileFor)
     QString TextFileName = QStringLiteral("Textdatei");
     QString CsvFileName = QStringLiteral("CSV");
     bool SpreadsheetPresent = false;
@@ -222,6 +222,9 @@ public:
     void FormDestroy();
     bool FormCloseQuery();
     void LoadListFiles();
+    // The files the desk reads by name from its data folders (platform::DataFolders).
+    static QStringList ListFiles();
+    static QStringList CueFiles();
     void BuildAvailablePortMask();
     void OpenConfiguredPorts();
 
@@ -318,9 +321,11 @@ public:
     // The heat number in use (a heat number below 1 counts as 1) and a heat's header row.
     int CurrentHeat() const;
     static int HeatHeaderRow(int heat, int lanes);
-    // Folder and start page of the manual, beside the program.
+    // Folder and start page of the manual: beside the program where there is one (a build),
+    // otherwise in the installation's data folder.
     static constexpr char ManualFolder[] = "zielkron-hilfe";
     static constexpr char ManualPage[] = "index.html";
+    static QString ManualFileFor(const QString &programPath, const platform::DataFolders &data);
 
     // ---- serial inputs ----
     void ComPortOpen(TComPort *port);

@@ -27,6 +27,12 @@ void TFormMain::playCue(const char *fileName)
         platform_.sound.play(QString::fromLatin1(fileName));
 }
 
+QStringList TFormMain::CueFiles()
+{
+    return {QStringLiteral("Audio-Auf-Platz.wav"), QStringLiteral("Audio-Fertig.wav"), QStringLiteral("Audio-Start.wav"),
+            QStringLiteral("Audio-Start-Fehl.wav"), QStringLiteral("Audio-Stopp.wav")};
+}
+
 std::int32_t TFormMain::RaceTimeNow()
 {
     // Unsigned 32-bit difference: a race across the wrap of the tick counter is timed correctly.

@@ -33,23 +33,37 @@ int main(int argc, char *argv[])
             return *code;
     }
 
+    // --check needs no display: where the files of a desk started here would come from.
+    if (options.check) {
+        QCoreApplication core(argc, argv);
+        QTextStream out(stdout);
+        return checkDataFiles(
+            platform::DataFolders::forProgram(QDir::currentPath(), QCoreApplication::applicationFilePath()),
+            QCoreApplication::applicationFilePath(), out);
+    }
+
     platform::GuardedApplication::prepareDisplay();
     platform::GuardedApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tempovia"));
+    // The desk's icon on its windows, and its desktop entry (zielkron.desktop) for the taskbar.
+    QApplication::setWindowIcon(TFormInfo::DeskIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("zielkron"));
     // German everywhere, Qt's own buttons and dialogs included; numbers, dates and times as the
     // user's locale writes them, or as in Germany when none was chosen. Before any window exists.
     InstallGermanQtTexts(app);
     if (const std::optional<QLocale> formats = FormatLocaleFor(QProcessEnvironment::systemEnvironment()))
         QLocale::setDefault(*formats);
 
-    const QStringList cues = {QStringLiteral("Audio-Auf-Platz.wav"), QStringLiteral("Audio-Fertig.wav"),
-                              QStringLiteral("Audio-Start.wav"), QStringLiteral("Audio-Start-Fehl.wav"),
-                              QStringLiteral("Audio-Stopp.wav")};
+    // The list files and cues: from the working folder, the operator's own folder (given the
+    // installation's defaults that it lacks, for editing) or the installation.
+    platform::DataFolders data =
+        platform::DataFolders::forProgram(QDir::currentPath(), QCoreApplication::applicationFilePath());
+    data.provideUserCopies();
     // --virtual-ports or ZIELKRON_VIRTUAL_PORTS=1: only the virtual lines of the devices folder are
     // ports; no real serial device is ever opened (training with the simulator, demonstrations,
     // scripts and tests that start the program).
     const bool virtualPortsOnly = options.virtualPorts || qgetenv("ZIELKRON_VIRTUAL_PORTS") == "1";
-    platform::RealPlatform real(cues, QDir::currentPath(), virtualPortsOnly);
+    platform::RealPlatform real(TFormMain::CueFiles(), std::move(data), virtualPortsOnly);
     // The manual beside the program opens in the desk's help window; a .chm file goes to the
     // desktop's handler.
     ManualHelpViewer help(real.bundle().help);

@@ -35,6 +35,14 @@ QPixmap drawLogo()
 
 } // namespace
 
+QIcon TFormInfo::DeskIcon()
+{
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64, 128})
+        icon.addFile(QStringLiteral(":/icons/zielkron-%1").arg(size));
+    return icon;
+}
+
 QString TFormInfo::VersionText()
 {
     // The date in the locale's numeric form with a four-digit year (German: 14.05.2027).

@@ -2,6 +2,7 @@
 // The information window: product name, version and release date of the build.
 
 #include <QDialog>
+#include <QIcon>
 
 class QLabel;
 class QPushButton;
@@ -13,6 +14,9 @@ public:
 
     // "Version 1.4" and, on a second line, the build date: "vom 14.05.2027".
     static QString VersionText();
+    // The desk's icon (resources/zielkron.svg) in the sizes it carries; the program sets it as the
+    // application's icon, which this window shows.
+    static QIcon DeskIcon();
 
     QLabel *Image1;
     QLabel *ProgramIcon;

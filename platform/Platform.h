@@ -4,6 +4,7 @@
 // test fakes in tests/support.
 
 #include "AtomicFile.h"
+#include "DataFolders.h"
 #include "Serial.h"
 #include "Workbook.h"
 
@@ -35,8 +36,8 @@ public:
     }
 };
 
-// Plays WAV cues by bare file name, asynchronously. A new cue replaces the one playing;
-// a missing file plays nothing and reports nothing.
+// Plays WAV cues by file name, found in the desk's data folders, asynchronously. A new cue replaces
+// the one playing; a missing file plays nothing and reports nothing.
 class SoundPlayer {
 public:
     virtual ~SoundPlayer() = default;
@@ -174,6 +175,7 @@ struct Platform {
     RealtimeScheduler &realtime;
     FileCalls &files = FileCalls::system(); // the journal's and the exports' file writes
     Printers &printers = Printers::system();
+    const DataFolders &data = DataFolders::currentFolderOnly(); // where the lists and cues are read from
 };
 
 } // namespace platform

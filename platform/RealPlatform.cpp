@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -49,8 +50,8 @@ void MonotonicTicks::sleep(std::uint32_t ms)
 // ---------------------------------------------------------------------------------------------
 // Sound cues
 
-CueSoundPlayer::CueSoundPlayer(const QStringList &cueFiles, const QString &folder)
-    : folder_(folder)
+CueSoundPlayer::CueSoundPlayer(const QStringList &cueFiles, const DataFolders &folders)
+    : folders_(folders)
 {
     for (const QString &file : cueFiles)
         effectFor(file);
@@ -63,8 +64,8 @@ QSoundEffect *CueSoundPlayer::effectFor(const QString &fileName)
     auto it = effects_.find(fileName);
     if (it != effects_.end())
         return it->second.get();
-    const QString path = folder_.absoluteFilePath(fileName);
-    if (!QFileInfo(path).isFile())
+    const QString path = folders_.find(fileName);
+    if (path.isEmpty())
         return nullptr;
     auto effect = std::make_unique<QSoundEffect>();
     effect->setSource(QUrl::fromLocalFile(path));
@@ -415,8 +416,8 @@ bool VirtualOnlySerialDevices::probe(int port)
     return isVirtualLine(port) && lines_.probe(port);
 }
 
-RealPlatform::RealPlatform(const QStringList &cueFiles, const QString &workingFolder, bool virtualPortsOnly)
-    : sound_(cueFiles, workingFolder), settings_(QStringLiteral("Tempovia"))
+RealPlatform::RealPlatform(const QStringList &cueFiles, DataFolders data, bool virtualPortsOnly)
+    : data_(std::move(data)), sound_(cueFiles, data_), settings_(QStringLiteral("Tempovia"))
 {
     if (virtualPortsOnly)
         serial_ = std::make_unique<VirtualOnlySerialDevices>(defaultDevicesFolder());
@@ -446,7 +447,8 @@ Printers &Printers::system()
 
 Platform RealPlatform::bundle()
 {
-    return Platform{ticks_, sound_, settings_, dialogs_, *help_, fileTypes_, *serial_, spreadsheet_, realtime_};
+    return Platform{ticks_, sound_, settings_, dialogs_, *help_, fileTypes_, *serial_, spreadsheet_, realtime_,
+                    FileCalls::system(), Printers::system(), data_};
 }
 
 } // namespace platform

@@ -5,7 +5,6 @@
 #include "Realtime.h"
 #include "SerialLinux.h"
 
-#include <QDir>
 #include <map>
 #include <memory>
 
@@ -27,17 +26,17 @@ public:
     }
 };
 
-// One preloaded QSoundEffect per cue file found in the folder. A file that appears later is
+// One preloaded QSoundEffect per cue file found in the data folders. A file that appears later is
 // loaded on its first play.
 class CueSoundPlayer final : public SoundPlayer {
 public:
-    CueSoundPlayer(const QStringList &cueFiles, const QString &folder);
+    CueSoundPlayer(const QStringList &cueFiles, const DataFolders &folders);
     ~CueSoundPlayer() override;
     void play(const QString &fileName) override;
 
 private:
     QSoundEffect *effectFor(const QString &fileName);
-    QDir folder_;
+    const DataFolders &folders_;
     std::map<QString, std::unique_ptr<QSoundEffect>> effects_;
     QSoundEffect *playing_ = nullptr;
 };
@@ -113,12 +112,13 @@ private:
 // device.
 class RealPlatform {
 public:
-    RealPlatform(const QStringList &cueFiles, const QString &workingFolder, bool virtualPortsOnly = false);
+    RealPlatform(const QStringList &cueFiles, DataFolders data, bool virtualPortsOnly = false);
     Platform bundle();
     // Serves the help requests of later bundles with another viewer.
     void useHelpViewer(HelpViewer &viewer) { help_ = &viewer; }
 
 private:
+    DataFolders data_;
     MonotonicTicks ticks_;
     CueSoundPlayer sound_;
     IniSettingsStore settings_;

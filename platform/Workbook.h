@@ -122,8 +122,10 @@ struct ReaderProcess {
     std::size_t memoryBytes = std::size_t{512} << 20;
 };
 
-// The reader program that belongs to the running program: "zielkron-workbook-reader" beside it,
-// else in ../libexec/zielkron; an empty name when there is none.
+// The reader program of a program in programFolder: "zielkron-workbook-reader" beside it, else in
+// ../libexec/zielkron; an empty name when there is none.
+QString readerProgramFor(const QString &programFolder);
+// That of the running program.
 QString defaultReaderProgram();
 
 // What a workbook is opened for: writing also needs a first sheet whose rows and cells the write

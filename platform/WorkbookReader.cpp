@@ -229,12 +229,17 @@ ReaderAnswer decodeReaderAnswer(QByteArrayView bytes, const QString &fileName)
 
 QString defaultReaderProgram()
 {
-    const QDir dir(QCoreApplication::applicationDirPath());
+    return readerProgramFor(QCoreApplication::applicationDirPath());
+}
+
+QString readerProgramFor(const QString &programFolder)
+{
+    const QDir dir(programFolder);
     for (const QString &candidate : {dir.filePath(QStringLiteral("zielkron-workbook-reader")),
                                      dir.filePath(QStringLiteral("../libexec/zielkron/zielkron-workbook-reader"))}) {
         const QFileInfo info(candidate);
         if (info.isFile() && info.isExecutable())
-            return info.absoluteFilePath();
+            return info.canonicalFilePath();
     }
     return {};
 }

@@ -15,7 +15,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -25,21 +24,13 @@
 
 namespace {
 
-// The whole file decoded, or nothing when it cannot be opened or read.
-std::optional<QString> readListFile(const QString &name)
-{
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return platform::decodeText(bytes);
-}
+const QString DisciplineList = QStringLiteral("Zielkron-Disziplinen.lst");
+const QString ClassList = QStringLiteral("Zielkron-klassen.lst");
+const QString PlaceTextList = QStringLiteral("Zielkron-na.lst");
+const QString LifPlaceTextList = QStringLiteral("Zielkron-na-lif.lst");
 
-void loadItems(QComboBox *box, const QString &fileName)
+void loadItems(QComboBox *box, const std::optional<QString> &text)
 {
-    const std::optional<QString> text = readListFile(fileName);
     if (!text)
         return;
     box->clear();
@@ -49,13 +40,20 @@ void loadItems(QComboBox *box, const QString &fileName)
 
 } // namespace
 
+QStringList TFormMain::ListFiles()
+{
+    return {DisciplineList, ClassList, PlaceTextList, LifPlaceTextList};
+}
+
 void TFormMain::LoadListFiles()
 {
-    loadItems(cmb_Disziplin, QStringLiteral("Zielkron-Disziplinen.lst"));
-    loadItems(cbKlassen, QStringLiteral("Zielkron-klassen.lst"));
+    // Each list from the first of the data folders that holds it (working folder, the operator's
+    // own folder, the installation).
+    loadItems(cmb_Disziplin, platform_.data.readText(DisciplineList));
+    loadItems(cbKlassen, platform_.data.readText(ClassList));
 
     // The place texts: the first four lines, read as a text file whose lines end in CR LF or LF.
-    if (const std::optional<QString> text = readListFile(QStringLiteral("Zielkron-na.lst"))) {
+    if (const std::optional<QString> text = platform_.data.readText(PlaceTextList)) {
         QStringList lines = text->split(QLatin1Char('\n'));
         QAction *entries[] = {N11, N21, N31, N41};
         for (int i = 0; i < 4; ++i) {
@@ -67,7 +65,7 @@ void TFormMain::LoadListFiles()
     }
 
     // What the result files for meet-management programs call the place texts ("aufg.=DNF").
-    const std::optional<QString> lifTexts = readListFile(QStringLiteral("Zielkron-na-lif.lst"));
+    const std::optional<QString> lifTexts = platform_.data.readText(LifPlaceTextList);
     LifPlaceTexts = lifTexts ? interchange::parsePlaceTexts(*lifTexts) : interchange::defaultPlaceTexts();
 }
 

@@ -102,8 +102,9 @@ tmp = os.environ["TMP"]
 desk_process = subprocess.Popen(
     [os.environ["BUILD"] + "/zielkron", "--virtual-ports"], cwd=tmp + "/run", stdout=subprocess.PIPE,
     stderr=subprocess.STDOUT, text=True,
-    env=dict(os.environ, XDG_CONFIG_HOME=tmp + "/cfg", XDG_RUNTIME_DIR=tmp + "/xdg-run",
-             ZIELKRON_DEVICES=tmp + "/devices", LANG="C", LC_ALL="", QT_QPA_PLATFORM="xcb"))
+    env=dict(os.environ, XDG_CONFIG_HOME=tmp + "/cfg", XDG_DATA_HOME=tmp + "/data",
+             XDG_RUNTIME_DIR=tmp + "/xdg-run", ZIELKRON_DEVICES=tmp + "/devices", LANG="C", LC_ALL="",
+             QT_QPA_PLATFORM="xcb"))
 
 root = ("org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root")
 desk = None

@@ -83,7 +83,7 @@ OneLS=0
 Wind=0
 DataON=1
 INI
-(cd "$TMP/run" && exec env XDG_CONFIG_HOME="$TMP/cfg" LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8 QT_QPA_PLATFORM=offscreen \
+(cd "$TMP/run" && exec env XDG_CONFIG_HOME="$TMP/cfg" XDG_DATA_HOME="$TMP/data" LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8 QT_QPA_PLATFORM=offscreen \
     "$BUILD/zielkron" --live 127.0.0.1:0 >"$TMP/desk.out" 2>"$TMP/desk.err") &
 DESK_PID=$!
 URL=""

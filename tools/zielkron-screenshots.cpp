@@ -319,6 +319,7 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
+    QApplication::setWindowIcon(TFormInfo::DeskIcon()); // as the desk sets it
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     outDir = QDir(QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[1])));
     if (!outDir.mkpath(QStringLiteral("."))) {

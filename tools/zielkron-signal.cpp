@@ -3,6 +3,7 @@
 // serial ports, and sets, clears or pulses their modem-status lines on command.
 
 #include "SerialLinux.h"
+#include "Version.h"
 #include "VirtualLines.h"
 
 #include <QDir>
@@ -30,28 +31,44 @@ namespace {
 
 std::atomic<bool> quit{false};
 
-const char *const kUsage = R"(Usage:
-  zielkron-signal serve [COMn ...]
-      Serves virtual lines for the ports (default COM1 COM2 COM3 COM4) and reads commands from
-      standard input until "quit", Ctrl+D or Ctrl+C.
-  zielkron-signal COMn <lines> on|off|pulse [ms]
-      Sends one command to the running simulator, e.g. "zielkron-signal COM1 dsr pulse 50".
+// Also the source of the manual page (tools/man-page.sh): "Heading:" after a blank line opens a
+// section, "  TERM  text" is an item whose text goes on in lines indented further.
+const char *const kUsage = R"(Aufruf: zielkron-signal serve [COMn ...]
+  oder: zielkron-signal COMn LEITUNGEN on|off|pulse [ms]
+Simulator der Lichtschranken und des Startkontakts für das Zeitnahmepult zielkron.
 
-Lines: cts, dsr, dcd (also rlsd), ri; several at once with "+": "cts+dsr on".
-A pulse lasts 50 ms unless a duration is given; "pulse 0" sends on and off back to back.
+Befehle:
+  serve [COMn ...]   virtuelle Leitungen für die Ports bereitstellen (ohne Angabe COM1 bis COM4)
+                     und Befehle von der Standardeingabe lesen, bis "quit", Strg+D oder Strg+C
+  COMn LEITUNGEN on|off|pulse [ms]
+                     einen Befehl an den laufenden Simulator schicken,
+                     z. B. "zielkron-signal COM1 dsr pulse 50"
+Leitungen sind cts, dsr, dcd (auch rlsd) und ri, mehrere zugleich mit "+": "cts+dsr on".
+Ein Impuls (pulse) dauert 50 ms, wenn keine Dauer angegeben ist; "pulse 0" schickt on und off
+unmittelbar nacheinander.
 
-Commands on standard input:
-  COMn <lines> on|off|pulse [ms]   as above
-  start                            pulse the start contact (COM1 DSR)
-  finish                           pulse the finish light barrier (COM1 CTS)
-  lane N                           pulse the light barrier of lane N (1..10)
-  wait MS                          pause the command input (for scripted races)
-  status                           show the line levels of every port
-  quit
+Befehle auf der Standardeingabe:
+  COMn LEITUNGEN on|off|pulse [ms]
+                     wie oben
+  start              Impuls des Startkontakts (COM1 DSR)
+  finish             Impuls der Ziel-Lichtschranke (COM1 CTS)
+  lane N             Impuls der Lichtschranke von Bahn N (1 bis 10)
+  wait MS            die Befehle MS Millisekunden lang anhalten (für Rennen nach Drehbuch)
+  status             die Pegel der Leitungen aller Ports zeigen
+  help               diese Hilfe zeigen
+  quit               beenden
 
-Wiring of the desk: COM1 DSR start contact, CTS finish barrier, DCD lane 1;
-COM2 DCD lane 2, DSR lane 3, CTS lane 4; COM3 DCD 5, DSR 6, CTS 7; COM4 DCD 8, DSR 9, CTS 10.
-The devices folder is $ZIELKRON_DEVICES, else ~/.config/Tempovia/devices.
+Optionen:
+  -h, --help         diese Hilfe zeigen und beenden
+      --version      Version zeigen und beenden
+
+Verdrahtung des Pults:
+COM1 DSR Startkontakt, CTS Ziel-Lichtschranke, DCD Bahn 1; COM2 DCD Bahn 2, DSR Bahn 3,
+CTS Bahn 4; COM3 DCD Bahn 5, DSR 6, CTS 7; COM4 DCD Bahn 8, DSR 9, CTS 10.
+
+Umgebungsvariablen:
+  ZIELKRON_DEVICES   der Geräteordner, in dem die virtuellen Leitungen com1 … com16 liegen
+                     (Vorgabe: ~/.config/Tempovia/devices)
 )";
 
 int portNumber(const std::string &name)
@@ -231,6 +248,10 @@ int main(int argc, char **argv)
     if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") {
         std::cout << kUsage;
         return argc < 2 ? 2 : 0;
+    }
+    if (std::string(argv[1]) == "--version") {
+        std::cout << "zielkron-signal " << build::Version << " (erstellt am " << build::Date << ")\n";
+        return 0;
     }
     if (std::string(argv[1]) == "serve")
         return serve(argc, argv);

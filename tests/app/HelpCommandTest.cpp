@@ -66,6 +66,75 @@ TEST(HelpCommand, ChmFirstThenTheManualThenNothing)
     EXPECT_EQ(d.fp.help.manuals, QStringList{atContents});
 }
 
+TEST(HelpCommand, AnInstalledDeskOpensTheManualOfItsInstallation)
+{
+    QTemporaryDir program;
+    Desk d;
+    d.programPath = program.filePath(QStringLiteral("bin/zielkron"));
+    const QString installed = d.fp.data.installed.filePath(QStringLiteral("zielkron-hilfe/index.html"));
+    touch(installed);
+    TFormMain &f = d.create();
+    EXPECT_EQ(f.ManualFile, installed);
+    f.bHilfe->click();
+    EXPECT_EQ(d.fp.help.manuals, QStringList{installed + QLatin1Char('#') + QString::fromLatin1(help::ContentsAnchor)});
+
+    // A manual beside the program (a desk run from its build folder) comes first.
+    const QString beside = program.filePath(QStringLiteral("bin/zielkron-hilfe/index.html"));
+    touch(beside);
+    EXPECT_EQ(TFormMain::ManualFileFor(d.programPath, d.fp.data.folders), beside);
+}
+
+TEST(CommandLine, CheckTellsWhereEachFileComesFromAndWhatIsMissing)
+{
+    fake::DataFolders data;
+    QTemporaryDir working;
+    const platform::DataFolders folders(working.path(), data.user.path(), data.installed.path());
+    const QString program = working.filePath(QStringLiteral("bin/zielkron"));
+    for (const QString &name : TFormMain::ListFiles() + TFormMain::CueFiles()) {
+        QFile f(data.installed.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("eins\nzwei\n");
+    }
+    touch(data.installed.filePath(QStringLiteral("zielkron-hilfe/index.html")));
+    // The workbook reader as installed: in ../libexec/zielkron from the program.
+    const QString reader = working.filePath(QStringLiteral("libexec/zielkron/zielkron-workbook-reader"));
+    touch(reader);
+    QFile(reader).setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    QDir().mkpath(working.filePath(QStringLiteral("bin")));
+    QFile own(working.filePath(QStringLiteral("Zielkron-na.lst")));
+    ASSERT_TRUE(own.open(QIODevice::WriteOnly));
+    own.write("DNS\n");
+    own.close();
+
+    QString text;
+    QTextStream out(&text);
+    EXPECT_EQ(checkDataFiles(folders, program, out), 0) << qPrintable(text);
+    // As at a start, the operator's folder got its copies first; each file is named with the path
+    // it is read from.
+    const QString user = data.user.filePath(QStringLiteral("Zielkron-klassen.lst"));
+    EXPECT_TRUE(QFileInfo::exists(user));
+    EXPECT_TRUE(text.contains(QStringLiteral("Zielkron-klassen.lst: ") + user + QStringLiteral(" (2 Zeilen)\n")))
+        << qPrintable(text);
+    EXPECT_TRUE(text.contains(QStringLiteral("Zielkron-na.lst: ") + own.fileName() + QStringLiteral(" (1 Zeile)")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Handbuch: ") + data.installed.filePath(QStringLiteral("zielkron-hilfe/index.html"))));
+    EXPECT_TRUE(text.contains(QStringLiteral("Leseprogramm für Arbeitsmappen: ") + QFileInfo(reader).canonicalFilePath()))
+        << qPrintable(text);
+    EXPECT_TRUE(text.endsWith(QStringLiteral("Alle Dateien gefunden.\n")));
+
+    // A cue in no folder, and no manual: said, with exit code 1.
+    QFile::remove(data.installed.filePath(QStringLiteral("Audio-Stopp.wav")));
+    QFile::remove(data.user.filePath(QStringLiteral("Audio-Stopp.wav")));
+    QDir(data.installed.filePath(QStringLiteral("zielkron-hilfe"))).removeRecursively();
+    QFile::remove(reader);
+    const platform::DataFolders withoutInstallation(working.path(), data.user.path(), QString());
+    text.clear();
+    EXPECT_EQ(checkDataFiles(withoutInstallation, program, out), 1);
+    EXPECT_TRUE(text.contains(QStringLiteral("Audio-Stopp.wav: fehlt\n"))) << qPrintable(text);
+    EXPECT_TRUE(text.endsWith(QStringLiteral("Es fehlt: Audio-Stopp.wav, Handbuch, Leseprogramm für Arbeitsmappen\n")))
+        << qPrintable(text);
+    EXPECT_TRUE(parseCommandLine({program, QStringLiteral("--check")}).check);
+}
+
 TEST(CommandLine, HelpAndVersionAnswerOtherOptionsAreLeftToQt)
 {
     auto run = [](const QStringList &args, QString *printed = nullptr, QString *errors = nullptr) {
@@ -82,8 +151,8 @@ TEST(CommandLine, HelpAndVersionAnswerOtherOptionsAreLeftToQt)
 
     QString text;
     EXPECT_EQ(run({prog, QStringLiteral("--help")}, &text), 0);
-    for (const char *option : {"--help", "--version", "--virtual-ports", "--live [ADRESSE:]PORT", "ZIELKRON_VIRTUAL_PORTS=1",
-                               "ZIELKRON_DEVICES"})
+    for (const char *option : {"--help", "--version", "--check", "--virtual-ports", "--live [ADRESSE:]PORT",
+                               "ZIELKRON_VIRTUAL_PORTS=1", "ZIELKRON_DEVICES", "~/.local/share/Tempovia/zielkron"})
         EXPECT_TRUE(text.contains(QString::fromLatin1(option))) << option;
     EXPECT_TRUE(text.startsWith(QStringLiteral("Aufruf: zielkron [Optionen]")));
     EXPECT_EQ(run({prog, QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("-h")}, &text), 0);

@@ -115,7 +115,7 @@ TEST(Ports, EachOpenPortAsksRealTimeForItsStampingThreadAndTheDeskSaysWhenItGotN
     EXPECT_TRUE(f.RealtimeNote->isVisible());
     EXPECT_EQ(f.RealtimeNote->text(), QStringLiteral("Zeitnahme ohne Echtzeit-Vorrang"));
     EXPECT_TRUE(f.RealtimeNote->accessibleName().isEmpty());
-    EXPECT_TRUE(f.RealtimeNote->toolTip().contains(QStringLiteral("setcap cap_sys_nice+ep")));
+    EXPECT_TRUE(f.RealtimeNote->toolTip().contains(QStringLiteral("usermod -aG zielkron")));
 
     // Only open ports count: with both closed the note goes.
     f.ComPort1->Close();

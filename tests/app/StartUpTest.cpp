@@ -221,6 +221,27 @@ TEST(StartUp, ListFilesFillTheDisciplinesClassesAndPlaceTexts)
     EXPECT_EQ(f.N41->text(), QString());
 }
 
+TEST(StartUp, ListFilesNotInTheWorkingFolderComeFromTheOperatorsFolderThenTheInstallation)
+{
+    Desk d;
+    const auto put = [](const QTemporaryDir &folder, const char *name, const QByteArray &bytes) {
+        QFile f(folder.filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    };
+    put(d.fp.data.installed, "Zielkron-Disziplinen.lst", "100 m\n200 m\n");
+    put(d.fp.data.installed, "Zielkron-klassen.lst", "Frauen\n");
+    put(d.fp.data.installed, "Zielkron-na.lst", "n.a.\n");
+    put(d.fp.data.user, "Zielkron-klassen.lst", "U18 weiblich\nU18 m\xe4nnlich\n");
+    d.writeFile(QStringLiteral("Zielkron-na.lst"), "DNS\nDNF\n");
+    TFormMain &f = d.create();
+    EXPECT_EQ(f.cmb_Disziplin->count(), 2);
+    EXPECT_EQ(f.cmb_Disziplin->currentText(), QStringLiteral("100 m"));
+    EXPECT_EQ(f.cbKlassen->itemText(1), QString::fromUtf8("U18 männlich"));
+    EXPECT_EQ(f.N11->text(), QStringLiteral("DNS"));
+    EXPECT_EQ(f.N21->text(), QStringLiteral("DNF"));
+}
+
 TEST(StartUp, MissingListFilesLeaveTheControlsAsDesigned)
 {
     Desk d;

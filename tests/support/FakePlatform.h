@@ -1,6 +1,7 @@
 #pragma once
 // Fakes of the platform services: a settable tick counter, a cue recorder, settings in memory,
-// scripted dialog answers and a help recorder. Tests never reach the real system through them.
+// scripted dialog answers, a help recorder and data folders of a test's own. Tests never reach the
+// real system through them.
 
 #include "Platform.h"
 #include "SerialLinux.h"
@@ -194,6 +195,14 @@ public:
     QStringList printerNames() override { return names; }
 };
 
+// The data folders: the current folder (a test's working folder), then an operator's folder and an
+// installation's folder of the test's own, both empty at first.
+struct DataFolders {
+    QTemporaryDir user;
+    QTemporaryDir installed;
+    platform::DataFolders folders{QStringLiteral("."), user.path(), installed.path()};
+};
+
 struct Platform {
     Ticks ticks;
     Sound sound;
@@ -204,11 +213,13 @@ struct Platform {
     SerialDevices serial;
     Spreadsheet spreadsheet;
     Realtime realtime;
+    DataFolders data;
     Files files;
     Printers printers;
     platform::Platform bundle()
     {
-        return {ticks, sound, settings, dialogs, help, fileTypes, serial.devices, spreadsheet, realtime, files, printers};
+        return {ticks, sound, settings, dialogs, help, fileTypes, serial.devices, spreadsheet, realtime, files, printers,
+                data.folders};
     }
 };
 
