@@ -771,11 +771,13 @@ void TFormMain::readLiveSettings()
     LiveSettingsStored = live;
 }
 
-// Read on its own, as the live view's values: a store written before it existed reads as before.
+// Read on their own, as the live view's values: a store written before they existed reads as before.
 void TFormMain::readResultFolder()
 {
-    if (std::unique_ptr<platform::SettingsReader> key = platform_.settings.openForRead(ProgramName))
+    if (std::unique_ptr<platform::SettingsReader> key = platform_.settings.openForRead(ProgramName)) {
         ResultFolder = key->readString(QStringLiteral("ResultFolder")).value_or(QString()).trimmed();
+        RoundUp = key->readInteger(QStringLiteral("RoundUp")).value_or(0) != 0;
+    }
 }
 
 void TFormMain::FormCreate()
@@ -932,6 +934,7 @@ void TFormMain::FormDestroy()
         key->writeInteger(QStringLiteral("LivePort"), LiveSettingsStored.Port);
         key->writeString(QStringLiteral("LiveBind"), LiveSettingsStored.Bind);
         key->writeString(QStringLiteral("ResultFolder"), ResultFolder);
+        key->writeInteger(QStringLiteral("RoundUp"), RoundUp ? 1 : 0);
         key->commit();
     }
 

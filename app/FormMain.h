@@ -197,6 +197,9 @@ public:
     int FinishCount = 0;          // lanes stopped so far in this race
     bool SoundOn = true;
     bool OneLS = false;
+    // Final times rounded up to the shown resolution, as the competition rules ask ("Zeiten nach
+    // Wettkampfregel aufrunden"); off: truncated like the running clock.
+    bool RoundUp = false;
     int Accuracy = 1;
     int Alg = 0;
     std::uint32_t AvailablePorts = 0;
@@ -304,6 +307,9 @@ public:
     bool ClaimJournal();
     bool OwnsJournal() const;
     QList<int> EnteredHeats;        // heats entered since the table was started, in entry order
+    // The lane times to the millisecond of the lanes entered while times were rounded up, by table
+    // row: a results list shows with them how equal shown times were taken apart.
+    QMap<int, std::int32_t> EnteredMillis;
     int LastEnteredHeat = 0;        // heat of the latest entry, 0 before the first
     // Result files for meet-management programs (.lif), one a heat.
     QString ResultFolder;                        // "Ergebnisordner": each entered heat goes there; empty: off

@@ -136,7 +136,7 @@ void TFormMain::StopLane(int lane, const std::optional<platform::LineEdge> &edge
     const std::int64_t instant = edge ? edge->nanos : platform::monotonicNanos();
     RunMask &= ~(1u << (lane - 1));
     row->LabelTime->setTag(time);
-    row->LabelTime->setText(RaceTimeText(time, Accuracy) + QLatin1Char(' '));
+    row->LabelTime->setText(FinalTimeText(time, Accuracy, RoundUp) + QLatin1Char(' '));
     row->LabelTime->setTransparent(false);
     StopEntry(lane)->setEnabled(false);
     row->bKey->setEnabled(false);

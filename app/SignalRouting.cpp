@@ -351,7 +351,7 @@ void TFormMain::AddFinishTime(std::int32_t time)
 {
     // The entry shows the time text; it keeps the time itself, which the lane it is handed to
     // takes as its lane time, so that places are recounted from it like those of stopped lanes.
-    auto *item = new QListWidgetItem(RaceTimeText(time, Accuracy));
+    auto *item = new QListWidgetItem(FinalTimeText(time, Accuracy, RoundUp));
     item->setData(Qt::UserRole, std::max<std::int32_t>(time, 1));
     ListBoxStop->addItem(item);
     ListBoxStop->setCurrentRow(ListBoxStop->count() - 1);

@@ -3,6 +3,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -13,6 +14,8 @@ QString raceTimeText(std::int32_t t, int accuracy, const QString &decimalPoint)
     QString fraction;
     if (accuracy == 1) {
         fraction = QString::number((t / 100) % 10);
+    } else if (accuracy >= 3) {
+        fraction = QString::number(t % 1000).rightJustified(3, QLatin1Char('0'));
     } else if (accuracy > 0) {
         fraction = QString::number((t / 10) % 100);
         if (fraction.size() == 1)
@@ -40,6 +43,25 @@ QString raceTimeText(std::int32_t t, int accuracy, const QString &decimalPoint)
 QString RaceTimeText(std::int32_t t, int accuracy)
 {
     return raceTimeText(t, accuracy, QLocale().decimalPoint());
+}
+
+std::int32_t RoundedUpTime(std::int32_t t, int accuracy)
+{
+    if (t <= 0)
+        return t;
+    const std::int64_t step = accuracy >= 2 ? 10 : accuracy == 1 ? 100 : 1000;
+    const std::int64_t up = (std::int64_t{t} + step - 1) / step * step;
+    return static_cast<std::int32_t>(std::min<std::int64_t>(up, std::numeric_limits<std::int32_t>::max() / step * step));
+}
+
+QString FinalTimeText(std::int32_t t, int accuracy, bool roundUp)
+{
+    return RaceTimeText(roundUp ? RoundedUpTime(t, accuracy) : t, accuracy);
+}
+
+QString ThousandthsText(std::int32_t t)
+{
+    return RaceTimeText(t, 3);
 }
 
 QString LifTimeText(std::int32_t t, int accuracy)

@@ -4,11 +4,24 @@
 #include <QString>
 #include <cstdint>
 
-// Race time text of t milliseconds for accuracy 0 (whole seconds), 1 (tenths) or 2 (hundredths):
+// Race time text of t milliseconds for accuracy 0 (whole seconds), 1 (tenths), 2 (hundredths) or 3:
 // one minutes digit, ":", two-digit seconds, the decimal separator of the default locale and the
 // fraction, truncated, never rounded; leading zeros and the colon are cut off, at most three
 // characters. 65 432 ms with accuracy 2 gives "1:05,43", 9 999 gives "9,99".
 QString RaceTimeText(std::int32_t t, int accuracy);
+
+// A final time rounded up to the shown resolution, as the competition rules ask of results:
+// hundredths (accuracy 2) 10 231 ms give 10 240 and 10 230 stays; tenths 10 110 give 10 200; whole
+// seconds 10 001 give 11 000. A time of 0 or below stays as it is.
+std::int32_t RoundedUpTime(std::int32_t t, int accuracy);
+
+// The text of a lane's final time: truncated as the running clock shows it, or with roundUp rounded
+// up to the shown resolution (RoundedUpTime).
+QString FinalTimeText(std::int32_t t, int accuracy, bool roundUp);
+
+// A time to the millisecond, written as the race time text with three fraction digits: "10,231",
+// "1:05,431"; for the thousandths of tied times in a results list.
+QString ThousandthsText(std::int32_t t);
 
 // The time of a lane in a result file for meet-management programs (.lif): the race time text of
 // t with a decimal point, whatever the locale ("1:05.43", "9.99"); empty when t is not above 0.

@@ -98,6 +98,8 @@ QByteArray encodeJournal(const MeetingJournal &j)
             body += '\n';
         }
     }
+    for (auto m = j.millis.cbegin(); m != j.millis.cend(); ++m)
+        body += "millis\t" + QByteArray::number(m.key()) + '\t' + QByteArray::number(m.value()) + '\n';
     for (const JournalCell &c : j.cells) {
         body += "cell\t";
         body += QByteArray::number(c.row);
@@ -107,7 +109,8 @@ QByteArray encodeJournal(const MeetingJournal &j)
         appendEscaped(body, c.text);
         body += '\n';
     }
-    QByteArray out = kMagicPrefix + QByteArray::number(j.origins.isEmpty() ? kVersionWithoutOrigins : kVersion) + '\n';
+    const bool plain = j.origins.isEmpty() && j.millis.isEmpty();
+    QByteArray out = kMagicPrefix + QByteArray::number(plain ? kVersionWithoutOrigins : kVersion) + '\n';
     out += QByteArray::number(body.size()) + '\n';
     out += QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() + '\n';
     out += body;
@@ -261,18 +264,32 @@ std::optional<MeetingJournal> decodeJournal(const QByteArray &bytes, QString *wh
         || (j.lastHeat > 0 && !j.heats.contains(j.lastHeat)))
         return fail("Werte außerhalb ihres Bereichs");
 
-    // The origins (format 3 only), heat by heat, each with its lane names lane by lane; then the
-    // filled cells, row by row and column by column, each inside the table.
+    // The origins (format 3 only), heat by heat, each with its lane names lane by lane; the kept
+    // lane times (format 3 only), row by row; then the filled cells, row by row and column by
+    // column, each inside the table.
     const bool origins = headerVersion(*header) >= kVersion;
     int origin = 0;   // heat of the latest origin line
     int nameLane = 0; // lane of the latest name line of that heat
+    int millisRow = -1; // row of the latest kept lane time
     bool cells = false;
     qsizetype previous = -1;
     while (pos < body.size()) {
         if (!next())
             return fail("Inhalt nicht lesbar");
+        if (name == "millis") {
+            const QList<QByteArray> fields = value.toByteArray().split('\t');
+            if (!origins || cells || fields.size() != 2)
+                return fail("Inhalt nicht lesbar");
+            const int row = count(fields[0], j.rowCount - 1);
+            const int ms = count(fields[1], JournalLimits::Millis);
+            if (row <= millisRow || ms < 1)
+                return fail("Zeit einer Bahn nicht lesbar");
+            j.millis.insert(row, ms);
+            millisRow = row;
+            continue;
+        }
         if (name == "origin" || name == "name") {
-            if (!origins || cells)
+            if (!origins || cells || millisRow >= 0)
                 return fail("Inhalt nicht lesbar");
             const QList<QByteArray> fields = value.toByteArray().split('\t');
             if (name == "origin") {

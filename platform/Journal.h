@@ -8,11 +8,12 @@
 //   <SHA-256 of the body, hex>
 //   <body: one line a value ("title<TAB>..."), then for each heat of a meet-management start list
 //    one line "origin<TAB>heat<TAB>event<TAB>round<TAB>heat there<TAB>utf8" followed by one line a
-//    lane name ("name<TAB>lane<TAB>last<TAB>first"), then one line a filled cell
+//    lane name ("name<TAB>lane<TAB>last<TAB>first"), then one line a lane time kept to the
+//    millisecond ("millis<TAB>row<TAB>ms"), then one line a filled cell
 //    ("cell<TAB>row<TAB>col<TAB>text"); backslash, TAB and line ends escaped>
 // A file whose length or checksum does not match is never trusted, nor one that holds anything the
-// desk could not have written. A journal without origins is written as format 2, which is format 3
-// without them, so that a build that reads format 2 still reads it. Format 1 had the same header;
+// desk could not have written. A journal without origins and kept lane times is written as format
+// 2, which is format 3 without them, so that a build that reads format 2 still reads it. Format 1 had the same header;
 // its body was JSON in the first builds and these lines later, which are read as format 2.
 
 #include "AtomicFile.h"
@@ -47,6 +48,7 @@ struct MeetingJournal {
     int colCount = 7;
     QList<JournalCell> cells; // every filled cell
     QMap<int, HeatOrigin> origins; // heats of a meet-management start list, by heat
+    QMap<int, std::int32_t> millis; // lane times kept to the millisecond, by table row
 };
 
 // What the desk can write, and so all a journal may hold: the results table has 7 columns and at
@@ -58,6 +60,8 @@ struct JournalLimits {
     static constexpr int Lanes = 12;
     // The numbers of an event, round and heat in a meet-management program's start list.
     static constexpr int OriginNumber = 999999;
+    // A lane time kept to the millisecond: at most a day.
+    static constexpr int Millis = 86400000;
     // Far beyond any meeting (a full one takes a few hundred kilobytes); a file above is not read.
     static constexpr qint64 Bytes = qint64{64} << 20;
 };

@@ -151,6 +151,14 @@ TCfgDialog::TCfgDialog(std::uint32_t availablePorts, QWidget *parent)
     cbOneLS->setObjectName(QStringLiteral("cbOneLS"));
     cbOneLS->setGeometry(244, 116, 170, 22);
 
+    cbRoundUp = new QCheckBox(QStringLiteral("Zeiten nach Wettkampfregel aufrunden"), this);
+    cbRoundUp->setObjectName(QStringLiteral("cbRoundUp"));
+    cbRoundUp->setGeometry(16, 141, 390, 22);
+    cbRoundUp->setToolTip(QStringLiteral("Endzeiten auf die nächste längere Hundertstel (Handzeit: Zehntel) "
+                                         "aufrunden, wie die Wettkampfregeln es für Ergebnisse verlangen "
+                                         "(10,231 wird 10,24); aus: abschneiden (10,23). Die laufende Uhr "
+                                         "schneidet immer ab."));
+
     const QString laneHint = QStringLiteral("1+4, 4+6, 7+8");
     label(this, QStringLiteral("Lichtschranke:"), 16, 166);
     cbPort2 = portList(this, "cbPort2", 126, 164, laneHint);
@@ -319,6 +327,7 @@ void TFormMain::cmd_EinstellungenClick()
     dlg->seBahn->setValue(LineCount);
     dlg->setTipIndex(Accuracy <= 0 ? -1 : std::min(Accuracy - 1, 1));
     dlg->cbOneLS->setChecked(OneLS);
+    dlg->cbRoundUp->setChecked(RoundUp);
     dlg->cbPortChange(); // as on showing
     dlg->cbLive->setChecked(LiveSettings.On);
     dlg->seLivePort->setValue(LiveSettings.Port);
@@ -335,6 +344,7 @@ void TFormMain::cmd_EinstellungenClick()
         return;
 
     OneLS = dlg->cbOneLS->isChecked();
+    RoundUp = dlg->cbRoundUp->isChecked();
     Accuracy = dlg->TipIndex() + 1;
     // A lane count typed but not yet confirmed by leaving the field is held to the field's limits.
     LineCount = dlg->seBahn->clamp(dlg->seBahn->Value());

@@ -53,6 +53,7 @@ public:
     TSwitchList *ComboBox1;
     TSwitchList *cbAlg;
     QCheckBox *cbOneLS;
+    QCheckBox *cbRoundUp; // "Zeiten nach Wettkampfregel aufrunden"
     // The live results view: on or off, its port and the address it binds to (empty: all).
     QCheckBox *cbLive;
     TSpinEdit *seLivePort;

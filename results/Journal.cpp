@@ -56,6 +56,7 @@ void TFormMain::WriteJournal()
             if (QString text = table->Cells(c, r); !text.isEmpty())
                 j.cells.append({r, c, std::move(text)});
     j.origins = HeatOrigins;
+    j.millis = EnteredMillis;
     if (!journal_) {
         journal_ = std::make_unique<platform::JournalWriter>(platform_.settings.journalFile(ProgramName),
                                                              platform_.files);
@@ -240,6 +241,7 @@ void TFormMain::RestoreJournal(const platform::MeetingJournal &journal)
         table->setCells(c.col, c.row, c.text);
     eTitle->setText(journal.title);
     HeatOrigins = journal.origins;
+    EnteredMillis = journal.millis;
     EnteredHeats = journal.heats;
     LastEnteredHeat = journal.lastHeat;
 

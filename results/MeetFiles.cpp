@@ -252,6 +252,7 @@ void TFormMain::ImportEvtList(const QString &fileName)
     }
     HeatOrigins = origins;
     EnteredHeats.clear();
+    EnteredMillis.clear();
     LastEnteredHeat = 0;
     WriteJournal();
     LoadHeatUnlessRacing();
@@ -337,9 +338,11 @@ void TFormMain::WriteResultFile(int heat)
     if (ResultFolder.isEmpty())
         return;
     interchange::LifHeat lif = LifHeatOf(heat);
-    // The times as the lanes hold them, to the millisecond.
-    for (interchange::LifLane &lane : lif.lanes)
-        lane.time = Line(lane.lane)->LabelTime->Tag();
+    // The times as the lanes hold them, to the millisecond (rounded up when the desk shows them so).
+    for (interchange::LifLane &lane : lif.lanes) {
+        const std::int32_t time = Line(lane.lane)->LabelTime->Tag();
+        lane.time = RoundUp ? RoundedUpTime(time, lane.accuracy) : time;
+    }
     ResultFiles().write(QDir(ResultFolder).filePath(interchange::lifFileName(lif.event, lif.round, lif.heat)),
                         interchange::encodeLif(lif, LifPlaceTexts, HeatOrigins.value(heat).utf8));
 }

@@ -35,11 +35,17 @@ results::ResultsDocument TFormMain::ResultsOfMeeting() const
     for (const int heat : heats) {
         const int header = HeatHeaderRow(heat, LineCount);
         std::vector<std::vector<QString>> lanes;
-        for (int i = 1; i <= LineCount; ++i)
+        std::vector<std::int32_t> millis;
+        for (int i = 1; i <= LineCount; ++i) {
             lanes.push_back(row(header + i));
-        document.heats.push_back(results::readHeat(heat, row(header), lanes));
+            millis.push_back(EnteredMillis.value(header + i));
+        }
+        document.heats.push_back(results::readHeat(heat, row(header), lanes, millis));
     }
     document.rankings = results::rankingsOf(document.heats);
+    // Rounded up, equal shown times may hide different ones: the list says how they were decided.
+    if (RoundUp)
+        results::markTiesWithThousandths(document);
     return document;
 }
 

@@ -5,6 +5,7 @@
 
 #include "DateTimePicker.h"
 #include "Interchange.h"
+#include "Journal.h"
 #include "Label3D.h"
 #include "LbSpeedButton.h"
 #include "SortGrid.h"
@@ -114,6 +115,10 @@ void TFormMain::bProtokollClick()
         table->setCells(4, r, row->eName->toolTip());
         table->setCells(5, r, row->LabelTime->text());
         table->setCells(6, r, row->ePlatz->Caption());
+        if (RoundUp && row->LabelTime->Tag() > 0 && row->LabelTime->Tag() <= platform::JournalLimits::Millis)
+            EnteredMillis.insert(r, row->LabelTime->Tag());
+        else
+            EnteredMillis.remove(r);
     }
 
     if (!EnteredHeats.contains(h))

@@ -61,7 +61,8 @@ QString Ranking::heading() const
     return parts.join(kSeparator);
 }
 
-HeatResult readHeat(int heat, const std::vector<QString> &header, const std::vector<std::vector<QString>> &laneRows)
+HeatResult readHeat(int heat, const std::vector<QString> &header, const std::vector<std::vector<QString>> &laneRows,
+                    const std::vector<std::int32_t> &laneMillis)
 {
     HeatResult h;
     h.heat = heat;
@@ -72,7 +73,7 @@ HeatResult readHeat(int heat, const std::vector<QString> &header, const std::vec
     for (std::size_t i = 0; i < laneRows.size(); ++i) {
         const std::vector<QString> &row = laneRows[i];
         LaneResult lane{static_cast<int>(i) + 1, text(row, 6), text(row, 1), text(row, 2),
-                        text(row, 4), listTime(text(row, 5))};
+                        text(row, 4), listTime(text(row, 5)), i < laneMillis.size() ? laneMillis[i] : 0};
         if (lane.place.isEmpty() && lane.number.isEmpty() && lane.name.isEmpty() && lane.note.isEmpty()
             && lane.time.isEmpty())
             continue;
@@ -145,6 +146,46 @@ std::vector<Ranking> rankingsOf(const std::vector<HeatResult> &heats)
             rankings.push_back(std::move(r));
     }
     return rankings;
+}
+
+namespace {
+
+// Marks, among the lanes given (in list order), each run of two or more with the same shown time
+// whose milliseconds are all known.
+void markRuns(const std::vector<LaneResult *> &lanes)
+{
+    for (std::size_t i = 0; i < lanes.size();) {
+        std::size_t end = i + 1;
+        while (end < lanes.size() && lanes[end]->time == lanes[i]->time)
+            ++end;
+        const bool known = std::all_of(lanes.begin() + static_cast<std::ptrdiff_t>(i),
+                                       lanes.begin() + static_cast<std::ptrdiff_t>(end),
+                                       [](const LaneResult *l) { return l->millis > 0; });
+        if (end - i > 1 && known && !lanes[i]->time.isEmpty())
+            for (std::size_t k = i; k < end; ++k)
+                lanes[k]->time += QStringLiteral(" (") + ThousandthsText(lanes[k]->millis) + QLatin1Char(')');
+        i = end;
+    }
+}
+
+} // namespace
+
+void markTiesWithThousandths(ResultsDocument &document)
+{
+    for (HeatResult &heat : document.heats) {
+        std::vector<LaneResult *> placed;
+        for (LaneResult &lane : heat.lanes)
+            if (placeNumber(lane.place) > 0)
+                placed.push_back(&lane);
+        markRuns(placed);
+    }
+    for (Ranking &ranking : document.rankings) {
+        std::vector<LaneResult *> ranked;
+        for (RankedLane &r : ranking.lanes)
+            if (placeNumber(r.place) > 0)
+                ranked.push_back(&r.lane);
+        markRuns(ranked);
+    }
 }
 
 } // namespace results

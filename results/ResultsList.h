@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <vector>
 
 namespace results {
@@ -18,6 +19,7 @@ struct LaneResult {
     QString name;
     QString note;
     QString time; // as the desk showed it: "10,23", "1:05,43"; empty for "Aus"
+    std::int32_t millis = 0; // the lane time to the millisecond where the desk kept it, else 0
     bool operator==(const LaneResult &) const = default;
 };
 
@@ -67,10 +69,17 @@ QString listTime(const QString &cell);
 
 // A heat from its block of the results table: the header row (heat, kind, discipline, class, wind,
 // start time) and the lane rows 1..L (lane, number, name, –, note, time, place), as 7 texts each.
-HeatResult readHeat(int heat, const std::vector<QString> &header, const std::vector<std::vector<QString>> &laneRows);
+// laneMillis: the lane times to the millisecond where the desk kept them (0: not kept), by lane row.
+HeatResult readHeat(int heat, const std::vector<QString> &header, const std::vector<std::vector<QString>> &laneRows,
+                    const std::vector<std::int32_t> &laneMillis = {});
 
 // The rankings across heats: one for every kind, discipline and class that has more than one of the
 // given heats, in the order of their first heat. Times are compared as they are shown.
 std::vector<Ranking> rankingsOf(const std::vector<HeatResult> &heats);
+
+// Marks times that are equal as shown but were taken apart to the millisecond: "10,24 (10,231)",
+// in the heats (placed lanes) and the rankings, so that the referee sees how the tie was decided.
+// Only lanes whose milliseconds were kept are marked. Call it after the rankings were made.
+void markTiesWithThousandths(ResultsDocument &document);
 
 } // namespace results

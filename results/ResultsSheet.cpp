@@ -10,6 +10,7 @@
 #include <QPdfWriter>
 
 #include <algorithm>
+#include <cstring>
 
 namespace results {
 
@@ -62,15 +63,27 @@ ResultsSheet::ResultsSheet(const ResultsDocument &document, const QPaintDevice &
     top_ = title_.metrics.height() * 1.3 + 5 * mm_;
     bottom_ = area_.height() - foot_.metrics.height() * 1.3 - 3 * mm_;
 
-    const auto columns = [this](const auto &plans) {
+    // The time column holds the longest time whole (a tie marked with its thousandths is longer).
+    double timeWidth = 0;
+    for (const HeatResult &heat : document_.heats)
+        for (const LaneResult &lane : heat.lanes)
+            timeWidth = std::max(timeWidth, body_.width(lane.time));
+    for (const Ranking &ranking : document_.rankings)
+        for (const RankedLane &r : ranking.lanes)
+            timeWidth = std::max(timeWidth, body_.width(r.lane.time));
+    timeWidth += 3 * mm_;
+    const auto columns = [this, timeWidth](const auto &plans) {
+        const auto widthOf = [this, timeWidth](const ColumnPlan &s) {
+            return s.mm <= 0 ? 0.0 : std::strcmp(s.title, "Zeit") == 0 ? std::max(s.mm * mm_, timeWidth) : s.mm * mm_;
+        };
         double fixed = 0;
         for (const ColumnPlan &s : plans)
-            fixed += s.mm * mm_;
+            fixed += widthOf(s);
         const double rest = std::max(0.0, area_.width() - fixed);
         std::vector<Column> out;
         double left = 0;
         for (const ColumnPlan &s : plans) {
-            const double width = s.mm > 0 ? s.mm * mm_ : rest * s.share;
+            const double width = s.mm > 0 ? widthOf(s) : rest * s.share;
             out.push_back({QString::fromUtf8(s.title), left, width, s.right});
             left += width;
         }

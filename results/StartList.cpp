@@ -103,6 +103,7 @@ void TFormMain::ImportTextList(const QString &fileName)
     }
     // A start list begins a meeting: no heat of it has been entered yet.
     EnteredHeats.clear();
+    EnteredMillis.clear();
     LastEnteredHeat = 0;
     HeatOrigins.clear();
     WriteJournal();
@@ -151,6 +152,7 @@ void TFormMain::ImportExcelList(const QString &fileName)
                 for (int c = 1; c <= 7; ++c)
                     table->setCells(c - 1, r - 1, platform::cellText(values.at(r, c)));
             EnteredHeats.clear();
+            EnteredMillis.clear();
             LastEnteredHeat = 0;
             HeatOrigins.clear();
             WriteJournal();

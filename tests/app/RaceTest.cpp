@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -432,4 +433,51 @@ TEST(RaceClock, TheClockWakesWhenTheShownTimeChangesNext)
         EXPECT_EQ(r.f->Clock->interval(), interval) << accuracy;
         EXPECT_TRUE(r.f->Clock->isActive());
     }
+}
+
+TEST(RaceClock, RoundedUpFinalTimesKeepThePlacesOfTheEdgesAndTheClockTruncates)
+{
+    Race r(4);
+    TFormMain &f = *r.f;
+    f.RoundUp = true;
+    r.start();
+    r.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 10239;
+    f.ClockTimer();
+    EXPECT_EQ(r.time(1).trimmed(), QStringLiteral("10,23")); // the running clock is no result
+    r.stopAt(3, 10231);
+    r.stopAt(1, 10239);
+    r.stopAt(4, 10240);
+    r.stopAt(2, 10300);
+    EXPECT_EQ(r.time(3), QStringLiteral("10,24 "));
+    EXPECT_EQ(r.time(1), QStringLiteral("10,24 "));
+    EXPECT_EQ(r.time(4), QStringLiteral("10,24 "));
+    EXPECT_EQ(r.time(2), QStringLiteral("10,30 "));
+    EXPECT_EQ(f.Line(3)->LabelTime->Tag(), 10231); // the lane keeps its millisecond
+    // Equal shown times keep the order of their edges, also through a recount.
+    f.Line(2)->eAusDblClick();
+    EXPECT_EQ(r.place(3), QStringLiteral("1"));
+    EXPECT_EQ(r.place(1), QStringLiteral("2"));
+    EXPECT_EQ(r.place(4), QStringLiteral("3"));
+    EXPECT_EQ(r.place(2), QStringLiteral("Aus"));
+    f.Line(2)->eAusDblClick();
+    EXPECT_EQ(r.time(2), QStringLiteral("10,30 "));
+    EXPECT_EQ(r.place(2), QStringLiteral("4"));
+}
+
+TEST(RaceClock, TheFinishListRoundsUpTooAndHandsOutTheMillisecond)
+{
+    Race r(2);
+    TFormMain &f = *r.f;
+    f.RoundUp = true;
+    f.OneLS = true;
+    r.start();
+    f.AddFinishTime(12341);
+    f.AddFinishTime(12350);
+    EXPECT_EQ(f.ListBoxStop->item(0)->text(), QStringLiteral("12,35"));
+    EXPECT_EQ(f.ListBoxStop->item(1)->text(), QStringLiteral("12,35"));
+    f.mStop->trigger();
+    f.StopEntry(2)->trigger(); // after STOPP the lane keys hand out the list
+    EXPECT_EQ(r.time(2), QStringLiteral("12,35"));
+    EXPECT_EQ(f.Line(2)->LabelTime->Tag(), 12341);
+    EXPECT_EQ(r.place(2), QStringLiteral("1"));
 }

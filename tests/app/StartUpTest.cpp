@@ -24,7 +24,7 @@ QStringList shutDownOrder()
 {
     return {"Left",      "Top",   "Width", "Height",  "Port1",     "Port2",    "Port3", "Port4", "Alg",
             "Sound",     "FilterInd", "Monitor", "Title", "LineCount", "Accuracy", "OneLS", "Wind",  "DataON",
-            "LiveOn",    "LivePort", "LiveBind", "ResultFolder"};
+            "LiveOn",    "LivePort", "LiveBind", "ResultFolder", "RoundUp"};
 }
 } // namespace
 

@@ -3,6 +3,8 @@
 #include <QDate>
 #include <QLocale>
 
+#include <limits>
+
 #include <gtest/gtest.h>
 
 TEST(RaceTimeText, TruncatesAndCutsLeadingZeros)
@@ -78,4 +80,32 @@ TEST(TimeTextAccuracy, CountsTheDigitsAfterTheSeparator)
     EXPECT_EQ(TimeTextAccuracy(QString()), 0);
     for (int accuracy = 0; accuracy <= 2; ++accuracy)
         EXPECT_EQ(TimeTextAccuracy(RaceTimeText(61234, accuracy) + QLatin1Char(' ')), accuracy);
+}
+
+TEST(RoundedUpTime, TheNextLongerStepOfTheShownResolution)
+{
+    // Hundredths: a whole hundredth stays, anything beyond goes up, across the minute too.
+    EXPECT_EQ(FinalTimeText(10230, 2, true), QStringLiteral("10,23"));
+    EXPECT_EQ(FinalTimeText(10231, 2, true), QStringLiteral("10,24"));
+    EXPECT_EQ(FinalTimeText(10239, 2, true), QStringLiteral("10,24"));
+    EXPECT_EQ(FinalTimeText(10239, 2, false), QStringLiteral("10,23"));
+    EXPECT_EQ(FinalTimeText(59991, 2, true), QStringLiteral("1:00,00"));
+    EXPECT_EQ(FinalTimeText(59990, 2, true), QStringLiteral("59,99"));
+    // Hand timing: tenths.
+    EXPECT_EQ(FinalTimeText(10100, 1, true), QStringLiteral("10,1"));
+    EXPECT_EQ(FinalTimeText(10110, 1, true), QStringLiteral("10,2"));
+    EXPECT_EQ(FinalTimeText(10101, 1, true), QStringLiteral("10,2"));
+    // Whole seconds; a stop in the start's own millisecond; not stopped, not taking part.
+    EXPECT_EQ(FinalTimeText(10001, 0, true), QStringLiteral("11"));
+    EXPECT_EQ(RoundedUpTime(1, 2), 10);
+    EXPECT_EQ(RoundedUpTime(0, 2), 0);
+    EXPECT_EQ(RoundedUpTime(-1, 2), -1);
+    EXPECT_EQ(RoundedUpTime(std::numeric_limits<std::int32_t>::max(), 2) % 10, 0);
+}
+
+TEST(ThousandthsText, TheTimeToTheMillisecond)
+{
+    EXPECT_EQ(ThousandthsText(10231), QStringLiteral("10,231"));
+    EXPECT_EQ(ThousandthsText(65009), QStringLiteral("1:05,009"));
+    EXPECT_EQ(ThousandthsText(9), QStringLiteral("0,009"));
 }

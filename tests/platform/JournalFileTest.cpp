@@ -361,3 +361,33 @@ TEST(JournalLock, TheKernelDropsTheLockOfADeskThatDied)
     ASSERT_EQ(::waitpid(desk, nullptr, 0), desk);
     EXPECT_EQ(platform::JournalLock(journal).state(), platform::JournalLock::State::Held);
 }
+
+TEST(JournalFormat, LaneTimesKeptToTheMillisecondComeBackInFormatThreeOnly)
+{
+    MeetingJournal j = meeting(QStringLiteral("T"), 11); // rows 0 .. 12
+    j.millis.insert(3, 10231);
+    j.millis.insert(12, 86400000);
+    const QByteArray bytes = platform::encodeJournal(j);
+    EXPECT_TRUE(bytes.startsWith("ZIELKRON-JOURNAL 3\n")); // an older build could not keep them
+    QString why;
+    const auto back = platform::decodeJournal(bytes, &why);
+    ASSERT_TRUE(back.has_value()) << why.toStdString();
+    EXPECT_EQ(back->millis, j.millis);
+
+    const QByteArray cell = "cell\t0\t0\tT\n";
+    const QByteArray origin = "origin\t1\t5\t1\t2\t0\n";
+    ASSERT_TRUE(platform::decodeJournal(sealed(kValues + origin + "millis\t2\t10231\n" + cell, 3)).has_value());
+    EXPECT_FALSE(platform::decodeJournal(sealed(kValues + "millis\t2\t10231\n" + cell, 2)).has_value());
+    const QList<QByteArray> refused = {
+        kValues + cell + "millis\t2\t10231\n",                  // after the cells
+        kValues + "millis\t2\t10231\n" + origin,                // before the origins
+        kValues + "millis\t3\t1\nmillis\t2\t1\n",               // rows out of order
+        kValues + "millis\t2\t1\nmillis\t2\t2\n",               // a row twice
+        kValues + "millis\t2\t0\n",                              // no time
+        kValues + "millis\t2\t86400001\n",                       // beyond a day
+        kValues + "millis\t99999\t10231\n",                      // outside the table
+        kValues + "millis\t2\n",
+    };
+    for (const QByteArray &body : refused)
+        EXPECT_FALSE(platform::decodeJournal(sealed(body, 3)).has_value()) << body.toStdString();
+}

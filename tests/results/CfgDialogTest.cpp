@@ -269,3 +269,33 @@ TEST(CfgDialog, TheResultsFolderIsChosenKeptAndCheckedOnOk)
     EXPECT_EQ(c.fp.dialogs.messages[0].icon, platform::MessageIcon::Warning);
     EXPECT_TRUE(c.fp.dialogs.messages[0].text.contains(QStringLiteral("nicht vorhanden")));
 }
+
+TEST(CfgDialog, RoundingUpIsChosenInTheDialogAndKeptWithTheSettings)
+{
+    Configured c({});
+    TFormMain &f = *c.f;
+    EXPECT_FALSE(f.RoundUp); // off by default: truncated as the desk always did
+    c.configure([](TCfgDialog &dlg) {
+        EXPECT_FALSE(dlg.cbRoundUp->isChecked());
+        EXPECT_EQ(dlg.cbRoundUp->text(), QStringLiteral("Zeiten nach Wettkampfregel aufrunden"));
+        dlg.cbRoundUp->setChecked(true);
+        return QDialog::Rejected;
+    });
+    EXPECT_FALSE(f.RoundUp);
+    c.configure([](TCfgDialog &dlg) {
+        dlg.cbRoundUp->setChecked(true);
+        return QDialog::Accepted;
+    });
+    EXPECT_TRUE(f.RoundUp);
+    c.destroy();
+    EXPECT_EQ(c.key().value(QStringLiteral("RoundUp")).toInt(), 1);
+    TFormMain &g = c.create();
+    EXPECT_TRUE(g.RoundUp);
+    c.configure([](TCfgDialog &dlg) {
+        EXPECT_TRUE(dlg.cbRoundUp->isChecked());
+        dlg.cbRoundUp->setChecked(false);
+        return QDialog::Accepted;
+    });
+    c.destroy();
+    EXPECT_EQ(c.key().value(QStringLiteral("RoundUp")).toInt(), 0);
+}

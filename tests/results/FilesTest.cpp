@@ -280,3 +280,34 @@ TEST(Export, AnExistingFileKeepsItsPermissionsAndANewOneGetsTheUsualOnes)
     EXPECT_NE(d.read(QStringLiteral("geteilt.txt")), QByteArray("alt"));
     EXPECT_TRUE(d.fp.dialogs.messages.isEmpty());
 }
+
+TEST(Export, RoundedUpTimesGoOutAsShownAndTruncatedOnesAsBefore)
+{
+    Files d(2);
+    TFormMain &f = *d.f;
+    f.DateTimePicker1->setChecked(false);
+    auto race = [&](int first, int second) {
+        f.mStart->trigger();
+        const std::uint32_t start = d.fp.ticks.now;
+        d.fp.ticks.now = start + static_cast<std::uint32_t>(first);
+        f.StopEntry(1)->trigger();
+        d.fp.ticks.now = start + static_cast<std::uint32_t>(second);
+        f.StopEntry(2)->trigger();
+        f.mEintragen->trigger();
+    };
+    race(10231, 10239); // heat 1, truncated
+    d.choose(d.path(QStringLiteral("aus.txt")), 1);
+    f.mExport->trigger();
+    const QByteArray truncated = d.read(QStringLiteral("aus.txt"));
+    EXPECT_TRUE(truncated.contains("1.\t \t \t \t \t10,23 \t1\t\r\n2.\t \t \t \t \t10,23 \t2\t\r\n")) << truncated.constData();
+
+    f.RoundUp = true;
+    race(10231, 10240); // heat 2, rounded up
+    d.choose(d.path(QStringLiteral("an.txt")), 1);
+    f.mExport->trigger();
+    const QByteArray rounded = d.read(QStringLiteral("an.txt"));
+    // Heat 1 stays byte for byte as it was entered; heat 2 went out rounded up, the tie unmarked.
+    EXPECT_TRUE(rounded.startsWith(truncated)) << rounded.constData();
+    EXPECT_TRUE(rounded.contains("1.\t \t \t \t \t10,24 \t1\t\r\n2.\t \t \t \t \t10,24 \t2\t\r\n")) << rounded.constData();
+    EXPECT_EQ(rounded.count("10,23 "), 2);
+}

@@ -432,3 +432,18 @@ TEST(MeetFiles, TheExportWritesEveryEnteredHeatIntoTheChosenFolder)
     EXPECT_TRUE(d.fp.dialogs.messages[0].text.contains(QStringLiteral("2 von 2")));
     EXPECT_TRUE(d.fp.dialogs.messages[0].text.contains(QStringLiteral("003-1-01.lif")));
 }
+
+TEST(MeetFiles, RoundedUpTimesGoToTheMeetingProgramAsTheDeskShowsThem)
+{
+    MeetDesk d(2);
+    TFormMain &f = *d.f;
+    d.writeFile(QStringLiteral("lynx.evt"), "3,1,1,100 m\r\n,5,1,Alt,Anna,X\r\n,6,2,Berg,Bea,Y\r\n");
+    d.importList(QStringLiteral("lynx.evt"));
+    f.ResultFolder = d.results;
+    f.RoundUp = true;
+    d.race({{1, 10231}, {2, 10240}});
+    EXPECT_EQ(f.Line(1)->LabelTime->text(), QStringLiteral("10,24 "));
+    f.mEintragen->trigger();
+    EXPECT_EQ(d.resultFile(QStringLiteral("003-1-01.lif")),
+              QByteArray("3,1,1,100 m,,\r\n1,5,1,Alt,Anna,X,10.24\r\n2,6,2,Berg,Bea,Y,10.24\r\n"));
+}

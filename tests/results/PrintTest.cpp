@@ -5,7 +5,9 @@
 
 #include "Label3D.h"
 #include "LbSpeedButton.h"
+#include "Journal.h"
 #include "PdfText.h"
+#include "ResultsList.h"
 #include "ResultsPreview.h"
 #include "SpinEdit.h"
 
@@ -289,4 +291,32 @@ TEST(Print, ThePdfExportWritesTheWholeMeetingOrNothing)
     f.bSave->click();
     EXPECT_EQ(m.fp.dialogs.messages.size(), 2);
     EXPECT_FALSE(QFile::exists(m.path(QStringLiteral("fehlt/ergebnisse.pdf"))));
+}
+
+TEST(Print, RoundedUpTiesCarryTheirThousandthsAlsoAfterARestore)
+{
+    Meeting m;
+    TFormMain &f = *m.f;
+    f.RoundUp = true;
+    m.enter(QStringLiteral("L"), {{2, 10231}, {1, 10238}, {3, 10300}}); // lane 4 not stopped
+    const auto times = [](const results::ResultsDocument &doc) {
+        QStringList out;
+        for (const results::LaneResult &l : doc.heats.at(0).lanes)
+            out << l.time;
+        return out;
+    };
+    EXPECT_EQ(times(f.ResultsOfMeeting()), (QStringList{"10,24 (10,231)", "10,24 (10,238)", "10,30", ""}));
+
+    // The milliseconds go into the journal with the heat: a restored meeting shows them as well.
+    ASSERT_TRUE(f.FlushJournal());
+    QFile journal(m.fp.settings.journalFile(f.ProgramName));
+    ASSERT_TRUE(journal.open(QIODevice::ReadOnly));
+    const std::optional<platform::MeetingJournal> back = platform::decodeJournal(journal.readAll());
+    ASSERT_TRUE(back.has_value());
+    f.RestoreJournal(*back);
+    EXPECT_EQ(times(f.ResultsOfMeeting()), (QStringList{"10,24 (10,231)", "10,24 (10,238)", "10,30", ""}));
+
+    // Truncated, as the desk always did: the same heat shows its times as entered, unmarked.
+    f.RoundUp = false;
+    EXPECT_EQ(times(f.ResultsOfMeeting()), (QStringList{"10,24", "10,24", "10,30", ""}));
 }

@@ -117,3 +117,33 @@ TEST(ResultsList, RankingTakesOnlyPlacesWithTimesAndNeedsTwoHeats)
 
     EXPECT_TRUE(results::rankingsOf({heats[0]}).empty());
 }
+
+TEST(ResultsList, TiesTakenApartToTheMillisecondShowTheirThousandths)
+{
+    results::ResultsDocument doc;
+    // Heat 1: lanes 2 and 3 share 10,24 (10,231 and 10,238), lane 1 (10,30) stands alone, lane 4 is out.
+    doc.heats.push_back(results::readHeat(1, header(1, "Vorlauf", "100 m", "Männer"),
+                                          {lane(1, "1", "Arno", "10,30 ", "3"), lane(2, "2", "Bert", "10,24 ", "1"),
+                                           lane(3, "3", "Carl", "10,24 ", "2"), lane(4, "4", "Dirk", "10,24 ", "Aus")},
+                                          {10300, 10231, 10238, 10240}));
+    // Heat 2: a tie whose milliseconds were not kept is left as it is.
+    doc.heats.push_back(results::readHeat(2, header(2, "Vorlauf", "100 m", "Männer"),
+                                          {lane(1, "5", "Emil", "10,24 ", "1"), lane(2, "6", "Fritz", "10,24 ", "2")},
+                                          {10233, 0}));
+    doc.rankings = results::rankingsOf(doc.heats);
+    results::markTiesWithThousandths(doc);
+
+    QStringList times;
+    for (const LaneResult &l : doc.heats[0].lanes)
+        times << l.time;
+    EXPECT_EQ(times, (QStringList{"10,24 (10,231)", "10,24 (10,238)", "10,30", "10,24"}));
+    EXPECT_EQ(doc.heats[1].lanes[0].time, QStringLiteral("10,24"));
+    EXPECT_EQ(doc.heats[1].lanes[1].time, QStringLiteral("10,24"));
+    // Across the heats the shown time decides the shared place; only the lanes whose milliseconds are
+    // known carry them, and only where the shown time is shared by all of them.
+    ASSERT_EQ(doc.rankings.size(), 1u);
+    QStringList ranked;
+    for (const results::RankedLane &r : doc.rankings[0].lanes)
+        ranked << r.place + QLatin1Char(' ') + r.lane.time;
+    EXPECT_EQ(ranked, (QStringList{"1 10,24", "1 10,24", "1 10,24", "1 10,24", "5 10,30", "Aus 10,24"}));
+}
