@@ -21,7 +21,7 @@ th,td{padding:.45em .4em;text-align:left;border-bottom:1px solid #ddd}
 th{background:#9a615a;color:#fff;font-weight:600}
 td.time,th.time{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap;font-weight:700}
 td.place,th.place{text-align:center;font-weight:700}
-td.lane,th.lane{text-align:center;width:2.6em}
+td.lane,th.lane,td.heat,th.heat{text-align:center;width:2.6em}
 tr.off td{color:#999}
 tr.running td.time{color:#b00000}
 tr.stopped td.time{background:#000;color:#ff0}
@@ -162,6 +162,33 @@ const char *const kScript = R"js(
         if (notes) tr.appendChild(el('td', 'note', r[4]));
         tr.appendChild(el('td', 'time', r[5]));
         tr.appendChild(el('td', 'place', r[6]));
+        tbody.appendChild(tr);
+      });
+      table.appendChild(tbody);
+      sec.appendChild(table);
+      main.appendChild(sec);
+    });
+    // The rankings across heats: rows [place, heat, lane, number, name, note, time].
+    (s.rankings || []).forEach(function (r) {
+      var sec = el('section', 'ranking');
+      sec.appendChild(el('h2', '', r.title));
+      var notes = r.rows.some(function (row) { return row[5]; });
+      var table = el('table'), thead = el('thead'), hr = el('tr');
+      [['place', 'Platz'], ['heat', 'Lauf'], ['lane', 'Bahn'], ['num', 'Nr.'], ['name', 'Name']]
+        .concat(notes ? [['note', 'Bemerkung']] : []).concat([['time', 'Zeit']])
+        .forEach(function (c) { hr.appendChild(el('th', c[0], c[1])); });
+      thead.appendChild(hr);
+      table.appendChild(thead);
+      var tbody = el('tbody');
+      r.rows.forEach(function (row) {
+        var tr = el('tr');
+        tr.appendChild(el('td', 'place', row[0]));
+        tr.appendChild(el('td', 'heat', row[1]));
+        tr.appendChild(el('td', 'lane', row[2]));
+        tr.appendChild(el('td', 'num', row[3]));
+        tr.appendChild(el('td', 'name', row[4]));
+        if (notes) tr.appendChild(el('td', 'note', row[5]));
+        tr.appendChild(el('td', 'time', row[6]));
         tbody.appendChild(tr);
       });
       table.appendChild(tbody);

@@ -2,6 +2,8 @@
 
 #include "LiveSnapshot.h"
 
+#include "ResultsList.h"
+
 #include "FormMain.h"
 #include "Label3D.h"
 #include "SortGrid.h"
@@ -166,6 +168,23 @@ QByteArray Snapshot::meetingMembers() const
         out += QLatin1Char(',');
     }
     close(out, QLatin1Char(']'));
+    out += QLatin1Char(',');
+    appendKey(out, "rankings");
+    out += QLatin1Char('[');
+    for (const RankingBlock &r : rankings) {
+        out += QLatin1Char('{');
+        appendField(out, "title", r.title);
+        appendKey(out, "rows");
+        out += QLatin1Char('[');
+        for (const std::vector<QString> &row : r.rows) {
+            appendTexts(out, row);
+            out += QLatin1Char(',');
+        }
+        close(out, QLatin1Char(']'));
+        out += QLatin1Char('}');
+        out += QLatin1Char(',');
+    }
+    close(out, QLatin1Char(']'));
     return out.toUtf8();
 }
 
@@ -275,6 +294,16 @@ void ReadMeeting(const TFormMain &desk, Snapshot &s)
             block.rows.push_back(readRow(header + i));
         if (any)
             s.heats.push_back(std::move(block));
+    }
+    // The rankings across heats of the entered heats, as the printed results lists have them.
+    s.rankings.clear();
+    for (const results::Ranking &ranking : desk.ResultsOfMeeting().rankings) {
+        RankingBlock block;
+        block.title = ranking.heading();
+        for (const results::RankedLane &r : ranking.lanes)
+            block.rows.push_back({r.place, QString::number(r.heat), QString::number(r.lane.lane), r.lane.number,
+                                  r.lane.name, r.lane.note, r.lane.time});
+        s.rankings.push_back(std::move(block));
     }
 }
 

@@ -34,6 +34,14 @@ struct HeatBlock {
     bool operator==(const HeatBlock &) const = default;
 };
 
+// A ranking across the heats of one discipline and class: its heading and one row per athlete
+// (place across the heats, heat, lane, number, name, note, time).
+struct RankingBlock {
+    QString title;
+    std::vector<std::vector<QString>> rows;
+    bool operator==(const RankingBlock &) const = default;
+};
+
 struct Snapshot {
     QString title;
     QString heatKind; // "Vorlauf" / "Endlauf"
@@ -49,12 +57,13 @@ struct Snapshot {
     QString meetingTitle; // row 0 of the results table
     QString meetingDate;  // row 1
     std::vector<HeatBlock> heats;
+    std::vector<RankingBlock> rankings; // of the entered heats, as the printed lists give them
     bool operator==(const Snapshot &) const = default;
 
     // The JSON object of this snapshot (UTF-8, compact), without the tick of the desk's clock.
     QByteArray toJson() const;
     // Its two parts, the members of the heat on the desk and those of the meeting ("meeting",
-    // "heats"), and the object made of them: the meeting's part is large and changes seldom.
+    // "heats", "rankings"), and the object made of them: the meeting's part is large and changes seldom.
     QByteArray heatMembers() const;
     QByteArray meetingMembers() const;
     static QByteArray joinMembers(const QByteArray &heat, const QByteArray &meeting);

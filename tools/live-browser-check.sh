@@ -190,10 +190,10 @@ TAB=$'\t'
 {
     echo "${XSS}Liste"
     echo "01.02.2027"
-    for heat in 1 2; do
+    for heat in 1 2 3; do
         echo "${heat}${TAB}${TAB}${XSS}Sprint${TAB}${XSS}Jugend${TAB}${TAB}${TAB}"
         for lane in 1 2 3 4; do
-            name=Anna; [ "$heat" = 2 ] && name=Berta
+            name=Anna; [ "$heat" = 2 ] && name=Berta; [ "$heat" = 3 ] && name=Clara
             echo "${lane}.${TAB}${heat}${lane}${TAB}${XSS}${name}${lane}${TAB}${TAB}${XSS}Notiz${TAB}${TAB}"
         done
     done
@@ -216,10 +216,15 @@ for page in "" anzeige veranstaltung; do
     grep -qi '<img' "$TMP/hostile-page.html" && fail "/$page built an element from a text of the desk"
     grep -q 'data-xss="' "$TMP/hostile-page.html" && fail "/$page ran a script from a text of the desk"
     case "$page" in
-        "") want="Titel Sprint Jugend Berta1 Berta4" ;;
-        anzeige) want="Titel Sprint Berta2 Berta3" ;;
-        veranstaltung) want="Titel Sprint Jugend Anna1 Anna4 Notiz" ;;
+        "") want="Titel Sprint Jugend Clara1 Clara4" ;;
+        anzeige) want="Titel Sprint Clara2 Clara3" ;;
+        # heats 1 and 2, and their ranking across both (its heading and names) in the same page
+        veranstaltung) want="Titel Sprint Jugend Anna1 Anna4 Berta1 Notiz" ;;
     esac
+    if [ "$page" = veranstaltung ]; then
+        grep -q 'class="ranking"' "$TMP/hostile-page.html" || fail "/veranstaltung shows no ranking across the heats"
+        grep -q "Gesamtwertung" "$TMP/hostile-page.html" || fail "/veranstaltung shows no ranking across the heats"
+    fi
     for text in $want; do
         grep -qF "$(shown "$XSS$text")" "$TMP/hostile-page.html" || fail "/$page does not show '$XSS$text' as text"
     done

@@ -1,6 +1,6 @@
 // A desk for the browser check of the live view (tools/live-browser-check.sh): on the platform
-// fakes, with the title and the start list given, heat 1 run and entered and heat 2 running with
-// lane 1 stopped. It serves its live view on 127.0.0.1 at a free port, prints the address and runs
+// fakes, with the title and the start list given, heats 1 and 2 run and entered (so that the meeting
+// has a ranking across them) and heat 3 running with lane 1 stopped. It serves its live view on 127.0.0.1 at a free port, prints the address and runs
 // until it is ended.
 //
 //   live_page_desk TITLE START-LIST
@@ -42,6 +42,8 @@ int main(int argc, char **argv)
     };
     race(4);
     f.bProtokoll->click(); // heat 1 into the table, heat 2 on the desk
+    race(4);
+    f.bProtokoll->click(); // heat 2 into the table, heat 3 on the desk
     race(1);
 
     live::LiveView view(f);

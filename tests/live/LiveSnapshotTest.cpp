@@ -207,3 +207,35 @@ TEST(LiveSnapshot, EveryControlCharacterIsEscaped)
     EXPECT_EQ(o["title"].toString(), s.title);
     EXPECT_EQ(o["lanes"].toArray()[0].toObject()["name"].toString(), l.name);
 }
+
+TEST(LiveSnapshot, TheMeetingCarriesTheRankingsAcrossHeats)
+{
+    Race r(2);
+    TFormMain &f = *r.f;
+    EXPECT_TRUE(r.json()["rankings"].toArray().isEmpty());
+    auto heat = [&](const char *first, int t1, const char *second, int t2) {
+        f.Line(1)->eName->setText(QString::fromUtf8(first));
+        f.Line(2)->eName->setText(QString::fromUtf8(second));
+        f.mStart->trigger();
+        r.stopAt(1, static_cast<std::uint32_t>(t1));
+        r.stopAt(2, static_cast<std::uint32_t>(t2));
+        f.bProtokollClick();
+    };
+    heat("Anna", 10230, "Berta", 11000);
+    EXPECT_TRUE(r.json()["rankings"].toArray().isEmpty()); // one heat ranks nothing across heats
+    heat("Carla", 10500, "Dora", 10230);
+
+    const QJsonArray rankings = r.json()["rankings"].toArray();
+    ASSERT_EQ(rankings.size(), 1);
+    const QJsonObject ranking = rankings[0].toObject();
+    EXPECT_TRUE(ranking["title"].toString().startsWith(QString::fromUtf8("Gesamtwertung"))) << ranking["title"].toString().toStdString();
+    QStringList rows;
+    for (const QJsonValue &row : ranking["rows"].toArray()) {
+        QStringList cells;
+        for (const QJsonValue &c : row.toArray())
+            cells << c.toString();
+        rows << cells.join(QLatin1Char('|'));
+    }
+    EXPECT_EQ(rows, (QStringList{"1|1|1||Anna||10,23", "1|2|2||Dora||10,23", "3|2|1||Carla||10,50",
+                                 "4|1|2||Berta||11,00"}));
+}
