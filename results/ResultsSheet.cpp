@@ -1,5 +1,6 @@
 #include "ResultsSheet.h"
 
+#include "TimeText.h"
 #include "Version.h"
 
 #include <QBuffer>
@@ -175,7 +176,7 @@ void ResultsSheet::paintHeader(QPainter &painter, int page) const
     painter.fillRect(QRectF(0, footBase - foot_.metrics.ascent() - 1.5 * mm_, width, 0.2 * mm_), Qt::black);
     const QLocale locale;
     const QString printed = QStringLiteral("Gedruckt am %1 um %2")
-                                .arg(locale.toString(printedAt_.date(), QLocale::ShortFormat),
+                                .arg(locale.toString(printedAt_.date(), ShortDateFormat(locale)),
                                      locale.toString(printedAt_.time(), QLocale::ShortFormat));
     const QString pages = QStringLiteral("Seite %1 von %2").arg(page + 1).arg(pageCount());
     const QString program = QStringLiteral("Zielkron %1").arg(QString::fromLatin1(build::Version));

@@ -255,7 +255,7 @@ void enterTwoHeats(TFormMain &form)
     TSortGrid *table = form.SortGrid1;
     table->setRowCount(TFormMain::HeatHeaderRow(3, 8));
     table->setCells(0, 0, QStringLiteral("Kreismeisterschaften"));
-    table->setCells(0, 1, QStringLiteral("14.05.27"));
+    table->setCells(0, 1, QStringLiteral("14.05.2027"));
     const char *const winds[] = {"0,5 m/s", "-0,3 m/s"};
     for (int h = 1; h <= 2; ++h) {
         const int header = TFormMain::HeatHeaderRow(h, 8);

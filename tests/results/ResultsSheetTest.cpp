@@ -130,7 +130,7 @@ TEST(ResultsSheet, TheMeetingsTextsInTheirOrderWithHeaderAndFooter)
     for (int i = 0; i < rankingRows.size(); ++i)
         EXPECT_EQ(find(l, rankingRows[i]), ranking + 2 + i) << rankingRows[i].toStdString();
 
-    EXPECT_EQ(find(l, QStringLiteral("^Gedruckt am 14\\.05\\.27 um 15:30\\s+Seite 1 von 1\\s+Zielkron %1$")
+    EXPECT_EQ(find(l, QStringLiteral("^Gedruckt am 14\\.05\\.2027 um 15:30\\s+Seite 1 von 1\\s+Zielkron %1$")
                           .arg(QRegularExpression::escape(QString::fromLatin1(build::Version)))),
               l.size() - 1);
 
