@@ -37,11 +37,12 @@ struct Configured : Desk {
             key() = settings;
         f = &create();
     }
-    // Runs the settings command; the script edits the dialog and answers.
+    // Runs the settings command of the desk running now (a desk made anew by create() included);
+    // the script edits the dialog and answers.
     void configure(const std::function<int(TCfgDialog &)> &script)
     {
         fp.dialogs.modalAnswers.push_back([script](QDialog *d) { return script(*static_cast<TCfgDialog *>(d)); });
-        f->Config1->trigger();
+        form->Config1->trigger();
     }
     static void pick(QComboBox *list, const QString &text) { list->setCurrentIndex(list->findText(text)); }
 };
