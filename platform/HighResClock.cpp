@@ -34,7 +34,8 @@ bool timeStampCounterUsable()
         return false;
     // Without the invariant bit the counter may change its rate with the clock frequency or stop
     // in deep sleep states: then it cannot be calibrated once and trusted afterwards.
-    if (__get_cpuid_max(0x80000000u, nullptr) < 0x80000007u)
+    // (gcc's header answers unsigned, clang's int: the highest extended leaf is compared unsigned)
+    if (static_cast<unsigned>(__get_cpuid_max(0x80000000u, nullptr)) < 0x80000007u)
         return false;
     if (!__get_cpuid(0x80000007u, &a, &b, &c, &d))
         return false;

@@ -191,6 +191,11 @@ void TFormMain::seLaufChange()
         row->LabelTime->setTag(0);
         row->LabelTime->setText(table->Cells(5, r));
         row->LabelTime->setTag(TimeTextToLaneTime(row->LabelTime->text()));
+        // A time entered rounded up keeps its thousandths while the table still shows what they
+        // round to, so entering the heat once more (a name mended) does not lose them.
+        const std::int32_t kept = EnteredMillis.value(r);
+        if (kept > 0 && FinalTimeText(kept, Accuracy, true).trimmed() == row->LabelTime->text().trimmed())
+            row->LabelTime->setTag(kept);
     }
     // Lanes with equal times keep the order of the places they were entered with.
     PlacingOrder.clear();

@@ -316,6 +316,13 @@ TEST(Print, RoundedUpTiesCarryTheirThousandthsAlsoAfterARestore)
     f.RestoreJournal(*back);
     EXPECT_EQ(times(f.ResultsOfMeeting()), (QStringList{"10,24 (10,231)", "10,24 (10,238)", "10,30", ""}));
 
+    // Entered once more after going back to the heat (a name mended): the table shows 10,24 for
+    // both, yet the thousandths that decided the places stay.
+    f.seLauf->setValue(1);
+    f.Line(1)->eName->setText(QStringLiteral("Berichtigt"));
+    f.mEintragen->trigger();
+    EXPECT_EQ(times(f.ResultsOfMeeting()), (QStringList{"10,24 (10,231)", "10,24 (10,238)", "10,30", ""}));
+
     // Truncated, as the desk always did: the same heat shows its times as entered, unmarked.
     f.RoundUp = false;
     EXPECT_EQ(times(f.ResultsOfMeeting()), (QStringList{"10,24", "10,24", "10,30", ""}));
