@@ -298,8 +298,12 @@ void TFormMain::ComPortStart(const platform::LineEdge &edge)
     StartLockOut(edge.tick);
     // Lane edges of other ports that overtook this one act as if they had come after it; those
     // from before the start instant stop nothing.
-    for (const auto &[lane, laneEdge] : early)
+    for (const auto &[lane, laneEdge] : early) {
+        // Within the start's millisecond the instants decide (where both are known).
+        if (laneEdge.nanos != 0 && edge.nanos != 0 && laneEdge.nanos < edge.nanos)
+            continue;
         ComPortLine(lane, laneEdge);
+    }
 }
 
 void TFormMain::ComPortStop(const platform::LineEdge &edge)

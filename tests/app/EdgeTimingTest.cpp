@@ -195,6 +195,8 @@ TEST(EdgeTiming, ALaneEdgeThatOvertookTheStartContactOnAnotherPortStillStopsItsL
     // lane 2 at 50,040: all before port 1 hands over the start contact of 50,000.
     w.port(3)->DispatchEvents(EvRlsd | EvDsr, {edge(EvDsr, 49990, t0 - 10'000'000), edge(EvRlsd, 50030, t0 + 30'000'000)});
     w.port(2)->DispatchEvents(EvRlsd, {edge(EvRlsd, 50040, t0 + 40'000'000)});
+    // Lane 7 0.3 ms before the start contact, within the same millisecond tick.
+    w.port(3)->DispatchEvents(EvCts, {edge(EvCts, 50000, t0 - 300'000)});
     EXPECT_TRUE(f.bStart->isEnabled()); // still ready: nothing stopped yet
     w.port(1)->DispatchEvents(EvDsr, {edge(EvDsr, 50000, t0)});
     EXPECT_EQ(f.StartTime, 50000u);
@@ -204,6 +206,7 @@ TEST(EdgeTiming, ALaneEdgeThatOvertookTheStartContactOnAnotherPortStillStopsItsL
     EXPECT_EQ(w.place(2), QStringLiteral("2"));
     EXPECT_EQ(f.Line(6)->LabelTime->Tag(), 0); // before the start instant: still running
     EXPECT_TRUE(f.StopEntry(6)->isEnabled());
+    EXPECT_TRUE(f.StopEntry(7)->isEnabled());
 
     // A race started by the button takes up none of them: they came before its instant.
     f.bResetClick();
