@@ -337,11 +337,18 @@ bool QtDialogs::saveFile(QWidget *parent, FileDialogRequest &request)
     return runFileDialog(parent, request, true);
 }
 
+void configureFolderDialog(QFileDialog &dialog)
+{
+    // Qt's own dialog, as for files: the desktop's would speak the system's language.
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+}
+
 bool QtDialogs::chooseFolder(QWidget *parent, const QString &title, QString &folder)
 {
     QFileDialog dialog(parent, title, folder);
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    configureFolderDialog(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
     folder = QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();

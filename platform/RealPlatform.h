@@ -92,6 +92,8 @@ QStringList nameFiltersFromDeskFilter(const QString &filter);
 // the extension a typed name without one receives (that of the picked type, as it changes). It is
 // always Qt's own dialog, never the desktop's, so that it speaks German like the desk.
 void configureFileDialog(QFileDialog &dialog, const FileDialogRequest &request, bool save);
+// The folder chooser (the results folder): Qt's own dialog, folders only.
+void configureFolderDialog(QFileDialog &dialog);
 
 // Serial devices for training and demonstrations: only the virtual lines of the devices folder
 // exist. No default device, and no entry of the folder that is not a virtual line (a link to a

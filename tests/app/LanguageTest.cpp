@@ -67,6 +67,12 @@ TEST(Language, QtsOwnButtonsDialogsAndMenusAreGermanUnderLangC)
     EXPECT_EQ(buttons->button(QDialogButtonBox::Open)->text(), QStringLiteral("&Öffnen"));
     EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Abbrechen"));
 
+    // The results folder's chooser as well.
+    QFileDialog folders;
+    platform::configureFolderDialog(folders);
+    EXPECT_TRUE(folders.testOption(QFileDialog::DontUseNativeDialog));
+    EXPECT_EQ(labelText(folders, "lookInLabel"), QStringLiteral("Suchen in:"));
+
     // The context menu of every name and number field.
     QLineEdit edit;
     const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
