@@ -223,11 +223,12 @@ int Files::close(int fd)
 {
     // Descriptors are closed also after a crash, as the kernel closes those of a dead process.
     const int e = before(QStringLiteral("close ") + pathOf(fd));
-    const int closed = platform::FileCalls::close(fd);
+    // The name goes before the number is free: another thread's open may reuse it at once.
     {
         std::lock_guard<std::mutex> lock(mutex_);
         paths_.remove(fd);
     }
+    const int closed = platform::FileCalls::close(fd);
     if (e) {
         errno = e;
         return -1;
