@@ -18,6 +18,7 @@
 //
 // Offscreen unless QT_QPA_PLATFORM is set.
 
+#include "BenchLoad.h"
 #include "Comms.h"
 #include "FakePlatform.h"
 #include "FormMain.h"
@@ -66,31 +67,6 @@ std::int64_t nowNanos()
 std::uint32_t tickOf(std::int64_t nanos)
 {
     return static_cast<std::uint32_t>(nanos / kMs);
-}
-
-bool readAll(int fd, void *data, size_t size)
-{
-    auto *p = static_cast<char *>(data);
-    while (size > 0) {
-        const ssize_t n = ::read(fd, p, size);
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-void writeAll(int fd, const void *data, size_t size)
-{
-    const auto *p = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n <= 0)
-            return;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
 }
 
 void sleepUntil(std::int64_t nanos)

@@ -1,19 +1,14 @@
 #pragma once
 // For the benchmarks of the results lists: a full meeting in the desk's results table (100 heats of
-// ten lanes, four disciplines taking turns, so that each has a ranking of 250), and busy loops on
-// every core, as a laptop has them while a compiler or a browser runs beside the desk.
+// ten lanes, four disciplines taking turns, so that each has a ranking of 250).
 
+#include "BenchLoad.h"
 #include "FormMain.h"
 #include "SortGrid.h"
 
 #include <QString>
 
 #include <algorithm>
-#include <vector>
-
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 inline void fillFullMeeting(TFormMain &f)
 {
@@ -43,30 +38,4 @@ inline void fillFullMeeting(TFormMain &f)
         f.EnteredHeats.append(h);
     }
     f.LastEnteredHeat = 100;
-}
-
-// One busy loop per core at normal priority, until stopBusyLoops.
-inline std::vector<pid_t> startBusyLoops()
-{
-    std::vector<pid_t> loops;
-    const long cores = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
-    for (long i = 0; i < cores; ++i) {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            volatile unsigned long n = 0;
-            for (;;)
-                n = n + 1;
-        }
-        if (pid > 0)
-            loops.push_back(pid);
-    }
-    return loops;
-}
-
-inline void stopBusyLoops(const std::vector<pid_t> &loops)
-{
-    for (const pid_t pid : loops)
-        ::kill(pid, SIGKILL);
-    for (const pid_t pid : loops)
-        ::waitpid(pid, nullptr, 0);
 }

@@ -4,6 +4,7 @@
 //
 //   bench_journal [loaded]
 
+#include "BenchLoad.h"
 #include "DeskFixture.h"
 #include "PeakMemory.h"
 
@@ -15,15 +16,10 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 #include <vector>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -74,16 +70,7 @@ void report(const char *what, std::vector<double> ms)
 int main(int argc, char **argv)
 {
     const bool loaded = argc > 1 && std::strcmp(argv[1], "loaded") == 0;
-    std::vector<pid_t> load;
-    for (unsigned i = 0; loaded && i < std::max(1u, std::thread::hardware_concurrency()); ++i) {
-        const pid_t p = ::fork();
-        if (p == 0) {
-            std::atomic<unsigned long> spins{0};
-            for (;;)
-                spins.fetch_add(1, std::memory_order_relaxed);
-        }
-        load.push_back(p);
-    }
+    const std::vector<pid_t> load = loaded ? startBusyLoops() : std::vector<pid_t>{};
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     std::printf("%s\n", loaded ? "every core busy with another process" : "idle machine");
@@ -148,9 +135,6 @@ int main(int argc, char **argv)
     report("refusal of a journal claiming 10,000,000 rows", refuse);
     std::printf("peak memory of the whole run: %.1f MB\n", static_cast<double>(peakKb()) / 1024.0);
 
-    for (const pid_t p : load) {
-        ::kill(p, SIGKILL);
-        ::waitpid(p, nullptr, 0);
-    }
+    stopBusyLoops(load);
     return 0;
 }

@@ -14,6 +14,7 @@
 // lanes run for `seconds`, with hundredths and with tenths, with the live view and 64 reading
 // clients and without the live view.
 
+#include "BenchLoad.h"
 #include "FakePlatform.h"
 #include "FormMain.h"
 #include "LiveSnapshot.h"
@@ -66,31 +67,6 @@ constexpr int kMeetingHeats = 40;
 std::int64_t nowNanos()
 {
     return platform::monotonicNanos();
-}
-
-bool readAll(int fd, void *data, size_t size)
-{
-    auto *p = static_cast<char *>(data);
-    while (size > 0) {
-        const ssize_t n = ::read(fd, p, size);
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-void writeAll(int fd, const void *data, size_t size)
-{
-    const auto *p = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n <= 0)
-            return;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
 }
 
 // The 64 pages: event streams read by one epoll loop. Each complete snapshot event is held
