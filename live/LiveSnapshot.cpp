@@ -96,6 +96,18 @@ void close(QString &out, QChar bracket)
     out += bracket;
 }
 
+// "rows":[[...],...] of a heat's block or a ranking.
+void appendRows(QString &out, const std::vector<std::vector<QString>> &rows)
+{
+    appendKey(out, "rows");
+    out += QLatin1Char('[');
+    for (const std::vector<QString> &row : rows) {
+        appendTexts(out, row);
+        out += QLatin1Char(',');
+    }
+    close(out, QLatin1Char(']'));
+}
+
 } // namespace
 
 QString trimmedRight(const QString &text)
@@ -157,13 +169,7 @@ QByteArray Snapshot::meetingMembers() const
         appendKey(out, "header");
         appendTexts(out, h.header);
         out += QLatin1Char(',');
-        appendKey(out, "rows");
-        out += QLatin1Char('[');
-        for (const std::vector<QString> &row : h.rows) {
-            appendTexts(out, row);
-            out += QLatin1Char(',');
-        }
-        close(out, QLatin1Char(']'));
+        appendRows(out, h.rows);
         out += QLatin1Char('}');
         out += QLatin1Char(',');
     }
@@ -174,13 +180,7 @@ QByteArray Snapshot::meetingMembers() const
     for (const RankingBlock &r : rankings) {
         out += QLatin1Char('{');
         appendField(out, "title", r.title);
-        appendKey(out, "rows");
-        out += QLatin1Char('[');
-        for (const std::vector<QString> &row : r.rows) {
-            appendTexts(out, row);
-            out += QLatin1Char(',');
-        }
-        close(out, QLatin1Char(']'));
+        appendRows(out, r.rows);
         out += QLatin1Char('}');
         out += QLatin1Char(',');
     }
