@@ -951,7 +951,8 @@ void TFormMain::FormDestroy()
 
 bool TFormMain::FormCloseQuery()
 {
-    return platform_.dialogs.messageBox(this, QStringLiteral("Programm beenden?"), QStringLiteral("Confirm"),
+    // The standard confirmation's caption, in German like its buttons.
+    return platform_.dialogs.messageBox(this, QStringLiteral("Programm beenden?"), QStringLiteral("Bestätigen"),
                                         platform::MessageButtons::YesNo, platform::MessageIcon::Question)
            == platform::MbYes;
 }

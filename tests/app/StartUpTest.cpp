@@ -189,7 +189,7 @@ TEST(StartUp, CloseQuestionDecidesAndLeavesARunningRaceAlone)
     ASSERT_EQ(d.fp.dialogs.messages.size(), 1);
     const fake::MessageCall &m = d.fp.dialogs.messages.first();
     EXPECT_EQ(m.text, QStringLiteral("Programm beenden?"));
-    EXPECT_EQ(m.caption, QStringLiteral("Confirm"));
+    EXPECT_EQ(m.caption, QStringLiteral("Bestätigen"));
     EXPECT_EQ(m.buttons, platform::MessageButtons::YesNo);
     EXPECT_EQ(m.icon, platform::MessageIcon::Question);
     EXPECT_TRUE(f.isVisible());
