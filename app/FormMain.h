@@ -288,6 +288,9 @@ public:
     bool RaceOnDesk() const;
     // Loads the current heat onto the lanes, or while a race is on the desk at its reset.
     void LoadHeatUnlessRacing();
+    // After a start list filled the table: a new meeting of heats none of which is entered yet,
+    // whose origins are those given; it goes to the journal and its current heat onto the lanes.
+    void BeginStartListMeeting(QMap<int, platform::HeatOrigin> origins = {});
     bool HeatLoadPending = false;
     // The meeting journal: the whole table written to disk after each entry and each import.
     void WriteJournal();

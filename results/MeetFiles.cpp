@@ -250,12 +250,7 @@ void TFormMain::ImportEvtList(const QString &fileName)
             table->setCells(4, r, lane.affiliation);
         }
     }
-    HeatOrigins = origins;
-    EnteredHeats.clear();
-    EnteredMillis.clear();
-    LastEnteredHeat = 0;
-    WriteJournal();
-    LoadHeatUnlessRacing();
+    BeginStartListMeeting(std::move(origins));
 
     if (notLoaded.isEmpty() && unnamed.isEmpty())
         return;

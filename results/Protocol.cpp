@@ -160,6 +160,17 @@ void TFormMain::LoadHeatUnlessRacing()
     seLaufChange();
 }
 
+void TFormMain::BeginStartListMeeting(QMap<int, platform::HeatOrigin> origins)
+{
+    // A start list begins a meeting: no heat of it has been entered yet.
+    EnteredHeats.clear();
+    EnteredMillis.clear();
+    LastEnteredHeat = 0;
+    HeatOrigins = std::move(origins);
+    WriteJournal();
+    LoadHeatUnlessRacing();
+}
+
 void TFormMain::seLaufChange()
 {
     HeatLoadPending = false;

@@ -101,13 +101,7 @@ void TFormMain::ImportTextList(const QString &fileName)
         line.replace(separator, QLatin1Char('\n'));
         table->Rows(i).setText(line);
     }
-    // A start list begins a meeting: no heat of it has been entered yet.
-    EnteredHeats.clear();
-    EnteredMillis.clear();
-    LastEnteredHeat = 0;
-    HeatOrigins.clear();
-    WriteJournal();
-    LoadHeatUnlessRacing();
+    BeginStartListMeeting();
 }
 
 void TFormMain::ImportExcelList(const QString &fileName)
@@ -151,12 +145,7 @@ void TFormMain::ImportExcelList(const QString &fileName)
             for (int r = 1; r <= n; ++r)
                 for (int c = 1; c <= 7; ++c)
                     table->setCells(c - 1, r - 1, platform::cellText(values.at(r, c)));
-            EnteredHeats.clear();
-            EnteredMillis.clear();
-            LastEnteredHeat = 0;
-            HeatOrigins.clear();
-            WriteJournal();
-            LoadHeatUnlessRacing();
+            BeginStartListMeeting();
         }
     } catch (...) {
         failure = std::current_exception();
