@@ -310,8 +310,8 @@ public:
     bool ClaimJournal();
     bool OwnsJournal() const;
     QList<int> EnteredHeats;        // heats entered since the table was started, in entry order
-    // The lane times to the millisecond of the lanes entered while times were rounded up, by table
-    // row: a results list shows with them how equal shown times were taken apart.
+    // The lane times to the millisecond of the entered lanes, by table row: ties at the shown
+    // resolution are decided by them, and a results list shows how they were taken apart.
     QMap<int, std::int32_t> EnteredMillis;
     int LastEnteredHeat = 0;        // heat of the latest entry, 0 before the first
     // Result files for meet-management programs (.lif), one a heat.

@@ -25,7 +25,8 @@ QString raceTimeText(std::int32_t t, int accuracy, const QString &decimalPoint)
     if (seconds.size() == 1)
         seconds.prepend(QLatin1Char('0'));
     const QString body = accuracy == 0 ? seconds : seconds + decimalPoint + fraction;
-    QString text = QString::number((t / 60000) % 10) + QLatin1Char(':') + body;
+    // The minutes in full: a time of ten minutes or more never wraps to a single digit.
+    QString text = QString::number(t / 60000) + QLatin1Char(':') + body;
 
     qsizetype cut = 3;
     for (qsizetype i = 0; i < text.size() && i < 3; ++i) {

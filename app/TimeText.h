@@ -4,10 +4,10 @@
 #include <QString>
 #include <cstdint>
 
-// Race time text of t milliseconds for accuracy 0 (whole seconds), 1 (tenths), 2 (hundredths) or 3:
-// one minutes digit, ":", two-digit seconds, the decimal separator of the default locale and the
-// fraction, truncated, never rounded; leading zeros and the colon are cut off, at most three
-// characters. 65 432 ms with accuracy 2 gives "1:05,43", 9 999 gives "9,99".
+// Race time text of t milliseconds (not below 0) for accuracy 0 (whole seconds), 1 (tenths), 2
+// (hundredths) or 3: the minutes, ":", two-digit seconds, the decimal separator of the default locale
+// and the fraction, truncated, never rounded; leading zeros and the colon are cut off. 65 432 ms with
+// accuracy 2 gives "1:05,43", 9 999 gives "9,99", 600 000 gives "10:00,00".
 QString RaceTimeText(std::int32_t t, int accuracy);
 
 // A final time rounded up to the shown resolution, as the competition rules ask of results:

@@ -43,9 +43,8 @@ results::ResultsDocument TFormMain::ResultsOfMeeting() const
         document.heats.push_back(results::readHeat(heat, row(header), lanes, millis));
     }
     document.rankings = results::rankingsOf(document.heats);
-    // Rounded up, equal shown times may hide different ones: the list says how they were decided.
-    if (RoundUp)
-        results::markTiesWithThousandths(document);
+    // Equal shown times may hide different ones: the list says how they were decided.
+    results::markTiesWithThousandths(document);
     return document;
 }
 

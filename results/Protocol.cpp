@@ -115,7 +115,7 @@ void TFormMain::bProtokollClick()
         table->setCells(4, r, row->eName->toolTip());
         table->setCells(5, r, row->LabelTime->text());
         table->setCells(6, r, row->ePlatz->Caption());
-        if (RoundUp && row->LabelTime->Tag() > 0 && row->LabelTime->Tag() <= platform::JournalLimits::Millis)
+        if (row->LabelTime->Tag() > 0 && row->LabelTime->Tag() <= platform::JournalLimits::Millis)
             EnteredMillis.insert(r, row->LabelTime->Tag());
         else
             EnteredMillis.remove(r);
@@ -202,10 +202,13 @@ void TFormMain::seLaufChange()
         row->LabelTime->setTag(0);
         row->LabelTime->setText(table->Cells(5, r));
         row->LabelTime->setTag(TimeTextToLaneTime(row->LabelTime->text()));
-        // A time entered rounded up keeps its thousandths while the table still shows what they
-        // round to, so entering the heat once more (a name mended) does not lose them.
+        // An entered time keeps its thousandths while the table still shows what they give, truncated
+        // or rounded up, so entering the heat once more (a name mended) does not lose them.
         const std::int32_t kept = EnteredMillis.value(r);
-        if (kept > 0 && FinalTimeText(kept, Accuracy, true).trimmed() == row->LabelTime->text().trimmed())
+        const QString shown = row->LabelTime->text().trimmed();
+        const int shownAccuracy = TimeTextAccuracy(shown);
+        if (kept > 0 && !shown.isEmpty()
+            && (FinalTimeText(kept, shownAccuracy, true) == shown || FinalTimeText(kept, shownAccuracy, false) == shown))
             row->LabelTime->setTag(kept);
     }
     // Lanes with equal times keep the order of the places they were entered with.

@@ -131,14 +131,30 @@ std::vector<Ranking> rankingsOf(const std::vector<HeatResult> &heats)
                     others.push_back({place > 0 ? QString() : lane.place, h->heat, lane});
             }
         }
-        // Within one time the heat and the place in it decide the order, never the place.
+        // By the time shown; within one shown time the heat and the place in it order the lanes.
         std::stable_sort(timed.begin(), timed.end(), [](const Timed &a, const Timed &b) {
             return std::tie(a.ms, a.entry.heat, a.place) < std::tie(b.ms, b.entry.heat, b.place);
         });
-        for (std::size_t i = 0; i < timed.size(); ++i) {
-            const bool tie = i > 0 && timed[i].ms == timed[i - 1].ms;
-            timed[i].entry.place = tie ? r.lanes.back().place : QString::number(i + 1);
-            r.lanes.push_back(std::move(timed[i].entry));
+        // Times are read to the shown resolution; a tie there is decided by the thousandths the desk
+        // recorded, and only equal thousandths share a place. Where a lane of the tie has none (a
+        // heat of a start list), the tie cannot be decided and all of its lanes share the place.
+        for (std::size_t begin = 0; begin < timed.size();) {
+            std::size_t end = begin + 1;
+            while (end < timed.size() && timed[end].ms == timed[begin].ms)
+                ++end;
+            const auto first = timed.begin() + static_cast<std::ptrdiff_t>(begin);
+            const auto last = timed.begin() + static_cast<std::ptrdiff_t>(end);
+            const bool decided = std::all_of(first, last, [](const Timed &t) { return t.entry.lane.millis > 0; });
+            if (decided)
+                std::stable_sort(first, last,
+                                 [](const Timed &a, const Timed &b) { return a.entry.lane.millis < b.entry.lane.millis; });
+            for (std::size_t i = begin; i < end; ++i) {
+                const bool shared =
+                    i > begin && (!decided || timed[i].entry.lane.millis == timed[i - 1].entry.lane.millis);
+                timed[i].entry.place = shared ? r.lanes.back().place : QString::number(i + 1);
+                r.lanes.push_back(std::move(timed[i].entry));
+            }
+            begin = end;
         }
         for (RankedLane &other : others)
             r.lanes.push_back(std::move(other));
@@ -151,17 +167,18 @@ std::vector<Ranking> rankingsOf(const std::vector<HeatResult> &heats)
 namespace {
 
 // Marks, among the lanes given (in list order), each run of two or more with the same shown time
-// whose milliseconds are all known.
+// whose milliseconds are all known and not all the same.
 void markRuns(const std::vector<LaneResult *> &lanes)
 {
     for (std::size_t i = 0; i < lanes.size();) {
         std::size_t end = i + 1;
         while (end < lanes.size() && lanes[end]->time == lanes[i]->time)
             ++end;
-        const bool known = std::all_of(lanes.begin() + static_cast<std::ptrdiff_t>(i),
-                                       lanes.begin() + static_cast<std::ptrdiff_t>(end),
-                                       [](const LaneResult *l) { return l->millis > 0; });
-        if (end - i > 1 && known && !lanes[i]->time.isEmpty())
+        const auto first = lanes.begin() + static_cast<std::ptrdiff_t>(i);
+        const auto last = lanes.begin() + static_cast<std::ptrdiff_t>(end);
+        const bool known = std::all_of(first, last, [](const LaneResult *l) { return l->millis > 0; });
+        const bool differ = std::any_of(first, last, [i, &lanes](const LaneResult *l) { return l->millis != lanes[i]->millis; });
+        if (known && differ && !lanes[i]->time.isEmpty())
             for (std::size_t k = i; k < end; ++k)
                 lanes[k]->time += QStringLiteral(" (") + ThousandthsText(lanes[k]->millis) + QLatin1Char(')');
         i = end;

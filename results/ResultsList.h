@@ -19,7 +19,7 @@ struct LaneResult {
     QString name;
     QString note;
     QString time; // as the desk showed it: "10,23", "1:05,43"; empty for "Aus"
-    std::int32_t millis = 0; // the lane time to the millisecond where the desk kept it, else 0
+    std::int32_t millis = 0; // the lane time to the millisecond where the desk kept it, else 0 (a start list's)
     bool operator==(const LaneResult &) const = default;
 };
 
@@ -48,7 +48,7 @@ struct Ranking {
     QString discipline;
     QString className;
     std::vector<int> heats; // the heats ranked together, in ascending order
-    // By time, equal shown times sharing a place; then the lanes without a time ("Aus", "disq.").
+    // By time (rankingsOf tells how ties are decided); then the lanes without a time ("Aus", "disq.").
     std::vector<RankedLane> lanes;
 
     // "Gesamtwertung · Vorlauf · 100 m · Männer"
@@ -74,12 +74,14 @@ HeatResult readHeat(int heat, const std::vector<QString> &header, const std::vec
                     const std::vector<std::int32_t> &laneMillis = {});
 
 // The rankings across heats: one for every kind, discipline and class that has more than one of the
-// given heats, in the order of their first heat. Times are compared as they are shown.
+// given heats, in the order of their first heat. Times are compared as they are shown; equal shown
+// times are taken apart by the lanes' milliseconds where every one of them was kept, and share the
+// place where the milliseconds are equal or not all known.
 std::vector<Ranking> rankingsOf(const std::vector<HeatResult> &heats);
 
 // Marks times that are equal as shown but were taken apart to the millisecond: "10,24 (10,231)",
 // in the heats (placed lanes) and the rankings, so that the referee sees how the tie was decided.
-// Only lanes whose milliseconds were kept are marked. Call it after the rankings were made.
+// Only runs whose milliseconds were all kept and differ are marked. Call it after the rankings were made.
 void markTiesWithThousandths(ResultsDocument &document);
 
 } // namespace results

@@ -64,7 +64,10 @@ ResultsSheet::ResultsSheet(const ResultsDocument &document, const QPaintDevice &
     top_ = title_.metrics.height() * 1.3 + 5 * mm_;
     bottom_ = area_.height() - foot_.metrics.height() * 1.3 - 3 * mm_;
 
-    // The time column holds the longest time whole (a tie marked with its thousandths is longer).
+    // The time column holds the longest time whole (a tie marked with its thousandths is longer),
+    // but never more than the longest time the desk writes: a note typed into a time cell is cut
+    // like any text too long for its column, and the names keep their room.
+    const double timeLimit = body_.width(QStringLiteral("59:59,99 (") + ThousandthsText(3599999) + QLatin1Char(')'));
     double timeWidth = 0;
     for (const HeatResult &heat : document_.heats)
         for (const LaneResult &lane : heat.lanes)
@@ -72,7 +75,7 @@ ResultsSheet::ResultsSheet(const ResultsDocument &document, const QPaintDevice &
     for (const Ranking &ranking : document_.rankings)
         for (const RankedLane &r : ranking.lanes)
             timeWidth = std::max(timeWidth, body_.width(r.lane.time));
-    timeWidth += 3 * mm_;
+    timeWidth = std::min(timeWidth, timeLimit) + 3 * mm_;
     const auto columns = [this, timeWidth](const auto &plans) {
         const auto widthOf = [this, timeWidth](const ColumnPlan &s) {
             return s.mm <= 0 ? 0.0 : std::strcmp(s.title, "Zeit") == 0 ? std::max(s.mm * mm_, timeWidth) : s.mm * mm_;

@@ -14,10 +14,11 @@ TEST(RaceTimeText, TruncatesAndCutsLeadingZeros)
         const char *text;
     } cases[] = {
         {0, 2, "0,00"},      {9990, 2, "9,99"},  {10230, 2, "10,23"}, {65432, 2, "1:05,43"},
-        {600000, 2, "0,00"}, {9999, 2, "9,99"},  {61000, 2, "1:01,00"}, {12345, 2, "12,34"},
+        {600000, 2, "10:00,00"}, {9999, 2, "9,99"},  {61000, 2, "1:01,00"}, {12345, 2, "12,34"},
         {0, 1, "0,0"},       {5234, 1, "5,2"},   {10050, 1, "10,0"},  {9999, 1, "9,9"},
         {12345, 1, "12,3"},  {5234, 0, "5"},     {0, 0, "0"},         {59999, 0, "59"},
         {60000, 0, "1:00"},  {599999, 2, "9:59,99"}, {1, 2, "0,00"},  {100, 2, "0,10"},
+        {3599999, 1, "59:59,9"}, {3600000, 0, "60:00"}, {605001, 3, "10:05,001"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(RaceTimeText(c.t, c.accuracy), QString::fromLatin1(c.text)) << c.t << " A=" << c.accuracy;
@@ -91,6 +92,9 @@ TEST(RoundedUpTime, TheNextLongerStepOfTheShownResolution)
     EXPECT_EQ(FinalTimeText(10239, 2, false), QStringLiteral("10,23"));
     EXPECT_EQ(FinalTimeText(59991, 2, true), QStringLiteral("1:00,00"));
     EXPECT_EQ(FinalTimeText(59990, 2, true), QStringLiteral("59,99"));
+    // ... and across ten minutes, whose minutes show in full.
+    EXPECT_EQ(FinalTimeText(599991, 2, true), QStringLiteral("10:00,00"));
+    EXPECT_EQ(FinalTimeText(599991, 2, false), QStringLiteral("9:59,99"));
     // Hand timing: tenths.
     EXPECT_EQ(FinalTimeText(10100, 1, true), QStringLiteral("10,1"));
     EXPECT_EQ(FinalTimeText(10110, 1, true), QStringLiteral("10,2"));

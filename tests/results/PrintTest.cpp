@@ -293,6 +293,22 @@ TEST(Print, ThePdfExportWritesTheWholeMeetingOrNothing)
     EXPECT_FALSE(QFile::exists(m.path(QStringLiteral("fehlt/ergebnisse.pdf"))));
 }
 
+TEST(Print, TruncatedTiesAcrossHeatsAreDecidedByTheirThousandths)
+{
+    // 10,231 (heat 1), 10,233 (heat 2) and 10,238 (heat 1) all show "10,23": three places, not one.
+    Meeting m;
+    TFormMain &f = *m.f;
+    m.enter(QStringLiteral("A"), {{1, 10231}, {2, 10238}});
+    m.enter(QStringLiteral("B"), {{1, 10233}, {2, 10500}});
+    const results::ResultsDocument doc = f.ResultsOfMeeting();
+    ASSERT_EQ(doc.rankings.size(), 1u);
+    QStringList ranked;
+    for (const results::RankedLane &r : doc.rankings[0].lanes)
+        ranked << QStringList{r.place, r.lane.name, r.lane.time}.join(QLatin1Char('|'));
+    EXPECT_EQ(ranked, (QStringList{"1|A1|10,23 (10,231)", "2|B1|10,23 (10,233)", "3|A2|10,23 (10,238)", "4|B2|10,50",
+                                   "|A3|", "|A4|", "|B3|", "|B4|"}));
+}
+
 TEST(Print, RoundedUpTiesCarryTheirThousandthsAlsoAfterARestore)
 {
     Meeting m;
@@ -323,7 +339,8 @@ TEST(Print, RoundedUpTiesCarryTheirThousandthsAlsoAfterARestore)
     f.mEintragen->trigger();
     EXPECT_EQ(times(f.ResultsOfMeeting()), (QStringList{"10,24 (10,231)", "10,24 (10,238)", "10,30", ""}));
 
-    // Truncated, as the desk always did: the same heat shows its times as entered, unmarked.
+    // Switched to truncated times afterwards: the entered heat keeps its times and how its tie was
+    // decided.
     f.RoundUp = false;
-    EXPECT_EQ(times(f.ResultsOfMeeting()), (QStringList{"10,24", "10,24", "10,30", ""}));
+    EXPECT_EQ(times(f.ResultsOfMeeting()), (QStringList{"10,24 (10,231)", "10,24 (10,238)", "10,30", ""}));
 }

@@ -222,7 +222,7 @@ TEST(Protocol, AMeetingOfThreeHeatsCanBeLookedAtAgain)
     EXPECT_EQ(f.Line(1)->eName->text(), QStringLiteral("Lauf1 1"));
     EXPECT_EQ(f.Line(3)->LabelTime->text(), QStringLiteral("10,00 "));
     EXPECT_EQ(f.Line(2)->LabelTime->text(), QStringLiteral("1:10,00 "));
-    EXPECT_EQ(f.Line(2)->LabelTime->Tag(), 70000);
+    EXPECT_EQ(f.Line(2)->LabelTime->Tag(), 70001); // the time as it was taken, not as it reads
     EXPECT_EQ(f.Line(3)->ePlatz->Caption(), QStringLiteral("1"));
     EXPECT_EQ(f.Line(2)->ePlatz->Caption(), QStringLiteral("3"));
     f.Line(1)->eAusDblClick();

@@ -147,3 +147,50 @@ TEST(ResultsList, TiesTakenApartToTheMillisecondShowTheirThousandths)
         ranked << r.place + QLatin1Char(' ') + r.lane.time;
     EXPECT_EQ(ranked, (QStringList{"1 10,24", "1 10,24", "1 10,24", "1 10,24", "5 10,30", "Aus 10,24"}));
 }
+
+TEST(ResultsList, TiesAtTheShownTimeAreDecidedByTheKeptThousandths)
+{
+    // Heat 1 and 2 of one discipline, entered truncated ("10,23") or rounded up ("10,24"): the
+    // thousandths decide, only equal thousandths share, and every decided tie shows them.
+    struct Case {
+        const char *shown;
+        std::vector<std::int32_t> heat1, heat2; // lanes 1, 2 of heat 1 and lanes 1, 2 of heat 2 (D: 10,30)
+        QStringList places;                     // of the ranking, in its order
+        QStringList times;
+        QStringList heat1Times; // heat 1's block, by place
+    };
+    const Case cases[] = {
+        {"10,23", {10231, 10238}, {10233, 10300}, {"1", "2", "3", "4"},
+         {"10,23 (10,231)", "10,23 (10,233)", "10,23 (10,238)", "10,30"}, {"10,23 (10,231)", "10,23 (10,238)"}},
+        {"10,24", {10231, 10238}, {10233, 10300}, {"1", "2", "3", "4"},
+         {"10,24 (10,231)", "10,24 (10,233)", "10,24 (10,238)", "10,30"}, {"10,24 (10,231)", "10,24 (10,238)"}},
+        // Equal thousandths share the place and need no mark in their own heat.
+        {"10,24", {10231, 10231}, {10233, 10300}, {"1", "1", "3", "4"},
+         {"10,24 (10,231)", "10,24 (10,231)", "10,24 (10,233)", "10,30"}, {"10,24", "10,24"}},
+        // Heat 2 from a start list (no thousandths): its tie with heat 1 cannot be decided.
+        {"10,24", {10231, 10238}, {0, 0}, {"1", "1", "1", "4"}, {"10,24", "10,24", "10,24", "10,30"},
+         {"10,24 (10,231)", "10,24 (10,238)"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.shown);
+        const QString t = QString::fromLatin1(c.shown) + QLatin1Char(' ');
+        results::ResultsDocument doc;
+        doc.heats.push_back(results::readHeat(1, header(1, {}, "100 m", {}),
+                                              {lane(1, "1", "A", t, "1"), lane(2, "2", "B", t, "2")}, c.heat1));
+        doc.heats.push_back(results::readHeat(2, header(2, {}, "100 m", {}),
+                                              {lane(1, "3", "C", t, "1"), lane(2, "4", "D", "10,30 ", "2")}, c.heat2));
+        doc.rankings = results::rankingsOf(doc.heats);
+        results::markTiesWithThousandths(doc);
+        ASSERT_EQ(doc.rankings.size(), 1u);
+        QStringList places, times, heat1;
+        for (const results::RankedLane &r : doc.rankings[0].lanes) {
+            places << r.place;
+            times << r.lane.time;
+        }
+        for (const LaneResult &l : doc.heats[0].lanes)
+            heat1 << l.time;
+        EXPECT_EQ(places, c.places);
+        EXPECT_EQ(times, c.times);
+        EXPECT_EQ(heat1, c.heat1Times);
+    }
+}

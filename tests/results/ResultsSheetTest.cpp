@@ -239,3 +239,17 @@ TEST(ResultsSheet, AMeetingOfOneHundredHeatsOnWholePagesWithRankingsAcrossPages)
     EXPECT_GE(continued, 4 * 5);
 }
 
+
+TEST(ResultsSheet, ALongTextInATimeCellNeverHidesTheNames)
+{
+    // A note typed into the time column of one heat: every heat and the ranking still show their names.
+    const QString note = QStringLiteral("Zeit von Hand nachgetragen, Lichtschranke ausgefallen, siehe Protokoll");
+    ResultsDocument d = meeting({heat(1, "Vorlauf", "100 m", "Männer", {},
+                                      {{"11", "Annegret Kramp", "LG Nord", note, "1"}, {"12", "Berta Zeller", "", "11,02 ", "2"}}),
+                                 heat(2, "Vorlauf", "100 m", "Männer", {}, {{"21", "Cordula Weiß", "TSV", "10,87 ", "1"}})});
+    const QString text = pdf::pages(pdfOf(d)).join(QLatin1Char('\n'));
+    for (const char *name : {"Annegret Kramp", "Berta Zeller", "Cordula Weiß"})
+        EXPECT_EQ(text.count(QString::fromUtf8(name)), 2) << name; // in its heat and in the ranking
+    EXPECT_TRUE(text.contains(QStringLiteral("Zeit von Hand"))) << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("siehe Protokoll")));
+}
