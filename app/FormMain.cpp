@@ -786,10 +786,11 @@ void TFormMain::FormCreate()
     LineCount = 8;
     DateTimePicker1->setDate(QDate::currentDate());
 
-    // 2. Program name: keys the settings and is the application's title.
+    // 2. Program name: keys the settings. The title of the desk's message boxes is its own name,
+    // whatever the program file is called.
     const QFileInfo program(ProgramPath);
     ProgramName = program.completeBaseName();
-    QGuiApplication::setApplicationDisplayName(ProgramName);
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Zielkron"));
     // A second desk on the same journal goes no further: it reads no settings and opens no port.
     if (!ClaimJournal())
         return;

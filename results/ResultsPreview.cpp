@@ -6,14 +6,20 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QActionGroup>
+#include <QComboBox>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
+#include <QLocale>
+#include <QRegularExpressionValidator>
+#include <QSignalBlocker>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QToolBar>
 #include <QToolButton>
 
 #include <algorithm>
+#include <cmath>
 
 TResultsPreview::TResultsPreview(QPrinter *printer, results::ResultsDocument meeting, int currentHeat,
                                  bool printerPresent, QWidget *parent)
@@ -66,7 +72,67 @@ TResultsPreview::TResultsPreview(QPrinter *printer, results::ResultsDocument mee
     NoPrinterNote->setVisible(!printerPresent);
 
     connect(this, &QPrintPreviewDialog::paintRequested, this, &TResultsPreview::paintPages);
+    localiseZoom();
     choose(CurrentHeatChoice);
+}
+
+namespace {
+
+QString zoomText(double percent)
+{
+    const QLocale locale;
+    return locale.toString(percent, 'f', std::abs(percent - std::round(percent)) < 0.05 ? 0 : 1) + QStringLiteral(" %");
+}
+
+} // namespace
+
+void TResultsPreview::localiseZoom()
+{
+    // Qt's zoom box writes its factors as a C program would ("38.8%") and reads only that. The desk
+    // writes them as the locale does ("38,8 %") and reads what the operator types in either way.
+    ZoomBox = findChild<QComboBox *>();
+    if (!ZoomBox || !ZoomBox->lineEdit())
+        return;
+    QLineEdit *edit = ZoomBox->lineEdit();
+    disconnect(ZoomBox, nullptr, this, nullptr);
+    disconnect(edit, nullptr, this, nullptr);
+    for (int i = 0; i < ZoomBox->count(); ++i) {
+        const double percent = ZoomBox->itemText(i).remove(QLatin1Char('%')).trimmed().toDouble();
+        ZoomBox->setItemText(i, zoomText(percent));
+        ZoomBox->setItemData(i, percent);
+    }
+    static const QRegularExpression typed(QStringLiteral("^\\s*\\d{0,4}(?:[.,]\\d?)?\\s*%?\\s*$"));
+    edit->setValidator(new QRegularExpressionValidator(typed, edit));
+    // After every zoom the dialog writes the factor its own way: it is shown as the locale writes it.
+    connect(edit, &QLineEdit::textChanged, this, [edit](const QString &text) {
+        static const QRegularExpression written(QStringLiteral("^(\\d+(?:\\.\\d+)?)%$"));
+        const QRegularExpressionMatch m = written.match(text);
+        if (!m.hasMatch())
+            return;
+        const QSignalBlocker quiet(edit);
+        edit->setText(zoomText(m.captured(1).toDouble()));
+    });
+    edit->setText(edit->text()); // the factor written before the box was taken over
+    connect(ZoomBox, &QComboBox::activated, this, [this](int index) { zoomTo(ZoomBox->itemData(index).toDouble()); });
+    connect(edit, &QLineEdit::editingFinished, this, [this, edit] {
+        QString text = edit->text().remove(QLatin1Char('%')).trimmed();
+        text.replace(QLatin1Char('.'), QLocale().decimalPoint());
+        bool ok = false;
+        const double percent = QLocale().toDouble(text, &ok);
+        if (ok)
+            zoomTo(percent);
+    });
+}
+
+void TResultsPreview::zoomTo(double percent)
+{
+    percent = std::clamp(percent, 1.0, 1000.0);
+    // A factor of one's own ends fitting the page or its width.
+    for (const char *name : {"fitWidthAction", "fitPageAction"})
+        if (QAction *fit = findChild<QAction *>(QLatin1String(name)))
+            fit->setChecked(false);
+    Preview->setZoomFactor(percent / 100.0);
+    ZoomBox->lineEdit()->setText(zoomText(percent));
 }
 
 void TResultsPreview::choose(QAction *choice)

@@ -8,6 +8,7 @@
 #include <QPrintPreviewDialog>
 
 class QAction;
+class QComboBox;
 class QLabel;
 class QPrintPreviewWidget;
 
@@ -23,6 +24,7 @@ public:
     QAction *RankingsChoice;    // "Gesamtwertung", only where there is a ranking
     QLabel *NoPrinterNote;      // shown where the system knows no printer
     QPrintPreviewWidget *Preview;
+    QComboBox *ZoomBox; // the dialog's zoom factor, written and read as the locale writes numbers ("38,8 %")
 
     // The document the preview shows and prints now.
     const results::ResultsDocument &Shown() const { return shown_; }
@@ -32,6 +34,8 @@ public:
 private:
     void choose(QAction *choice);
     void paintPages(QPrinter *printer);
+    void localiseZoom();
+    void zoomTo(double percent);
 
     results::ResultsDocument meeting_;
     int currentHeat_;

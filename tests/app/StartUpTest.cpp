@@ -7,6 +7,7 @@
 #include "LbSpeedButton.h"
 #include "SpinEdit.h"
 
+#include <QGuiApplication>
 #include <QTimer>
 
 #include <QAction>
@@ -151,6 +152,7 @@ TEST(StartUp, FileTypeNamesHelpFileAndDialogFolders)
     d.fp.fileTypes.csv = QStringLiteral("CSV-Dokument");
     TFormMain &f = d.create();
     EXPECT_EQ(f.ProgramName, QStringLiteral("desk"));
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QStringLiteral("Zielkron")); // the title of its boxes
     EXPECT_EQ(f.OpenDialog1.Filter,
               QStringLiteral("Einfaches Textdokument (*.txt)|*.txt|MS Excel (*.xlsx *.xls *.ods)|*.xlsx;*.xls;*.ods|"
                              "Wettkampfdateien (*.evt *.ppl)|*.evt;*.ppl"));

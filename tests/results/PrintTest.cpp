@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPrintPreviewWidget>
+#include <QRegularExpression>
 #include <QPrinter>
 #include <QPushButton>
 #include <QTest>
@@ -169,6 +170,20 @@ TEST(Print, ThePreviewShowsTheCurrentHeatAllHeatsOrTheRankings)
         EXPECT_EQ(p.Shown().heats.size(), 1u);
         EXPECT_EQ(p.Shown().heats.at(0).heat, 4);
         EXPECT_EQ(p.Preview->pageCount(), 1);
+        // The zoom factor as German writes numbers, whatever the dialog does to it.
+        ASSERT_NE(p.ZoomBox, nullptr);
+        EXPECT_EQ(p.ZoomBox->itemText(0), QStringLiteral("12,5 %"));
+        QAction *fitPage = p.findChild<QAction *>(QStringLiteral("fitPageAction"));
+        ASSERT_NE(fitPage, nullptr);
+        fitPage->trigger();
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d+(,\\d)? %$")).match(p.ZoomBox->currentText()).hasMatch())
+            << p.ZoomBox->currentText().toStdString();
+        p.ZoomBox->lineEdit()->setText(QStringLiteral("38,8"));
+        emit p.ZoomBox->lineEdit()->editingFinished();
+        EXPECT_DOUBLE_EQ(p.Preview->zoomFactor(), 0.388);
+        EXPECT_EQ(p.ZoomBox->currentText(), QStringLiteral("38,8 %"));
+        p.ZoomBox->activated(1);
+        EXPECT_DOUBLE_EQ(p.Preview->zoomFactor(), p.ZoomBox->itemData(1).toDouble() / 100);
     });
     f.mPrint->trigger();
     EXPECT_EQ(m.fp.dialogs.modals.size(), 2);
