@@ -252,6 +252,14 @@ public:
     void bSoundClick();
     void Sound1Click();
     void ClockTimer();
+    // The running clock repaints at most once in this many milliseconds: one frame of the screen
+    // the window is on (FrameInterval, taken at each start).
+    int FrameMs = 17;
+    int FrameInterval() const;
+    std::array<QString, 2> RunningTexts; // the running time's text, written in turn (ClockTimer)
+    int RunningTextTurn = 0;
+    std::vector<TTimeLabel *> RunningLabels; // the labels a tick of the clock wrote to, kept for its capacity
+    QString DecimalPoint = QStringLiteral(","); // the locale's, taken at each start
     void TimerDateTimer();
     void RecountPlaces();
     void Show1Click();

@@ -5,6 +5,8 @@
 #include "Shape.h"
 
 #include <QAccessible>
+#include <QBackingStore>
+#include <QWindow>
 #include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -130,12 +132,12 @@ void TTimeLabel::setText(const QString &text)
     unannounced_ = false;
 }
 
-void TTimeLabel::showRunningTime(const QString &text)
+void TTimeLabel::showRunningTime(const QString &text, bool batched)
 {
     // A hundred name changes a second per lane would flood a listening screen reader (and cost
     // the desk a few per cent of a core): the running time is announced once a second, and read
     // as it is whenever asked.
-    if (!changeText(text))
+    if (!changeText(text, batched))
         return;
     unannounced_ = true;
     if (QAccessible::isActive() && (!announced_.isValid() || announced_.hasExpired(1000))) {
@@ -151,7 +153,7 @@ void TTimeLabel::announceName()
     unannounced_ = false;
 }
 
-bool TTimeLabel::changeText(const QString &text)
+bool TTimeLabel::changeText(const QString &text, bool batched)
 {
     const QString old = QLabel::text();
     if (text == old)
@@ -167,8 +169,12 @@ bool TTimeLabel::changeText(const QString &text)
     setAttribute(Qt::WA_UpdatesDisabled, true); // QLabel would repaint all of itself
     QLabel::setText(text); // announces nothing itself: the label has an accessible name
     setAttribute(Qt::WA_UpdatesDisabled, wasDisabled);
-    if (!wasDisabled && !dirty.isEmpty())
-        update(dirty);
+    if (!wasDisabled && !dirty.isEmpty()) {
+        if (batched)
+            pendingDirty_ |= dirty; // painted by PaintRunningTimes
+        else
+            update(dirty);
+    }
     return true;
 }
 
@@ -332,29 +338,47 @@ const QImage *plainTarget(QPainter &p)
 }
 } // namespace
 
+bool TTimeLabel::drawnFromGlyphs()
+{
+    if (font() != glyphFont_ || !raw_.isValid())
+        prepareGlyphs();
+    return ownLayout() && known(text());
+}
+
 void TTimeLabel::paintEvent(QPaintEvent *event)
 {
     const QRect area = event->rect();
-    const QWidget *row = parentWidget();
-    const QColor behind = row ? row->palette().color(QPalette::Window) : palette().color(QPalette::Window);
-    const QColor fill = transparent_ ? behind : palette().color(QPalette::Window);
-    if (font() != glyphFont_ || !raw_.isValid())
-        prepareGlyphs();
-    const QString t = text();
-    if (!ownLayout() || !known(t)) {
+    if (!drawnFromGlyphs()) {
         {
             QPainter p(this);
-            p.fillRect(area, fill);
+            p.fillRect(area, fillColour());
         }
         QLabel::paintEvent(event);
         return;
     }
-    // A running time is drawn from glyphs looked up once: no text layout on every tick.
-    const QColor ink = palette().color(isEnabled() ? palette().currentColorGroup() : QPalette::Disabled, foregroundRole());
-    QList<quint32> indexes;
-    QList<QPointF> positions;
-    glyphsIn(t, area, indexes, positions);
     QPainter p(this);
+    paintTime(p, area, event->region().rectCount() == 1);
+}
+
+QColor TTimeLabel::fillColour() const
+{
+    const QWidget *row = parentWidget();
+    const QColor behind = row ? row->palette().color(QPalette::Window) : palette().color(QPalette::Window);
+    return transparent_ ? behind : palette().color(QPalette::Window);
+}
+
+void TTimeLabel::paintTime(QPainter &p, const QRect &area, bool keep)
+{
+    // A running time is drawn from glyphs looked up once: no text layout on every tick.
+    const QColor fill = fillColour();
+    const QColor ink = palette().color(isEnabled() ? palette().currentColorGroup() : QPalette::Disabled, foregroundRole());
+    // The glyph lists and the picture's key are kept from paint to paint: a frame of the running
+    // clock allocates none of them anew.
+    QList<quint32> &indexes = paintIndexes_;
+    QList<QPointF> &positions = paintPositions_;
+    indexes.resize(0);
+    positions.resize(0);
+    glyphsIn(text(), area, indexes, positions);
     const QImage *target = plainTarget(p);
     if (!target) {
         p.fillRect(area, fill);
@@ -363,7 +387,8 @@ void TTimeLabel::paintEvent(QPaintEvent *event)
     }
     // What the area shows depends on its size, the colours, the font and the glyphs with their
     // positions relative to the area's corner (sub-pixel parts included): that is the key.
-    QByteArray key;
+    QByteArray &key = pictureKey_;
+    key.resize(0);
     key.reserve(64 + indexes.size() * 20);
     auto put = [&key](auto value) { key.append(reinterpret_cast<const char *>(&value), sizeof value); };
     put(fontId_);
@@ -384,7 +409,7 @@ void TTimeLabel::paintEvent(QPaintEvent *event)
         // colours included); what was drawn becomes the picture when nothing clipped it.
         p.fillRect(area, fill);
         drawGlyphs(p, indexes, positions, ink);
-        if (event->region().rectCount() != 1)
+        if (!keep)
             return;
         const QRect drawn = p.deviceTransform().mapRect(area);
         if (!target->rect().contains(drawn))
@@ -398,8 +423,55 @@ void TTimeLabel::paintEvent(QPaintEvent *event)
         cache.pictures.insert(key, picture);
         return;
     }
+    const QPainter::CompositionMode mode = p.compositionMode();
     p.setCompositionMode(QPainter::CompositionMode_Source);
     p.drawImage(area.topLeft(), *found);
+    p.setCompositionMode(mode);
+}
+
+bool TTimeLabel::PaintRunningTimes(QWidget *window, const std::vector<TTimeLabel *> &labels)
+{
+    // What the running clock changed in its labels, drawn straight into the window's backing
+    // store in one pass and sent to the screen in one flush, as the window's own repaint would
+    // do it, but without a paint event, a painter and the walk through the window's widgets for
+    // each label. The labels' texts are set already, so any later repaint draws the same.
+    QBackingStore *store = window ? window->backingStore() : nullptr;
+    QWindow *handle = window ? window->windowHandle() : nullptr;
+    bool direct = store && handle && handle->isExposed() && window->updatesEnabled();
+    QRegion region;
+    for (TTimeLabel *label : labels) {
+        if (label->pendingDirty_.isEmpty())
+            continue;
+        if (!label->isVisible() || !label->updatesEnabled() || !label->drawnFromGlyphs())
+            direct = false;
+        region += QRect(label->mapTo(window, label->pendingDirty_.topLeft()), label->pendingDirty_.size());
+    }
+    if (region.isEmpty())
+        return true;
+    if (direct) {
+        store->beginPaint(region);
+        QPaintDevice *device = store->paintDevice();
+        direct = device != nullptr;
+        if (direct) {
+            QPainter p(device);
+            for (TTimeLabel *label : labels) {
+                if (label->pendingDirty_.isEmpty())
+                    continue;
+                p.setTransform(QTransform::fromTranslate(label->mapTo(window, QPoint()).x(), label->mapTo(window, QPoint()).y()));
+                p.setClipRect(label->pendingDirty_);
+                label->paintTime(p, label->pendingDirty_, true);
+            }
+        }
+        store->endPaint();
+        if (direct)
+            store->flush(region, handle);
+    }
+    for (TTimeLabel *label : labels) {
+        if (!direct && !label->pendingDirty_.isEmpty())
+            label->update(label->pendingDirty_);
+        label->pendingDirty_ = QRect();
+    }
+    return direct;
 }
 
 TFrameLine::TFrameLine(int lane, QWidget *parent) : QFrame(parent), tag_(lane)

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 class QCheckBox;
 class QLineEdit;
@@ -37,8 +38,14 @@ public:
     // As QLabel's, but a change repaints only the part of the label that changed: the running
     // clock's hundredths redraw one digit, not the whole time.
     void setText(const QString &text);
-    // A new time of the running clock: as setText, announced at most once a second.
-    void showRunningTime(const QString &text);
+    // A new time of the running clock: as setText, announced at most once a second. batched: the
+    // change is painted by the next PaintRunningTimes with those of the other lanes.
+    void showRunningTime(const QString &text, bool batched = false);
+    // Paints the changes of the labels' batched running times at once, straight into the window's
+    // backing store, and sends them to the screen in one flush. Only for labels that nothing
+    // covers but their own window; where the window cannot be painted so (not shown, a label
+    // hidden or drawn by QLabel itself) the labels are updated as usual. True when painted directly.
+    static bool PaintRunningTimes(QWidget *window, const std::vector<TTimeLabel *> &labels);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -60,7 +67,13 @@ private:
     // none when the text is not drawn from the glyph table.
     std::optional<QRect> changedInk(const QString &old, const QString &text) const;
 
-    bool changeText(const QString &text);
+    bool changeText(const QString &text, bool batched = false);
+    // The glyph drawing applies to the label as it is now (its layout, font and text).
+    bool drawnFromGlyphs();
+    QColor fillColour() const;
+    // Paints area (label coordinates) of the time, the painter's origin at the label's corner;
+    // keep: what was drawn may be kept as a picture (nothing clipped it).
+    void paintTime(QPainter &p, const QRect &area, bool keep);
     void announceName();
 
     std::int32_t tag_ = -1;
@@ -75,6 +88,10 @@ private:
     std::array<quint32, 128> glyphs_{};   // glyph index per character of a time, 0: not usable
     std::array<qreal, 128> advances_{};
     std::array<QRectF, 128> inks_{};      // ink rectangle per character, from the baseline origin
+    QList<quint32> paintIndexes_;         // kept from paint to paint (paintEvent)
+    QList<QPointF> paintPositions_;
+    QByteArray pictureKey_;
+    QRect pendingDirty_; // batched running-time change not yet painted
 };
 
 class TFrameLine : public QFrame {

@@ -14,11 +14,13 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QPushButton>
+#include <QScreen>
 #include <QTime>
 #include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
+#include <cmath>
 #include <tuple>
 
 void TFormMain::playCue(const char *fileName)
@@ -73,6 +75,8 @@ void TFormMain::StartRace(std::optional<std::uint32_t> startTick)
     // Every race hands out finish-list places from 1, however it was started and whatever the
     // last race left in the list.
     ListBoxStopTag = 0;
+    FrameMs = FrameInterval();
+    DecimalPoint = QLocale().decimalPoint();
 
     for (int i = 1; i <= LineCount; ++i) {
         TFrameLine *row = Line(i);
@@ -94,22 +98,44 @@ void TFormMain::StartRace(std::optional<std::uint32_t> startTick)
     Clock->start(10);
 }
 
+int TFormMain::FrameInterval() const
+{
+    // A screen that tells no refresh rate (some X servers, a remote display) is taken for 60 Hz.
+    const QScreen *shown = screen();
+    const double hz = shown ? shown->refreshRate() : 0.0;
+    const double rate = hz >= 1.0 && hz <= 1000.0 ? hz : 60.0;
+    return std::max(1, static_cast<int>(std::ceil(1000.0 / rate)));
+}
+
 void TFormMain::ClockTimer()
 {
     const std::int32_t now = RaceTimeNow();
-    const QString text = RaceTimeText(now, Accuracy) + QLatin1Char(' ');
+    // Two texts taken in turn: the labels share the one written last, so the other is written in
+    // place, and a frame of the clock allocates nothing.
+    QString &text = RunningTexts[RunningTextTurn];
+    RunningTextTurn ^= 1;
+    RunningTimeText(text, now, Accuracy, DecimalPoint);
+    // All lanes' changes go to the screen in one pass, unless the finish list lies over the lanes.
+    const bool batched = !ListBoxStop->isVisible();
+    RunningLabels.clear();
     for (int i = 1; i <= LineCount; ++i) {
         TFrameLine *row = Line(i);
         // Only a lane the current race still runs shows a running time; a lane loaded by a heat
         // change after the last stop has time 0 too, but never ran.
         if (row->LabelTime->Tag() != 0 || !(RunMask & (1u << (i - 1))))
             continue;
-        row->LabelTime->showRunningTime(text);
+        row->LabelTime->showRunningTime(text, batched);
+        RunningLabels.push_back(row->LabelTime);
     }
+    if (batched)
+        TTimeLabel::PaintRunningTimes(this, RunningLabels);
     // The time shown changes only at each step of the accuracy (10 ms for hundredths, 100 ms for
-    // tenths, 1 s for whole seconds): the clock wakes up when the next step begins, no sooner.
+    // tenths, 1 s for whole seconds), and no screen shows more than its refresh rate: the clock
+    // wakes up when the next step begins, but never twice in one frame of the screen. Frames keep
+    // their places from the start instant, so a late wake-up does not push the next one back; every
+    // frame shows the true time.
     if (Clock->isActive()) {
-        const int step = Accuracy >= 2 ? 10 : Accuracy == 1 ? 100 : 1000;
+        const int step = std::max(Accuracy >= 2 ? 10 : Accuracy == 1 ? 100 : 1000, FrameMs);
         const int into = ((now % step) + step) % step;
         Clock->start(step - into);
     }

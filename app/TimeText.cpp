@@ -9,37 +9,69 @@
 
 namespace {
 
-QString raceTimeText(std::int32_t t, int accuracy, const QString &decimalPoint)
-{
-    QString fraction;
-    if (accuracy == 1) {
-        fraction = QString::number((t / 100) % 10);
-    } else if (accuracy >= 3) {
-        fraction = QString::number(t % 1000).rightJustified(3, QLatin1Char('0'));
-    } else if (accuracy > 0) {
-        fraction = QString::number((t / 10) % 100);
-        if (fraction.size() == 1)
-            fraction.prepend(QLatin1Char('0'));
-    }
-    QString seconds = QString::number((t / 1000) % 60);
-    if (seconds.size() == 1)
-        seconds.prepend(QLatin1Char('0'));
-    const QString body = accuracy == 0 ? seconds : seconds + decimalPoint + fraction;
-    // The minutes in full: a time of ten minutes or more never wraps to a single digit.
-    QString text = QString::number(t / 60000) + QLatin1Char(':') + body;
+// The race time text written into out, which has room for kMaxTimeText characters; its length.
+constexpr qsizetype kMaxTimeText = 40;
 
+qsizetype writeRaceTime(char16_t *out, std::int32_t t, int accuracy, QStringView decimalPoint)
+{
+    t = std::max<std::int32_t>(t, 0);
+    char16_t text[kMaxTimeText];
+    qsizetype n = 0;
+    const auto digits = [&text, &n](std::int32_t value, int width) {
+        char16_t reversed[12];
+        int k = 0;
+        do {
+            reversed[k++] = static_cast<char16_t>(u'0' + value % 10);
+            value /= 10;
+        } while (value > 0 || k < width);
+        while (k > 0)
+            text[n++] = reversed[--k];
+    };
+    // The minutes in full: a time of ten minutes or more never wraps to a single digit.
+    digits(t / 60000, 1);
+    text[n++] = u':';
+    digits((t / 1000) % 60, 2);
+    if (accuracy > 0) {
+        for (const QChar c : decimalPoint.left(8))
+            text[n++] = c.unicode();
+        if (accuracy == 1)
+            digits((t / 100) % 10, 1);
+        else if (accuracy >= 3)
+            digits(t % 1000, 3);
+        else
+            digits((t / 10) % 100, 2);
+    }
+    // Leading zeros and the colon are cut off: "0:09,99" is "9,99", "0:10,23" is "10,23".
     qsizetype cut = 3;
-    for (qsizetype i = 0; i < text.size() && i < 3; ++i) {
-        const QChar c = text[i];
-        if (c >= QLatin1Char('1') && c <= QLatin1Char('9')) {
+    for (qsizetype i = 0; i < n && i < 3; ++i)
+        if (text[i] >= u'1' && text[i] <= u'9') {
             cut = i;
             break;
         }
-    }
-    return text.mid(cut);
+    std::copy(text + cut, text + n, out);
+    return n - cut;
+}
+
+QString raceTimeText(std::int32_t t, int accuracy, QStringView decimalPoint)
+{
+    char16_t text[kMaxTimeText];
+    const qsizetype n = writeRaceTime(text, t, accuracy, decimalPoint);
+    return QString(reinterpret_cast<const QChar *>(text), n);
 }
 
 } // namespace
+
+void RunningTimeText(QString &out, std::int32_t t, int accuracy, QStringView decimalPoint)
+{
+    char16_t text[kMaxTimeText];
+    const qsizetype n = writeRaceTime(text, t, accuracy, decimalPoint);
+    // Written in place: a text that nothing else shares and that has the room allocates nothing.
+    out.reserve(kMaxTimeText);
+    out.resize(n + 1);
+    QChar *to = out.data();
+    std::copy(text, text + n, reinterpret_cast<char16_t *>(to));
+    to[n] = QLatin1Char(' ');
+}
 
 QString RaceTimeText(std::int32_t t, int accuracy)
 {

@@ -2,6 +2,7 @@
 // The text form of a race time and its inverse.
 
 #include <QString>
+#include <QStringView>
 #include <cstdint>
 
 // Race time text of t milliseconds (not below 0) for accuracy 0 (whole seconds), 1 (tenths), 2
@@ -9,6 +10,11 @@
 // and the fraction, truncated, never rounded; leading zeros and the colon are cut off. 65 432 ms with
 // accuracy 2 gives "1:05,43", 9 999 gives "9,99", 600 000 gives "10:00,00".
 QString RaceTimeText(std::int32_t t, int accuracy);
+
+// The running clock's text of t: RaceTimeText(t, accuracy) with the given decimal separator and a
+// blank after it, as a time label shows it, written into out; out allocates nothing when it is
+// shared by nothing else and was written before.
+void RunningTimeText(QString &out, std::int32_t t, int accuracy, QStringView decimalPoint);
 
 // A final time rounded up to the shown resolution, as the competition rules ask of results:
 // hundredths (accuracy 2) 10 231 ms give 10 240 and 10 230 stays; tenths 10 110 give 10 200; whole
