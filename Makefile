@@ -23,13 +23,14 @@ JOBS ?= $(shell nproc)
 # Debian packages the desk needs to build, run and test (poppler-utils: the results lists read
 # back from their PDFs; man-db: the check of the manual pages;
 # the last line: the check of what assistive technology reads, an AT-SPI client against the desk
-# under Xvfb).
+# under Xvfb; rtkit: real-time priority for the ports' threads of an ordinary user, and its check
+# against the real daemon).
 PACKAGES := cmake ninja-build g++ pkg-config \
             qt6-base-dev qt6-multimedia-dev libgl-dev qt6-translations-l10n \
             libgtest-dev libbenchmark-dev \
             fonts-liberation shared-mime-info poppler-utils man-db \
             libzip-dev libpugixml-dev libfreexl-dev \
-            xvfb xauth dbus-daemon at-spi2-core libglib2.0-bin python3-dbus python3-gi
+            xvfb xauth dbus-daemon at-spi2-core libglib2.0-bin python3-dbus python3-gi rtkit
 
 # What making and checking the Debian package needs besides (dpkg-shlibdeps, lintian).
 PACKAGE_TOOLS := dpkg-dev lintian

@@ -3,9 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QDBusVariant>
-#include <QVariantMap>
 
 #include <sched.h>
 #include <sys/mman.h>
@@ -15,8 +13,10 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 
 #ifndef SCHED_RESET_ON_FORK
 #define SCHED_RESET_ON_FORK 0x40000000
@@ -28,7 +28,47 @@ namespace {
 
 const QString kService = QStringLiteral("org.freedesktop.RealtimeKit1");
 const QString kPath = QStringLiteral("/org/freedesktop/RealtimeKit1");
-constexpr int kBusTimeoutMs = 2000;
+const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
+// No call waits on the user-interface thread: the answers come through its event loop. The service
+// asks polkit before it answers, which on a loaded machine may take a moment.
+constexpr int kBusTimeoutMs = 5000;
+// Below this real-time CPU limit the desk does not ask (see makeThreadRealtime).
+constexpr qlonglong kLeastRtTimeUSec = 10000;
+
+// The value of a property read with Get (an integer of any width), nothing on an error.
+std::optional<qlonglong> propertyValue(const QDBusMessage &reply)
+{
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return std::nullopt;
+    QVariant value = reply.arguments().constFirst();
+    if (value.metaType() == QMetaType::fromType<QDBusVariant>())
+        value = qvariant_cast<QDBusVariant>(value).variant();
+    switch (value.metaType().id()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::UChar:
+        return value.toLongLong();
+    case QMetaType::ULongLong:
+        return static_cast<qlonglong>(std::min<qulonglong>(value.toULongLong(), LLONG_MAX));
+    default:
+        return std::nullopt;
+    }
+}
+
+// Lowers the process's real-time CPU limit to at most cap microseconds, for good: the hard limit
+// too, which is the one RealtimeKit checks.
+bool limitRealtimeCpuTime(rlim_t cap)
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_RTTIME, &limit) != 0)
+        return false;
+    limit.rlim_cur = std::min(limit.rlim_cur, cap);
+    limit.rlim_max = std::min(limit.rlim_max, cap);
+    return ::setrlimit(RLIMIT_RTTIME, &limit) == 0;
+}
 
 bool setFifo(long threadId, int priority)
 {
@@ -123,47 +163,50 @@ void SystemRealtimeScheduler::askRealtimeKit(long threadId, std::function<void(R
         return;
     }
     // First the service's limits: it grants only to a process whose real-time CPU limit lies within
-    // its own, and only up to its highest priority.
-    QDBusMessage limits = QDBusMessage::createMethodCall(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                         QStringLiteral("GetAll"));
-    limits << kService;
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(limits, kBusTimeoutMs), context_.get());
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context_.get(),
-                     [this, watcher, threadId, answer = std::move(answer)]() mutable {
-                         watcher->deleteLater();
-                         const QDBusPendingReply<QVariantMap> reply = *watcher;
-                         if (reply.isError()) {
-                             answer(RealtimeGrant::Denied);
-                             return;
-                         }
-                         const QVariantMap values = reply.value();
-                         const qlonglong rtTimeMax = values.value(QStringLiteral("RTTimeUSecMax"), 200000).toLongLong();
-                         const int maxPriority = values.value(QStringLiteral("MaxRealtimePriority"), kPriority).toInt();
-                         if (rtTimeMax <= 0 || maxPriority <= 0) {
-                             answer(RealtimeGrant::Denied);
-                             return;
-                         }
-                         // A real-time thread that runs that long without blocking is stopped by the
-                         // kernel; the stamping threads block again within microseconds.
-                         rlimit limit{};
-                         if (::getrlimit(RLIMIT_RTTIME, &limit) == 0) {
-                             const auto cap = static_cast<rlim_t>(rtTimeMax);
-                             limit.rlim_cur = std::min(limit.rlim_cur, cap);
-                             limit.rlim_max = std::min(limit.rlim_max, cap);
-                             ::setrlimit(RLIMIT_RTTIME, &limit);
-                         }
-                         QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService,
-                                                                            QStringLiteral("MakeThreadRealtime"));
-                         call << static_cast<qulonglong>(threadId)
-                              << static_cast<uint>(std::min(kPriority, maxPriority));
-                         auto *made = new QDBusPendingCallWatcher(
-                             QDBusConnection::systemBus().asyncCall(call, kBusTimeoutMs), context_.get());
-                         QObject::connect(made, &QDBusPendingCallWatcher::finished, context_.get(),
-                                          [made, answer = std::move(answer)] {
-                                              made->deleteLater();
-                                              answer(made->isError() ? RealtimeGrant::Denied
-                                                                     : RealtimeGrant::RealtimeKit);
-                                          });
+    // its own, and only up to its highest priority. The service answers Get for one property at a
+    // time (GetAll is not part of it); both are asked at once. A limit it does not tell is taken
+    // as its documented default.
+    auto request = std::make_shared<KitRequest>();
+    request->threadId = threadId;
+    request->answer = std::move(answer);
+    for (const auto &[name, value] : {std::pair{QStringLiteral("MaxRealtimePriority"), &request->maxPriority},
+                                      std::pair{QStringLiteral("RTTimeUSecMax"), &request->rtTimeUSecMax}}) {
+        QDBusMessage get = QDBusMessage::createMethodCall(kService, kPath, kProperties, QStringLiteral("Get"));
+        get << kService << name;
+        auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(get, kBusTimeoutMs), context_.get());
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context_.get(),
+                         [this, watcher, request, value = value] {
+                             watcher->deleteLater();
+                             if (const auto told = propertyValue(watcher->reply()))
+                                 *value = *told;
+                             if (--request->pending == 0)
+                                 makeThreadRealtime(*request);
+                         });
+    }
+}
+
+void SystemRealtimeScheduler::makeThreadRealtime(KitRequest &request)
+{
+    // A real-time thread that runs longer than the limit without blocking ends the desk (the
+    // kernel sends SIGXCPU); the stamping threads block again within microseconds, but a limit
+    // this small leaves no margin.
+    if (request.maxPriority <= 0 || request.rtTimeUSecMax < kLeastRtTimeUSec) {
+        request.answer(RealtimeGrant::Denied);
+        return;
+    }
+    if (!limitRealtimeCpuTime(static_cast<rlim_t>(request.rtTimeUSecMax))) {
+        request.answer(RealtimeGrant::Denied);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("MakeThreadRealtime"));
+    call << static_cast<qulonglong>(request.threadId)
+         << static_cast<uint>(std::min<qlonglong>(kPriority, request.maxPriority));
+    auto *made = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call, kBusTimeoutMs),
+                                             context_.get());
+    QObject::connect(made, &QDBusPendingCallWatcher::finished, context_.get(),
+                     [made, answer = std::move(request.answer)] {
+                         made->deleteLater();
+                         answer(made->isError() ? RealtimeGrant::Denied : RealtimeGrant::RealtimeKit);
                      });
 }
 

@@ -7,6 +7,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 namespace platform {
@@ -22,7 +23,8 @@ void keepStampPathResident(const void *codeAddress, std::size_t stackBytes = 64 
 class SystemRealtimeScheduler final : public RealtimeScheduler {
 public:
     // SCHED_FIFO at this priority: above every ordinary thread, below the kernel's interrupt
-    // threads (50), at most what RealtimeKit allows by default (20).
+    // threads (50), at most what RealtimeKit allows by default (20). RealtimeKit grants at most its
+    // own highest priority, with the policy it is set up for (SCHED_RR unless told otherwise).
     static constexpr int kPriority = 20;
 
     // tryDirectly false: only through RealtimeKit (the desk always tries directly first).
@@ -30,11 +32,21 @@ public:
     ~SystemRealtimeScheduler() override;
     void makeRealtime(long threadId, std::function<void(RealtimeGrant)> answer) override;
 
-    // The direct way alone: true when the thread runs SCHED_FIFO now.
+    // The direct way alone: true when the thread runs SCHED_FIFO now, false when the system
+    // refused (then RealtimeKit is asked).
     static bool makeRealtimeDirectly(long threadId);
 
 private:
+    // One thread's request to RealtimeKit while the service's limits are read.
+    struct KitRequest {
+        long threadId = 0;
+        std::function<void(RealtimeGrant)> answer;
+        qlonglong maxPriority = 20;       // the service's defaults, where it does not tell
+        qlonglong rtTimeUSecMax = 200000; // microseconds
+        int pending = 2;                  // limits still to be read
+    };
     void askRealtimeKit(long threadId, std::function<void(RealtimeGrant)> answer);
+    void makeThreadRealtime(KitRequest &request);
     bool tryDirectly_;
     std::unique_ptr<QObject> context_; // owns the pending bus calls: none answers after the end
 };
