@@ -49,7 +49,7 @@ const char *const kScript = R"js(
 (function () {
   'use strict';
   var page = document.body.getAttribute('data-page');
-  var state = null, samples = [], offset = 0, ticking = false, source = null;
+  var state = null, samples = [], offset = 0, ticking = false, source = null, shownMeeting = null;
 
   function el(tag, cls, text) {
     var e = document.createElement(tag);
@@ -244,7 +244,12 @@ const char *const kScript = R"js(
     for (var key in h) if (Object.prototype.hasOwnProperty.call(h, key)) state[key] = h[key];
     showHeat();
   }
+  function meetingText(s) { return JSON.stringify([s.meeting, s.heats, s.rankings]); }
   function applyMeeting(m) {
+    // A stream's first meeting is mostly what the page shows already: the table is kept then.
+    var text = meetingText(m);
+    if (text === shownMeeting) return;
+    shownMeeting = text;
     state = state || {};
     state.meeting = m.meeting;
     state.heats = m.heats;
@@ -283,7 +288,7 @@ const char *const kScript = R"js(
   var initial = document.getElementById('state');
   try {
     var first = JSON.parse(initial.textContent);
-    if (first) { state = first; showMeeting(); applyHeat(first); }
+    if (first) { state = first; shownMeeting = meetingText(first); showMeeting(); applyHeat(first); }
   } catch (x) { }
   connect();
 })();
