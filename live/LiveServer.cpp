@@ -132,7 +132,6 @@ public:
     void fanOut();
     void tick();
     void expire();
-    void drop(Connection &c);
     void close(Connection &c);
     void shutdown();
 };
@@ -309,7 +308,13 @@ bool LiveServer::Impl::readInput(Connection &c)
             // A stream's client has nothing more to say, and no client needs more than one request
             // head waiting: one that sends on is flooding the desk.
             if (c.phase == Connection::Phase::Stream || c.in.size() + static_cast<std::size_t>(n) > limit) {
-                drop(c);
+                // A head too long for the limit is told so, as far as the socket takes it at once.
+                if (c.phase == Connection::Phase::Request && !c.out && HeadEnd(c.in, 0) == std::string::npos) {
+                    const std::string refusal = TooLargeAnswer();
+                    [[maybe_unused]] const ssize_t sent =
+                        ::send(c.fd, refusal.data(), refusal.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                }
+                close(c);
                 return false;
             }
             c.in.append(buffer, static_cast<std::size_t>(n));
@@ -358,7 +363,7 @@ bool LiveServer::Impl::answerNext(Connection &c)
     }
     if (answer.stream) {
         if (!c.in.empty()) { // something sent after the stream's request
-            drop(c);
+            close(c);
             return false;
         }
         c.phase = Connection::Phase::Stream;
@@ -490,18 +495,6 @@ void LiveServer::Impl::expire()
                    : c->phase == Connection::Phase::Request && now >= c->requestBy)
             close(*c);
     }
-}
-
-void LiveServer::Impl::drop(Connection &c)
-{
-    if (c.closed)
-        return;
-    // A head too long for the limit is told so, as far as the socket takes it at once.
-    if (c.phase == Connection::Phase::Request && !c.out) {
-        const std::string refusal = TooLargeAnswer();
-        [[maybe_unused]] const ssize_t n = ::send(c.fd, refusal.data(), refusal.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    }
-    close(c);
 }
 
 void LiveServer::Impl::close(Connection &c)

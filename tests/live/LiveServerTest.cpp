@@ -507,8 +507,8 @@ TEST(LiveServer, AClientThatSendsOnIsDroppedAndTheOthersAreServed)
     LiveClient reader(server.port(), "/events", true, std::string(), 2);
     ASSERT_TRUE(waitUntil([&] { return reader.meetingCount() == 1; }, 10000));
 
-    // A stream that says a word after its request; a stream that goes on sending; a client that
-    // sends on after its request while its answer is still being written.
+    // Streams that say a word after their request, or go on sending; a client that sends on after
+    // its request while its answer is still being written.
     LiveClient chatty(server.port(), "/events", true, std::string(), 3);
     LiveClient streamFlood(server.port(), "/events", true, std::string(), 4);
     LiveClient answerFlood(server.port(), "/api/state", false, std::string(), 5);
@@ -516,6 +516,8 @@ TEST(LiveServer, AClientThatSendsOnIsDroppedAndTheOthersAreServed)
     chatty.send("x");
     streamFlood.flood();
     answerFlood.flood();
+    LiveClient piggyback(server.port(), "", true, std::string(), 6); // a word right behind its stream's request
+    piggyback.send("GET /events HTTP/1.1\r\nHost: x\r\n\r\nx");
     EXPECT_TRUE(waitUntil([&] { return server.connectionCount() == 1; }, 10000));
     EXPECT_EQ(server.streamCount(), 1);
     EXPECT_TRUE(waitUntil([&] { return streamFlood.floodEnded() && answerFlood.floodEnded(); }, 10000));
