@@ -3,16 +3,24 @@
 //
 // A second process plays the light barriers (four virtual serial ports: the start contact and ten
 // lane lines) and 64 event-stream clients, read with one epoll loop; it records when it changes a
-// line and when each client has the snapshot that shows the change (both on CLOCK_MONOTONIC). The
-// desk runs with the real tick counter, ten lanes and a meeting of 40 heats in its table.
+// line and when each client has the heat event that shows the change (both on CLOCK_MONOTONIC).
+// The desk runs on a display (xcb: under Xvfb where there is none) with the real tick counter, ten
+// lanes and a meeting of 100 entered heats with long names in its table, so that every stream also
+// carries the meeting's events.
 //
-//   bench_live [--load] [heats=20] [seconds=15]
+//   bench_live [--load] [--flood] [heats=20] [seconds=15]
 //
 // --load: two busy loops at normal priority (one per core) run beside it, as other programs do
-// on a laptop. Part A times `heats` heats: the start contact, then the ten lane lines 60-160 ms
-// apart, each edge only when every client has the one before. Part B: the desk's CPU while ten
-// lanes run for `seconds`, with hundredths and with tenths, with the live view and 64 reading
-// clients and without the live view.
+// on a laptop. --flood: a client gone wrong sends without end on an event stream of its own,
+// connecting again each time it is dropped. Part A times `heats` heats: the start contact, then the
+// ten lane lines 60-160 ms apart, each edge only when every client has the one before; then
+// "Eintragen" enters the heat (the desk stays on heat 100, entered again each time) and the meeting
+// event reaches the pages. Part B: the desk's CPU while ten lanes run for `seconds`, with hundredths
+// and with tenths, with the live view and 64 reading clients and without the live view.
+//
+// It measures the desk as an operator runs it, as an ordinary user, and refuses to run as root:
+//
+//   runuser -u USER -- xvfb-run -a build/bench/bench_live --load
 
 #include "BenchLoad.h"
 #include "FakePlatform.h"
@@ -62,18 +70,19 @@ namespace {
 
 constexpr int kClients = 64;
 constexpr int kLanes = 10;
-constexpr int kMeetingHeats = 40;
+constexpr int kMeetingHeats = 100; // every heat the desk has
+constexpr const char *kStreamRequest = "GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/event-stream\r\n\r\n";
 
 std::int64_t nowNanos()
 {
     return platform::monotonicNanos();
 }
 
-// The 64 pages: event streams read by one epoll loop. Each complete snapshot event is held
-// against the awaited change; the first that shows it gives that client's delivery time.
+// The 64 pages: event streams read by one epoll loop. Each complete event is held against the
+// awaited change; the first that shows it gives that client's delivery time.
 class Pages {
 public:
-    enum Awaited { Any, Running, LanePlaced };
+    enum Awaited { Any, Running, LanePlaced, Meeting };
 
     bool open(int port)
     {
@@ -91,7 +100,7 @@ public:
             a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
             if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
                 return false;
-            const std::string request = "GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/event-stream\r\n\r\n";
+            const std::string request = kStreamRequest;
             if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size()))
                 return false;
             epoll_event e{};
@@ -103,7 +112,8 @@ public:
         buffers_.resize(kClients);
         done_.assign(kClients, 0);
         at_.assign(kClients, 0);
-        edge_ = nowNanos(); // awaited first: any snapshot
+        awaited_ = Meeting; // awaited first: the whole picture, the meeting following the heat
+        edge_ = nowNanos();
         reader_ = std::thread([this] { run(); });
         return true;
     }
@@ -145,18 +155,25 @@ public:
         return ms;
     }
 
+    // The largest heat event and meeting event any page has received, in bytes.
+    std::size_t largestHeat() const { return largestHeat_; }
+    std::size_t largestMeeting() const { return largestMeeting_; }
+
 private:
-    bool shows(const std::string &event) const
+    bool shows(bool heat, std::string_view data) const
     {
         switch (awaited_) {
         case Any: return true;
-        case Running: return event.find("\"running\":true") != std::string::npos;
+        case Meeting: return !heat;
+        case Running: return heat && data.find("\"running\":true") != std::string::npos;
         case LanePlaced: {
-            const std::size_t lane = event.find("{\"lane\":" + std::to_string(lane_) + ",");
+            if (!heat)
+                return false;
+            const std::size_t lane = data.find("{\"lane\":" + std::to_string(lane_) + ",");
             if (lane == std::string::npos)
                 return false;
-            const std::size_t place = event.find("\"place\":\"", lane);
-            return place != std::string::npos && place + 9 < event.size() && event[place + 9] != '"';
+            const std::size_t place = data.find("\"place\":\"", lane);
+            return place != std::string::npos && place + 9 < data.size() && data[place + 9] != '"';
         }
         }
         return false;
@@ -165,43 +182,52 @@ private:
     void run()
     {
         epoll_event events[kClients];
-        char chunk[65536];
+        std::vector<char> chunk(1 << 20);
         while (!stop_) {
             const int n = ::epoll_wait(epoll_, events, kClients, 50);
             for (int k = 0; k < n; ++k) {
                 const std::size_t i = events[k].data.u32;
                 std::string &b = buffers_[i];
                 for (;;) {
-                    const ssize_t got = ::recv(fds_[i], chunk, sizeof chunk, MSG_DONTWAIT);
+                    const ssize_t got = ::recv(fds_[i], chunk.data(), chunk.size(), MSG_DONTWAIT);
                     if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
                         ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fds_[i], nullptr); // the stream has ended
                         break;
                     }
                     if (got < 0)
                         break;
-                    b.append(chunk, static_cast<size_t>(got));
+                    b.append(chunk.data(), static_cast<size_t>(got));
                 }
                 const std::int64_t now = nowNanos();
+                // Complete events: "event: TYPE\ndata: {...}\n\n" (the answer's head before the first).
+                std::size_t from = 0;
                 for (;;) {
-                    const std::size_t start = b.find("data: {");
-                    if (start == std::string::npos) {
-                        b.erase(0, b.size() > 8 ? b.size() - 8 : 0);
+                    const std::size_t start = b.find("event: ", from);
+                    if (start == std::string::npos)
                         break;
-                    }
                     const std::size_t end = b.find("\n\n", start);
-                    if (end == std::string::npos) {
-                        b.erase(0, start);
+                    if (end == std::string::npos)
                         break;
-                    }
-                    const std::string event = b.substr(start + 6, end - start - 6);
-                    b.erase(0, end + 2);
+                    from = end + 2;
+                    const std::size_t data = b.find("data: ", start);
+                    if (data == std::string::npos || data > end)
+                        continue;
+                    const bool heat = b.compare(start, 12, "event: heat\n") == 0;
+                    const bool meeting = b.compare(start, 15, "event: meeting\n") == 0;
+                    if (!heat && !meeting)
+                        continue; // the desk's clock
+                    const std::string_view json(b.data() + data + 6, end - data - 6);
+                    std::atomic<std::size_t> &largest = heat ? largestHeat_ : largestMeeting_;
+                    if (json.size() > largest)
+                        largest = json.size();
                     std::lock_guard<std::mutex> lock(mutex_);
-                    if (!done_[i] && shows(event)) {
+                    if (!done_[i] && shows(heat, json)) {
                         done_[i] = 1;
                         at_[i] = now;
                         ++matched_;
                     }
                 }
+                b.erase(0, from);
             }
         }
     }
@@ -218,6 +244,60 @@ private:
     std::vector<char> done_;
     std::vector<std::int64_t> at_;
     std::atomic<int> matched_{0};
+    std::atomic<std::size_t> largestHeat_{0};
+    std::atomic<std::size_t> largestMeeting_{0};
+};
+
+// A client gone wrong: it opens an event stream from an address of its own and then sends without
+// end; each time the desk drops it, it connects again. Counts how often it was dropped.
+class Flooder {
+public:
+    explicit Flooder(int port) : thread_([this, port] { run(port); }) {}
+    ~Flooder()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    int dropped() const { return dropped_; }
+
+private:
+    void run(int port)
+    {
+        const std::string junk(65536, 'x');
+        while (!stop_) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in own{};
+            own.sin_family = AF_INET;
+            own.sin_addr.s_addr = htonl(0x7f000063u); // 127.0.0.99
+            ::bind(fd, reinterpret_cast<sockaddr *>(&own), sizeof own);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(static_cast<std::uint16_t>(port));
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            timeval patience{0, 200000}; // a send that blocks this long is retried after a check of stop_
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
+            if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) {
+                const std::string request = kStreamRequest;
+                ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+                for (;;) {
+                    const ssize_t n = ::send(fd, junk.data(), junk.size(), MSG_NOSIGNAL);
+                    if (n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR))) {
+                        if (stop_)
+                            break;
+                        continue;
+                    }
+                    ++dropped_;
+                    break;
+                }
+            }
+            ::close(fd);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+
+    std::atomic<bool> stop_{false};
+    std::atomic<int> dropped_{0};
+    std::thread thread_;
 };
 
 struct Stats {
@@ -241,7 +321,7 @@ Stats stats(std::vector<double> v)
 
 // The light barriers and the pages. Reports its delivery times on `toDesk` once the heats are
 // run; asks the desk to enter each heat and waits for its answer.
-int barriersAndPages(const QString &folder, int toDesk, int fromDesk, int heats)
+int barriersAndPages(const QString &folder, int toDesk, int fromDesk, int heats, bool flood)
 {
     std::vector<std::unique_ptr<platform::VirtualLineServer>> ports;
     for (int n = 1; n <= 4; ++n) {
@@ -264,10 +344,10 @@ int barriersAndPages(const QString &folder, int toDesk, int fromDesk, int heats)
         return 1;
     }
     if (const std::size_t n = pages.collect(20000).size(); n != kClients) {
-        std::fprintf(stderr, "only %zu of %d pages have the first snapshot\n", n, kClients);
-
+        std::fprintf(stderr, "only %zu of %d pages have the heat and the meeting\n", n, kClients);
         return 1;
     }
+    std::unique_ptr<Flooder> flooder = flood ? std::make_unique<Flooder>(port) : nullptr;
 
     // Lane n's line: port 1 DCD is lane 1; ports 2..4 carry DCD, DSR, CTS for three lanes each.
     auto lane = [&](int n) -> std::pair<platform::VirtualLineServer *, unsigned> {
@@ -278,7 +358,7 @@ int barriersAndPages(const QString &folder, int toDesk, int fromDesk, int heats)
         return {ports[static_cast<size_t>(port)].get(), lines[which]};
     };
     std::mt19937 random(11);
-    std::vector<double> stops, starts;
+    std::vector<double> stops, starts, entries;
     int lost = 0;
     for (int h = 0; h < heats; ++h) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -301,15 +381,23 @@ int barriersAndPages(const QString &folder, int toDesk, int fromDesk, int heats)
             stops.insert(stops.end(), got.begin(), got.end());
         }
         ports[0]->set(platform::LineDsr, false);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        pages.await(Pages::Meeting, 0, nowNanos());
         const char enter = 'E';
         writeAll(toDesk, &enter, 1);
         char answer;
         if (!readAll(fromDesk, &answer, 1))
             return 1;
+        got = pages.collect(5000);
+        lost += kClients - static_cast<int>(got.size());
+        entries.insert(entries.end(), got.begin(), got.end());
     }
-    const Stats s = stats(stops), t = stats(starts);
+    const Stats s = stats(stops), t = stats(starts), e = stats(entries);
     const double figures[] = {s.median, s.p99, s.max, static_cast<double>(s.count), t.median, t.p99, t.max,
-                              static_cast<double>(lost)};
+                              static_cast<double>(lost), e.median, e.p99, e.max,
+                              static_cast<double>(pages.largestHeat()), static_cast<double>(pages.largestMeeting()),
+                              flooder ? static_cast<double>(flooder->dropped()) : -1.0};
+    flooder.reset();
     const char done = 'D';
     writeAll(toDesk, &done, 1);
     writeAll(toDesk, figures, sizeof figures);
@@ -357,13 +445,33 @@ double raceCpu(TFormMain &f, int accuracy, int seconds)
 
 int main(int argc, char **argv)
 {
-    bool load = false;
+    bool load = false, flood = false;
     std::vector<int> numbers;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--load") == 0)
             load = true;
+        else if (std::strcmp(argv[i], "--flood") == 0)
+            flood = true;
         else
             numbers.push_back(std::atoi(argv[i]));
+    }
+    // An operator runs the desk as an ordinary user, on a display: so is it measured.
+    if (::geteuid() == 0) {
+        std::fprintf(stderr,
+                     "bench_live measures the desk as an operator runs it and does not run as root.\n"
+                     "Run it as an ordinary user (the build folder readable by that user), e.g.:\n"
+                     "  useradd -m zkbench   # once, where there is no such user\n"
+                     "  runuser -u zkbench -- xvfb-run -a %s%s\n",
+                     argv[0], load ? " --load" : "");
+        return 2;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    if (qgetenv("QT_QPA_PLATFORM") == "xcb" && qEnvironmentVariableIsEmpty("DISPLAY")) {
+        std::fprintf(stderr, "bench_live needs a display; where there is none, run it under Xvfb:\n"
+                             "  xvfb-run -a %s%s\n",
+                     argv[0], load ? " --load" : "");
+        return 2;
     }
     const int heats = numbers.size() > 0 ? numbers[0] : 20;
     const int seconds = numbers.size() > 1 ? numbers[1] : 15;
@@ -400,12 +508,11 @@ int main(int argc, char **argv)
     if (child == 0) {
         ::close(toDesk[0]);
         ::close(fromDesk[1]);
-        _exit(barriersAndPages(folder.path(), toDesk[1], fromDesk[0], heats));
+        _exit(barriersAndPages(folder.path(), toDesk[1], fromDesk[0], heats, flood));
     }
     ::close(toDesk[1]);
     ::close(fromDesk[0]);
 
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     fake::Platform fp;
@@ -421,24 +528,30 @@ int main(int argc, char **argv)
     TFormMain f(services, QStringLiteral("/tmp/bench"));
     f.show();
 
-    // A meeting of 40 heats in the results table: the snapshot carries them all.
+    // A meeting of 100 entered heats with long names, all in one ranking across the heats: every
+    // heat the desk has. The desk stays on heat 100, entered anew after each timed race.
     TSortGrid *grid = f.SortGrid1;
     grid->setRowCount(TFormMain::HeatHeaderRow(kMeetingHeats + 1, kLanes));
-    grid->setCells(0, 0, QStringLiteral("Bench"));
+    grid->setCells(0, 0, QStringLiteral("Hallensportfest Musterstadt"));
     for (int h = 1; h <= kMeetingHeats; ++h) {
         const int header = TFormMain::HeatHeaderRow(h, kLanes);
         grid->setCells(0, header, QString::number(h));
-        grid->setCells(2, header, QStringLiteral("100 m"));
+        grid->setCells(1, header, QStringLiteral("Vorlauf"));
+        grid->setCells(2, header, QStringLiteral("60 m"));
         grid->setCells(3, header, QStringLiteral("Frauen"));
         for (int lane = 1; lane <= kLanes; ++lane) {
             grid->setCells(0, header + lane, QStringLiteral("%1.").arg(lane));
-            grid->setCells(1, header + lane, QString::number(100 * h + lane));
-            grid->setCells(2, header + lane, QStringLiteral("Läuferin %1-%2").arg(h).arg(lane));
-            grid->setCells(5, header + lane, QStringLiteral("12,%1").arg(10 + lane));
+            grid->setCells(1, header + lane, QString::number(1000 + 10 * h + lane));
+            grid->setCells(2, header + lane,
+                           QStringLiteral("Maximiliane-Friederike von Hohenberg-Langenstein %1-%2").arg(h).arg(lane));
+            grid->setCells(4, header + lane, QStringLiteral("LG Musterstadt-Beispielhausen"));
+            grid->setCells(5, header + lane, QStringLiteral("7,%1").arg(10 + lane));
             grid->setCells(6, header + lane, QString::number(lane));
         }
+        f.EnteredHeats.append(h);
     }
-    f.seLauf->setValue(kMeetingHeats + 1);
+    f.LastEnteredHeat = kMeetingHeats;
+    f.seLauf->setValue(kMeetingHeats);
 
     live::LiveView view(f);
     f.LiveSettings = {true, 0, QStringLiteral("127.0.0.1")};
@@ -447,15 +560,19 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "the live view did not start\n");
         return 1;
     }
-    std::printf("%s; snapshot of the desk with %d heats: %d bytes\n",
-                load ? "two busy loops beside the desk" : "quiet machine", kMeetingHeats,
-                static_cast<int>(live::SnapshotOfDesk(f).toJson().size()));
+    const live::Snapshot snapshot = live::SnapshotOfDesk(f);
+    std::printf("%s%s; platform %s; %d clients; meeting of %d entered heats of %d lanes: state %d bytes "
+                "(heat %d, meeting %d)\n",
+                load ? "two busy loops beside the desk" : "no busy loops", flood ? ", a flooding client" : "",
+                qPrintable(QGuiApplication::platformName()), kClients, kMeetingHeats, kLanes,
+                static_cast<int>(snapshot.toJson().size()), static_cast<int>(snapshot.heatMembers().size()),
+                static_cast<int>(snapshot.meetingMembers().size()));
     std::fflush(stdout);
     const int port = view.port();
     writeAll(fromDesk[1], &port, sizeof port);
 
     // Part A: the heats, entered one after the other as the pages ask.
-    double figures[8] = {};
+    double figures[14] = {};
     {
         QEventLoop loop;
         QSocketNotifier asks(toDesk[0], QSocketNotifier::Read);
@@ -478,6 +595,11 @@ int main(int argc, char **argv)
                 kClients, figures[0], figures[1], figures[2], figures[3], figures[7]);
     std::printf("   start edge -> event (the start waits 200 ms by design): median %.1f ms  p99 %.1f ms  max %.1f ms\n",
                 figures[4], figures[5], figures[6]);
+    std::printf("   Eintragen -> meeting event: median %.1f ms  p99 %.1f ms  max %.1f ms\n", figures[8], figures[9],
+                figures[10]);
+    std::printf("   largest event received: heat %.0f bytes, meeting %.0f bytes\n", figures[11], figures[12]);
+    if (flood)
+        std::printf("   the flooding client was dropped %.0f times\n", figures[13]);
     std::printf("   event streams open: %d\n", view.server()->streamCount());
     std::fflush(stdout);
 

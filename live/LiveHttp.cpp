@@ -3,9 +3,9 @@
 #include "LiveHttp.h"
 
 #include "LivePages.h"
-#include "LiveSnapshot.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace live {
 
@@ -112,12 +112,48 @@ std::string textAnswer(int status, std::string_view text, bool head, bool keepAl
     return answer(status, "text/plain; charset=utf-8", text, head, keepAlive, extra);
 }
 
+// One JSON object between `prefix` and `suffix`: the desk's clock "tick" first when given, then the
+// members of each part; an empty part adds nothing.
+std::string object(std::string_view prefix, const std::uint32_t *tick, std::initializer_list<const QByteArray *> parts,
+                   std::string_view suffix)
+{
+    std::size_t size = prefix.size() + suffix.size() + 24;
+    for (const QByteArray *part : parts)
+        size += static_cast<std::size_t>(part->size()) + 1;
+    std::string out;
+    out.reserve(size);
+    out += prefix;
+    out += '{';
+    bool empty = true;
+    if (tick) {
+        out += "\"tick\":";
+        out += std::to_string(*tick);
+        empty = false;
+    }
+    for (const QByteArray *part : parts) {
+        if (part->isEmpty())
+            continue;
+        if (!empty)
+            out += ',';
+        out.append(part->constData(), static_cast<std::size_t>(part->size()));
+        empty = false;
+    }
+    out += '}';
+    out += suffix;
+    return out;
+}
+
 } // namespace
 
 std::uint32_t Published::tickNow() const
 {
     const auto passed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - at);
     return tick + static_cast<std::uint32_t>(passed.count());
+}
+
+std::string Published::state(std::uint32_t tick) const
+{
+    return object({}, &tick, {&heat, &meeting}, {});
 }
 
 std::size_t HeadEnd(std::string_view bytes, std::size_t from)
@@ -206,17 +242,19 @@ std::string RefusalAnswer()
     return textAnswer(503, "Zu viele Verbindungen.\n", false, false, "Retry-After: 10\r\n");
 }
 
-std::string SnapshotEvent(const Published &state, std::uint32_t tick, bool first)
+std::string TooLargeAnswer()
 {
-    const QByteArray json = withTick(state.json, tick);
-    std::string out;
-    out.reserve(static_cast<std::size_t>(json.size()) + 24);
-    if (first)
-        out += "retry: 2000\n";
-    out += "data: ";
-    out.append(json.constData(), static_cast<std::size_t>(json.size()));
-    out += "\n\n";
-    return out;
+    return textAnswer(431, "Anfrage zu groß.\n", false, false);
+}
+
+std::string HeatEvent(const Published &state, std::uint32_t tick, bool first)
+{
+    return object(first ? "retry: 2000\nevent: heat\ndata: " : "event: heat\ndata: ", &tick, {&state.heat}, "\n\n");
+}
+
+std::string MeetingEvent(const Published &state)
+{
+    return object("event: meeting\ndata: ", nullptr, {&state.meeting}, "\n\n");
 }
 
 std::string TickEvent(std::uint32_t tick)
@@ -232,7 +270,7 @@ bool NextAnswer(std::string &in, std::size_t maxRequestBytes, const Published *s
     case HeadStatus::Incomplete:
         return false;
     case HeadStatus::TooLarge:
-        out = {textAnswer(431, "Anfrage zu groß.\n", false, false), true, false};
+        out = {TooLargeAnswer(), true, false};
         in.clear();
         return true;
     case HeadStatus::Malformed:
@@ -268,21 +306,23 @@ bool NextAnswer(std::string &in, std::size_t maxRequestBytes, const Published *s
         return true;
     }
     // The state as it is now: the desk's clock moved on since the snapshot was taken.
-    const QByteArray json = state ? withTick(state->json, state->tickNow()) : QByteArray();
+    const std::uint32_t tick = state ? state->tickNow() : 0;
     if (resource == Resource::State) {
         if (!state) {
             out.bytes = answer(503, "application/json", "{}", head, keepAlive);
             return true;
         }
-        out.bytes = answer(200, "application/json; charset=utf-8", std::string_view(json.constData(), json.size()),
-                           head, keepAlive);
+        out.bytes = answer(200, "application/json; charset=utf-8", state->state(tick), head, keepAlive);
         return true;
     }
     const Page page = resource == Resource::BoardPage     ? Page::Board
                       : resource == Resource::MeetingPage ? Page::Meeting
                                                           : Page::Heat;
-    out.bytes = answer(200, "text/html; charset=utf-8", PageHtml(page, state ? json : QByteArray("null")), head,
-                       keepAlive, kPagePolicy);
+    // The page's first picture: the meeting's page needs the whole state, the heat's pages only the heat.
+    const std::string first = !state                ? std::string("null")
+                              : page == Page::Meeting ? state->state(tick)
+                                                      : object({}, &tick, {&state->heat}, {});
+    out.bytes = answer(200, "text/html; charset=utf-8", PageHtml(page, first), head, keepAlive, kPagePolicy);
     return true;
 }
 
@@ -293,8 +333,10 @@ std::string AnswerBytes(std::string_view bytes, const Published *state, std::siz
     HttpAnswer a;
     while (NextAnswer(in, maxRequestBytes, state, a)) {
         out += a.bytes;
-        if (a.stream && state)
-            out += SnapshotEvent(*state, state->tickNow(), true);
+        if (a.stream && state) {
+            out += HeatEvent(*state, state->tickNow(), true);
+            out += MeetingEvent(*state);
+        }
         if (a.close || a.stream)
             break;
     }

@@ -12,15 +12,23 @@
 
 namespace live {
 
-// One snapshot as the desk handed it over. Immutable once published.
+// One snapshot as the desk handed it over, in its two parts: the heat on the desk, small and
+// changing with every stop, and the meeting, large and changing only when a heat is entered or the
+// results table is edited. Immutable once published.
 struct Published {
-    QByteArray json;        // the snapshot's JSON object without "tick"
+    QByteArray heat;        // the heat's JSON members, without braces and without "tick"
+    QByteArray meeting;     // the meeting's JSON members ("meeting", "heats", "rankings")
     std::uint32_t tick = 0; // the desk's tick counter when it was taken
     std::chrono::steady_clock::time_point at = std::chrono::steady_clock::now();
-    std::uint64_t version = 0;
+    // The publication at which each part last changed; counted by the publisher from 1, so that the
+    // part changed earlier has the smaller number and 0 means "never sent".
+    std::uint64_t heatVersion = 0;
+    std::uint64_t meetingVersion = 0;
 
     // The desk's tick counter now, from the tick at publishing and the time passed since.
     std::uint32_t tickNow() const;
+    // The whole state as one JSON object with the desk's clock `tick` in front (as /api/state gives it).
+    std::string state(std::uint32_t tick) const;
 };
 
 struct HttpRequest {
@@ -59,14 +67,19 @@ bool NextAnswer(std::string &in, std::size_t maxRequestBytes, const Published *s
 
 // The answer that turns a connection away when too many are open.
 std::string RefusalAnswer();
+// The answer to a request head longer than allowed; the connection closes after it.
+std::string TooLargeAnswer();
 
-// An event of the stream: the snapshot with the desk's clock `tick` ("retry" set on the first).
-std::string SnapshotEvent(const Published &state, std::uint32_t tick, bool first);
-// The event that only tells the desk's clock, sent while nothing changes.
+// The events of the stream. "heat": the heat on the desk with the desk's clock `tick` ("retry" set
+// when `first`); "meeting": the meeting's heats and rankings, sent only when they change; "tick":
+// only the desk's clock, sent while nothing changes.
+std::string HeatEvent(const Published &state, std::uint32_t tick, bool first);
+std::string MeetingEvent(const Published &state);
 std::string TickEvent(std::uint32_t tick);
 
 // Everything a fresh connection is sent for `bytes`: each complete request in turn until one
-// closes the connection; an event stream's head is followed by its first event and ends it.
+// closes the connection; an event stream's head is followed by its first events (the heat, then
+// the meeting) and ends it.
 // For tests and fuzzing; the server runs the same steps on its connections.
 std::string AnswerBytes(std::string_view bytes, const Published *state, std::size_t maxRequestBytes = 16384);
 

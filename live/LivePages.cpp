@@ -49,7 +49,7 @@ const char *const kScript = R"js(
 (function () {
   'use strict';
   var page = document.body.getAttribute('data-page');
-  var state = null, samples = [], offset = 0, ticking = false, source = null;
+  var state = null, samples = [], offset = 0, ticking = false, source = null, shownMeeting = null;
 
   function el(tag, cls, text) {
     var e = document.createElement(tag);
@@ -127,19 +127,31 @@ const char *const kScript = R"js(
     s.lanes.forEach(function (l) { body.appendChild(laneRow(l)); });
   }
 
+  // The meeting page's head: the meeting's title (the desk's while none is entered) and date.
+  function renderMeetingHead(s) {
+    var m = s.meeting || {};
+    document.getElementById('title').textContent = m.title || s.title || '';
+    document.getElementById('heatline').textContent = m.date || '';
+  }
+
+  // The heat on the desk marked among the meeting's heats, without building the table anew.
+  function markCurrent(s) {
+    var sections = document.querySelectorAll('#heats section[data-heat]');
+    for (var i = 0; i < sections.length; i++)
+      sections[i].classList.toggle('current', sections[i].getAttribute('data-heat') === String(s.heat));
+  }
+
   // One heat of the results table: header row [heat, -, discipline, class, wind, start time, -],
   // lane rows [lane, number, name, -, note, time, place].
   function renderMeeting(s) {
-    document.getElementById('title').textContent = s.meeting.title || s.title;
-    document.getElementById('heatline').textContent = s.meeting.date;
     var main = document.getElementById('heats');
     main.textContent = '';
-    if (!s.heats.length) {
+    if (!s.heats || !s.heats.length) {
       main.appendChild(el('p', 'empty', 'Noch keine L\u00e4ufe eingetragen.'));
       return;
     }
     s.heats.forEach(function (h) {
-      var sec = el('section', String(h.heat) === s.heat ? 'current' : '');
+      var sec = el('section', '');
       sec.setAttribute('data-heat', h.heat);
       var head = ['Lauf ' + h.heat];
       if (h.header[2]) head.push(h.header[2]);
@@ -197,11 +209,20 @@ const char *const kScript = R"js(
     });
   }
 
-  function render() {
+  // The heat on the desk changed: the heat's pages show it anew, the meeting's page only marks it.
+  function showHeat() {
     if (page === 'heat') renderHeat(state);
     else if (page === 'board') renderBoard(state);
-    else renderMeeting(state);
+    else { renderMeetingHead(state); markCurrent(state); }
     if (state.running && page !== 'meeting' && !ticking) { ticking = true; requestAnimationFrame(tick); }
+  }
+
+  // The meeting changed: only its page shows it.
+  function showMeeting() {
+    if (page !== 'meeting') return;
+    renderMeeting(state);
+    renderMeetingHead(state);
+    markCurrent(state);
   }
 
   // While the race runs the clocks of the running lanes count on from the desk's start instant.
@@ -215,10 +236,32 @@ const char *const kScript = R"js(
     requestAnimationFrame(tick);
   }
 
-  function apply(s) {
-    if (typeof s.tick === 'number') clockSample(s.tick);
-    state = s;
-    render();
+  // The state as the page knows it: the heat's members and the meeting's, each part replaced by
+  // its own event.
+  function applyHeat(h) {
+    if (typeof h.tick === 'number') clockSample(h.tick);
+    state = state || {};
+    for (var key in h) if (Object.prototype.hasOwnProperty.call(h, key)) state[key] = h[key];
+    showHeat();
+  }
+  function meetingText(s) { return JSON.stringify([s.meeting, s.heats, s.rankings]); }
+  function applyMeeting(m) {
+    // A stream's first meeting is mostly what the page shows already: the table is kept then.
+    var text = meetingText(m);
+    if (text === shownMeeting) return;
+    shownMeeting = text;
+    state = state || {};
+    state.meeting = m.meeting;
+    state.heats = m.heats;
+    state.rankings = m.rankings;
+    showMeeting();
+  }
+  function listen(type, apply) {
+    source.addEventListener(type, function (e) {
+      var part;
+      try { part = JSON.parse(e.data); } catch (x) { return; }
+      if (part && typeof part === 'object') apply(part);
+    });
   }
 
   function setStatus(ok) {
@@ -230,11 +273,8 @@ const char *const kScript = R"js(
   function connect() {
     source = new EventSource('/events');
     source.onopen = function () { setStatus(true); };
-    source.onmessage = function (e) {
-      var s;
-      try { s = JSON.parse(e.data); } catch (x) { return; }
-      apply(s);
-    };
+    listen('heat', applyHeat);
+    listen('meeting', applyMeeting);
     source.addEventListener('tick', function (e) {
       var t = Number(e.data);
       if (isFinite(t)) clockSample(t);
@@ -246,7 +286,10 @@ const char *const kScript = R"js(
   }
 
   var initial = document.getElementById('state');
-  try { apply(JSON.parse(initial.textContent)); } catch (x) { }
+  try {
+    var first = JSON.parse(initial.textContent);
+    if (first) { state = first; shownMeeting = meetingText(first); showMeeting(); applyHeat(first); }
+  } catch (x) { }
   connect();
 })();
 )js";
@@ -278,7 +321,7 @@ const char *const kMeetingMain = R"html(<main id="heats"></main>
 
 } // namespace
 
-std::string PageHtml(Page page, const QByteArray &state)
+std::string PageHtml(Page page, std::string_view state)
 {
     const char *title = page == Page::Board ? "Anzeigetafel" : page == Page::Meeting ? "Veranstaltung" : "Aktueller Lauf";
     std::string html;
@@ -307,7 +350,7 @@ std::string PageHtml(Page page, const QByteArray &state)
     }
     // The snapshot's JSON escapes "<", ">" and "&" in every text, so it cannot end this element.
     html += "<script id=\"state\" type=\"application/json\">";
-    html.append(state.constData(), static_cast<std::size_t>(state.size()));
+    html += state;
     html += "</script>\n<script>";
     html += kScript;
     html += "</script>\n</body></html>\n";

@@ -2,11 +2,14 @@
 // connection and the desk's wake-up. Requests are read and answered in LiveHttp; here are the
 // sockets, the limits and the fan-out of snapshots to the event streams.
 //
-// Memory stays bounded whatever the clients do: a request head is at most maxRequestBytes, an
-// answer is one page, and an event stream holds at most the one event it is writing, shared by
-// every stream. A stream that is still writing when a newer snapshot comes skips the ones between:
-// each event is the whole state. A client that has not taken an answer or an event within
-// writeTimeoutMs has fallen behind and is dropped.
+// Memory stays bounded whatever the clients do: a client has at most maxRequestBytes received and
+// not yet answered, an answer is one page, and an event stream holds at most the one event it is
+// writing, shared by every stream. The stream carries the heat and the meeting as events of their
+// own, each sent when it changes: a stream that is still writing when newer snapshots come skips
+// the ones between, as each event is its part's whole state. A client that has not taken an
+// answer or an event within writeTimeoutMs has fallen behind and is dropped; one that sends more
+// than one request head ahead of its answers, or anything on its event stream, is dropped at once,
+// so that it never keeps the loop from the others.
 
 #include "LiveServer.h"
 
@@ -47,7 +50,8 @@ struct Connection {
     Message out;             // the answer or event being written
     std::size_t offset = 0;
     bool closeAfter = false;
-    std::uint64_t sent = 0;            // a stream's last snapshot version, 0: none
+    std::uint64_t sentHeat = 0;        // a stream's last heat and meeting sent (their versions), 0: none
+    std::uint64_t sentMeeting = 0;
     SteadyClock::time_point requestBy; // the next request must be complete by then
     SteadyClock::time_point outSince;  // `out` was queued then; it must be taken within writeTimeoutMs
     bool closed = false;
@@ -97,7 +101,7 @@ public:
 
     // The current snapshot: written by the UI thread, read by the loop.
     std::atomic<std::shared_ptr<const Published>> current;
-    std::uint64_t version = 0; // UI thread only
+    std::uint64_t publications = 0; // UI thread only
     std::atomic<int> connectionsOpen{0};
     std::atomic<int> streamsOpen{0};
 
@@ -105,7 +109,8 @@ public:
     std::vector<std::unique_ptr<Connection>> connections;
     std::unordered_map<std::string, int> perAddress;
     std::shared_ptr<const Published> latest; // the snapshot the streams are sent
-    Message latestEvent;
+    Message latestHeat;                      // its events, made once for every stream
+    Message latestMeeting;
     SteadyClock::time_point now;
     SteadyClock::time_point nextTick;
     SteadyClock::time_point acceptAgainAt{};
@@ -298,13 +303,21 @@ bool LiveServer::Impl::readInput(Connection &c)
     char buffer[16384];
     const std::size_t limit = static_cast<std::size_t>(options.maxRequestBytes);
     for (;;) {
-        // Beyond one head's worth waiting, reading stops until the answers have caught up.
-        if (c.phase != Connection::Phase::Stream && c.in.size() >= limit)
-            return true;
         const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n > 0) {
-            if (c.phase != Connection::Phase::Stream) // a stream takes no further requests
-                c.in.append(buffer, static_cast<std::size_t>(n));
+            // A stream's client has nothing more to say, and no client needs more than one request
+            // head waiting: one that sends on is flooding the desk.
+            if (c.phase == Connection::Phase::Stream || c.in.size() + static_cast<std::size_t>(n) > limit) {
+                // A head too long for the limit is told so, as far as the socket takes it at once.
+                if (c.phase == Connection::Phase::Request && !c.out && HeadEnd(c.in, 0) == std::string::npos) {
+                    const std::string refusal = TooLargeAnswer();
+                    [[maybe_unused]] const ssize_t sent =
+                        ::send(c.fd, refusal.data(), refusal.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                }
+                close(c);
+                return false;
+            }
+            c.in.append(buffer, static_cast<std::size_t>(n));
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -349,14 +362,18 @@ bool LiveServer::Impl::answerNext(Connection &c)
         answer.close = true;
     }
     if (answer.stream) {
+        if (!c.in.empty()) { // something sent after the stream's request
+            close(c);
+            return false;
+        }
         c.phase = Connection::Phase::Stream;
-        c.in.clear();
         c.in.shrink_to_fit();
         streamsOpen.fetch_add(1);
         if (state) {
-            // A snapshot published a while ago goes out with the desk's clock of now.
-            answer.bytes += SnapshotEvent(*state, state->tickNow(), true);
-            c.sent = state->version;
+            // The heat published a while ago goes out with the desk's clock of now; the meeting,
+            // shared by every stream, follows as the stream's next event.
+            answer.bytes += HeatEvent(*state, state->tickNow(), true);
+            c.sentHeat = state->heatVersion;
         }
     } else {
         c.phase = Connection::Phase::Answer;
@@ -393,13 +410,25 @@ void LiveServer::Impl::pump(Connection &c)
         if (c.out && !write(c))
             return;
         switch (c.phase) {
-        case Connection::Phase::Stream:
-            if (!latest || latest->version <= c.sent) // its first event may be newer already
+        case Connection::Phase::Stream: {
+            if (!latest)
                 return;
-            c.sent = latest->version;
-            c.out = latestEvent;
+            // Its first event may be newer already than the loop's latest snapshot.
+            const bool heatDue = latest->heatVersion > c.sentHeat;
+            const bool meetingDue = latest->meetingVersion > c.sentMeeting;
+            if (!heatDue && !meetingDue)
+                return;
+            // The part that changed first goes first; after an entered heat, the heat before the meeting.
+            if (heatDue && (!meetingDue || latest->heatVersion <= latest->meetingVersion)) {
+                c.sentHeat = latest->heatVersion;
+                c.out = latestHeat;
+            } else {
+                c.sentMeeting = latest->meetingVersion;
+                c.out = latestMeeting;
+            }
             c.outSince = now;
             break;
+        }
         case Connection::Phase::Answer:
             if (c.closeAfter) {
                 close(c);
@@ -407,9 +436,6 @@ void LiveServer::Impl::pump(Connection &c)
             }
             c.phase = Connection::Phase::Request;
             c.requestBy = now + std::chrono::milliseconds(options.readTimeoutMs);
-            // Reading stopped at the limit: what waits in the socket is read now.
-            if (c.in.size() >= static_cast<std::size_t>(options.maxRequestBytes) && !readInput(c))
-                return;
             break;
         case Connection::Phase::Request:
             if (answered == 8) {
@@ -430,11 +456,14 @@ void LiveServer::Impl::pump(Connection &c)
 void LiveServer::Impl::fanOut()
 {
     std::shared_ptr<const Published> p = current.load();
-    if (!p || (latest && latest->version == p->version))
+    if (!p || p == latest)
         return;
+    // Made once for every stream: published just now, the heat's tick is the desk's clock now.
+    if (!latest || p->heatVersion != latest->heatVersion)
+        latestHeat = std::make_shared<const std::string>(HeatEvent(*p, p->tick, false));
+    if (!latest || p->meetingVersion != latest->meetingVersion)
+        latestMeeting = std::make_shared<const std::string>(MeetingEvent(*p));
     latest = std::move(p);
-    // Made once for every stream: published just now, its tick is the desk's clock now.
-    latestEvent = std::make_shared<const std::string>(SnapshotEvent(*latest, latest->tick, false));
     for (const auto &c : connections)
         if (c->phase == Connection::Phase::Stream && !c->out)
             pump(*c);
@@ -555,12 +584,19 @@ QString LiveServer::errorText() const
     return d->error;
 }
 
-void LiveServer::publish(const QByteArray &json, std::uint32_t tick)
+void LiveServer::publish(const QByteArray &heat, const QByteArray &meeting, std::uint32_t tick)
 {
+    const std::shared_ptr<const Published> before = d->current.load();
+    const auto same = [](const QByteArray &a, const QByteArray &b) {
+        return (a.constData() == b.constData() && a.size() == b.size()) || a == b;
+    };
     auto p = std::make_shared<Published>();
-    p->json = json;
+    p->heat = heat;
+    p->meeting = meeting;
     p->tick = tick;
-    p->version = ++d->version;
+    const std::uint64_t number = ++d->publications;
+    p->heatVersion = before && same(before->heat, heat) ? before->heatVersion : number;
+    p->meetingVersion = before && same(before->meeting, meeting) ? before->meetingVersion : number;
     d->current.store(std::move(p));
     if (d->wakeFd >= 0) {
         const std::uint64_t one = 1;

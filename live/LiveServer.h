@@ -1,6 +1,6 @@
 #pragma once
 // The web server of the live results view: a few fixed read-only pages, the current snapshot as
-// JSON and a server-sent event stream of snapshots. One thread of its own serves every connection
+// JSON and a server-sent event stream of its two parts, the heat and the meeting. One thread of its own serves every connection
 // from one epoll loop; the desk hands it finished snapshots through publish(), which never waits
 // for a client.
 
@@ -21,7 +21,8 @@ struct ServerOptions {
     int maxPerAddress = 8;        // connections of one client address; a further one is answered 503
     int readTimeoutMs = 5000;     // a request must arrive within this time
     int writeTimeoutMs = 5000;    // a client still taking an answer or event after this long is dropped
-    int maxRequestBytes = 16384;  // request line and headers together
+    int maxRequestBytes = 16384;  // request line and headers together; also the most a client may have
+                                  // sent ahead of its answers before it is dropped
     int tickIntervalMs = 5000;    // the stream sends the desk's clock at least this often
 };
 
@@ -40,10 +41,13 @@ public:
     int port() const;
     QString errorText() const;
 
-    // A new snapshot (a JSON object without "tick"), taken when the desk's tick counter read
-    // `tick`. Every stream sends it promptly; the call itself only swaps a pointer and wakes the
-    // server's loop.
-    void publish(const QByteArray &json, std::uint32_t tick);
+    // A new snapshot in its two parts, the JSON members of the heat on the desk and those of the
+    // meeting (Snapshot::heatMembers, meetingMembers), taken when the desk's tick counter read
+    // `tick`. Every stream sends each part that differs from the one published before promptly,
+    // as an event of its own ("heat", "meeting"); the call itself only swaps a pointer and wakes
+    // the server's loop. A meeting handed over again unchanged (the same shared bytes) costs no
+    // comparison.
+    void publish(const QByteArray &heat, const QByteArray &meeting, std::uint32_t tick);
 
     int streamCount() const;     // event streams open now
     int connectionCount() const; // connections being served now

@@ -205,18 +205,6 @@ QByteArray Snapshot::toJson() const
     return joinMembers(heatMembers(), meetingMembers());
 }
 
-QByteArray withTick(const QByteArray &json, std::uint32_t tick)
-{
-    QByteArray out;
-    out.reserve(json.size() + 24);
-    out += "{\"tick\":";
-    out += QByteArray::number(tick);
-    if (json.size() > 2) // a non-empty object
-        out += ',';
-    out += json.mid(1);
-    return out;
-}
-
 Snapshot SnapshotOfDesk(const TFormMain &desk)
 {
     Snapshot s;

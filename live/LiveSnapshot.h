@@ -69,9 +69,6 @@ struct Snapshot {
     static QByteArray joinMembers(const QByteArray &heat, const QByteArray &meeting);
 };
 
-// The JSON object with the desk's tick counter "tick" at the moment it is sent put in front.
-QByteArray withTick(const QByteArray &json, std::uint32_t tick);
-
 // A text as the desk shows it, without trailing blanks.
 QString trimmedRight(const QString &text);
 

@@ -220,7 +220,11 @@ void LiveView::refresh()
     ++refreshCount_;
     Snapshot heat;
     ReadHeat(desk_, heat);
-    bool changed = !published_ || !(heat == last_);
+    bool changed = false;
+    if (!published_ || !(heat == last_)) {
+        heatMembers_ = heat.heatMembers();
+        changed = true;
+    }
     // The meeting is read again only when the results table or the lane count changed.
     if (meetingStale_ || !published_ || heat.lanes.size() != last_.lanes.size()) {
         Snapshot meeting;
@@ -237,7 +241,8 @@ void LiveView::refresh()
     last_ = std::move(heat);
     published_ = true;
     ++publishCount_;
-    server_->publish(Snapshot::joinMembers(last_.heatMembers(), meetingMembers_), desk_.Platform().ticks.tickCount());
+    // The meeting handed over unchanged is the same shared bytes: the server sends only the heat.
+    server_->publish(heatMembers_, meetingMembers_, desk_.Platform().ticks.tickCount());
 }
 
 } // namespace live

@@ -64,6 +64,7 @@ private:
     QTimer pending_;
     QElapsedTimer sinceRefresh_;
     Snapshot last_;             // the heat as last published, without the meeting
+    QByteArray heatMembers_;    // the heat as last published, as JSON members
     QByteArray meetingMembers_; // the meeting as last published, as JSON members
     bool published_ = false;
     bool meetingStale_ = true;  // the results table changed since it was last read

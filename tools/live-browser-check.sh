@@ -6,33 +6,41 @@
 #
 #   tools/live-browser-check.sh BUILD_DIR [SCREENSHOT_DIR]
 #
-# Chromium (Debian's "chromium") is installed when missing, as root or through sudo; where that
-# is impossible the check is skipped with exit code 77. With SCREENSHOT_DIR the pages are also
-# saved as PNG pictures there.
+# Last, pages kept open while that desk changes: a heat event alone moves the meeting page's mark
+# of the heat on the desk and leaves its table as it is; a meeting event builds the table anew.
+#
+# Chromium (Debian's "chromium") and python3 are installed when missing, as root or through sudo;
+# where that is impossible the check is skipped with exit code 77. With SCREENSHOT_DIR the pages
+# are also saved as PNG pictures there.
 
 set -u
 BUILD=$(cd "${1:?usage: live-browser-check.sh BUILD_DIR [SCREENSHOT_DIR]}" && pwd)
 SHOTS=${2:-}
 SKIP=77
 
-browser=$(command -v chromium || command -v chromium-browser || true)
-if [ -z "$browser" ]; then
+# A Debian package installed when its program is missing, as root or through sudo; skips the check
+# where that is impossible.
+need() { # PACKAGE PROGRAM
+    command -v "$2" >/dev/null && return 0
     if [ "$(id -u)" = 0 ]; then SUDO=""; elif command -v sudo >/dev/null && sudo -n true 2>/dev/null; then SUDO="sudo -n"; else SUDO=none; fi
     if [ "$SUDO" = none ]; then
-        echo "SKIP: chromium is not installed and cannot be installed here (no root, no sudo)"
+        echo "SKIP: $2 is not installed and cannot be installed here (no root, no sudo)"
         exit $SKIP
     fi
-    echo "chromium is missing: installing Debian's chromium package for this check"
-    if ! $SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq chromium >/dev/null 2>&1; then
+    echo "$2 is missing: installing Debian's $1 package for this check"
+    if ! $SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq "$1" >/dev/null 2>&1; then
         $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq >/dev/null 2>&1
-        $SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq chromium >/dev/null 2>&1
+        $SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq "$1" >/dev/null 2>&1
     fi
-    browser=$(command -v chromium || true)
-    if [ -z "$browser" ]; then
-        echo "SKIP: chromium could not be installed (no package source reachable?)"
-        exit $SKIP
-    fi
+    command -v "$2" >/dev/null || { echo "SKIP: $1 could not be installed (no package source reachable?)"; exit $SKIP; }
+}
+browser=$(command -v chromium || command -v chromium-browser || true)
+if [ -z "$browser" ]; then
+    need chromium chromium
+    browser=$(command -v chromium)
 fi
+# The pages are also followed while the desk changes: python3 drives Chromium through its DevTools pipe.
+need python3 python3
 for tool in curl; do
     command -v $tool >/dev/null || { echo "SKIP: $tool is missing"; exit $SKIP; }
 done
@@ -42,7 +50,7 @@ DESK_PID=""
 SIM_PID=""
 PAGE_PID=""
 cleanup() {
-    exec 3>&- 2>/dev/null
+    exec 3>&- 4>&- 2>/dev/null
     [ -n "$DESK_PID" ] && kill "$DESK_PID" 2>/dev/null
     [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null
     [ -n "$PAGE_PID" ] && kill "$PAGE_PID" 2>/dev/null
@@ -198,9 +206,11 @@ TAB=$'\t'
         done
     done
 } >"$TMP/hostile.txt"
+mkfifo "$TMP/page-commands"
 (cd "$TMP" && exec env LANG=de_DE.UTF-8 QT_QPA_PLATFORM=offscreen "$BUILD/live_page_desk" "${XSS}Titel" \
-    "$TMP/hostile.txt" >"$TMP/page-desk.out" 2>"$TMP/page-desk.err") &
+    "$TMP/hostile.txt" <"$TMP/page-commands" >"$TMP/page-desk.out" 2>"$TMP/page-desk.err") &
 PAGE_PID=$!
+exec 4>"$TMP/page-commands"
 PAGE_URL=""
 for _ in $(seq 200); do
     PAGE_URL=$(grep -o 'http://[^ ]*' "$TMP/page-desk.out" 2>/dev/null | head -1)
@@ -231,3 +241,106 @@ for page in "" anzeige veranstaltung; do
     echo "/$page: the hostile texts are shown as text ($want)"
 done
 echo "PASS: markup from the title and the start list stays text on every page"
+
+# ---- pages that stay open while the desk changes ----
+# Chromium is driven through its DevTools protocol on a pipe (it reads fd 3, writes fd 4, each
+# message JSON ending in a NUL byte): a page is opened and its DOM asked again and again.
+cat >"$TMP/follow.py" <<'PY'
+import json, os, select, subprocess, sys, time
+
+browser, url, commands, profile = sys.argv[1:5]
+to_browser, browser_in = os.pipe()
+browser_out, from_browser = os.pipe()
+chromium = subprocess.Popen(
+    ['sh', '-c', 'exec "$0" "$@" 3<&%d 4>&%d' % (to_browser, from_browser), browser,
+     '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+     '--disable-background-networking', '--disable-component-update', '--disable-sync',
+     '--user-data-dir=' + profile, '--remote-debugging-pipe', 'about:blank'],
+    pass_fds=(to_browser, from_browser), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+os.close(to_browser)
+os.close(from_browser)
+received = b''
+last_id = 0
+
+def fail(text):
+    print('FAIL: ' + text)
+    chromium.kill()
+    sys.exit(1)
+
+def call(method, params=None, session=None):
+    global received, last_id
+    last_id += 1
+    message = {'id': last_id, 'method': method, 'params': params or {}}
+    if session:
+        message['sessionId'] = session
+    os.write(browser_in, json.dumps(message).encode() + b'\0')
+    until = time.time() + 30
+    while True:
+        while b'\0' in received:
+            raw, received = received.split(b'\0', 1)
+            answer = json.loads(raw)
+            if answer.get('id') == last_id:
+                if 'error' in answer:
+                    fail('%s: %s' % (method, answer['error']))
+                return answer.get('result', {})
+        if not select.select([browser_out], [], [], 1)[0]:
+            if time.time() > until or chromium.poll() is not None:
+                fail('chromium did not answer ' + method)
+            continue
+        chunk = os.read(browser_out, 1 << 16)
+        if not chunk:
+            fail('chromium ended')
+        received += chunk
+
+def open_page(path):
+    target = call('Target.createTarget', {'url': url + path})['targetId']
+    return call('Target.attachToTarget', {'targetId': target, 'flatten': True})['sessionId']
+
+def value(page, expression):
+    result = call('Runtime.evaluate', {'expression': expression, 'returnByValue': True}, page)
+    return result.get('result', {}).get('value')
+
+def wait(page, expression, text):
+    until = time.time() + 15
+    while not value(page, expression):
+        if time.time() > until:
+            fail(text)
+        time.sleep(0.05)
+
+def desk(line):
+    with open(commands, 'w') as f:
+        f.write(line + '\n')
+
+meeting = open_page('veranstaltung')
+heat = open_page('')
+for page in (meeting, heat):
+    wait(page, "document.getElementById('status').textContent.indexOf('verbunden') >= 0",
+         'a page did not connect its event stream')
+wait(meeting, "document.querySelector('#heats section[data-heat=\"3\"].current') !== null",
+     'the meeting page does not mark heat 3, the heat on the desk')
+# A mark of the test's own on the meeting table: gone only when the table is built anew.
+value(meeting, "document.querySelector('#heats section[data-heat=\"1\"]').setAttribute('data-kept', '1')")
+
+desk('heat 2')
+wait(meeting, "document.querySelector('#heats section[data-heat=\"2\"].current') !== null",
+     'a heat event did not move the meeting page to heat 2')
+wait(heat, "document.getElementById('lanes').textContent.indexOf('Berta1') >= 0",
+     'a heat event did not put heat 2 on the page of the current heat')
+if value(meeting, "document.querySelector('#heats section[data-heat=\"3\"].current') !== null"):
+    fail('the meeting page still marks heat 3')
+if not value(meeting, "document.querySelector('#heats section[data-kept]') !== null"):
+    fail('a heat event alone built the meeting table anew')
+print('a heat event moves the meeting page to heat 2 and leaves its table')
+
+desk('cell 2 3 Zora Neu')  # heat 1, lane 1's name
+wait(meeting, "document.querySelector('#heats section[data-heat=\"1\"]').textContent.indexOf('Zora Neu') >= 0",
+     'a meeting event did not update the meeting table')
+if not value(meeting, "document.querySelector('#heats section[data-heat=\"2\"].current') !== null"):
+    fail('the meeting table built anew lost the mark of heat 2')
+print('a meeting event updates the meeting table')
+chromium.kill()
+chromium.wait()
+PY
+rm -rf "$TMP/profile"
+python3 "$TMP/follow.py" "$browser" "$PAGE_URL" "$TMP/page-commands" "$TMP/profile" || exit 1
+echo "PASS: open pages follow the heat and the meeting events"

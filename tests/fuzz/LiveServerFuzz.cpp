@@ -30,7 +30,8 @@ live::LiveServer &server()
         options.writeTimeoutMs = 200;
         if (!made->start(options))
             std::abort();
-        made->publish(R"({"title":"Kreismeisterschaften","heat":1,"lanes":[{"lane":1,"name":"Anna","time":"12,34"}]})", 1000);
+        made->publish(R"("title":"Kreismeisterschaften","heat":"1","lanes":[{"lane":1,"name":"Anna","time":"12,34"}])",
+                      R"("meeting":{"title":"Kreismeisterschaften","date":""},"heats":[],"rankings":[])", 1000);
         return made;
     }();
     return *s;

@@ -11,6 +11,8 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <algorithm>
 #include <thread>
 
 class LiveClient {
@@ -45,6 +47,8 @@ public:
     ~LiveClient()
     {
         close();
+        if (flooder_.joinable())
+            flooder_.join();
         if (reader_.joinable())
             reader_.join();
         else
@@ -73,17 +77,34 @@ public:
     }
     bool contains(const std::string &part) const { return text().find(part) != std::string::npos; }
     bool ended() const { return ended_; }
-    // The JSON of the last complete snapshot event, "" when none.
-    std::string lastSnapshot() const
+    // The JSON of the last complete event of `type` ("heat", "meeting"), "" when none.
+    std::string lastEvent(const std::string &type) const
     {
         const std::string t = text();
-        const std::size_t start = t.rfind("data: {");
+        const std::string mark = "event: " + type + "\ndata: ";
+        const std::size_t start = t.rfind(mark);
         if (start == std::string::npos)
             return {};
-        const std::size_t end = t.find("\n\n", start);
-        return end == std::string::npos ? std::string() : t.substr(start + 6, end - start - 6);
+        const std::size_t data = start + mark.size();
+        const std::size_t end = t.find("\n\n", data);
+        return end == std::string::npos ? std::string() : t.substr(data, end - data);
     }
-    int snapshotCount() const { return snapshots_; }
+    std::string lastSnapshot() const { return lastEvent("heat"); } // the heat on the desk
+    std::string lastMeeting() const { return lastEvent("meeting"); }
+    int snapshotCount() const { return heats_; } // heat events received
+    int meetingCount() const { return meetings_; }
+
+    // Sends without end from a thread of its own, as a client gone wrong, until the connection fails.
+    void flood()
+    {
+        flooder_ = std::thread([this] {
+            const std::string junk(65536, 'x');
+            while (::send(fd_, junk.data(), junk.size(), MSG_NOSIGNAL) > 0) {
+            }
+            flooded_ = true;
+        });
+    }
+    bool floodEnded() const { return flooded_; }
 
 private:
     void readLoop()
@@ -94,15 +115,23 @@ private:
             if (n <= 0)
                 break;
             std::lock_guard<std::mutex> lock(mutex_);
-            const std::size_t from = text_.size() < 6 ? 0 : text_.size() - 6;
             text_.append(buf, static_cast<std::size_t>(n));
-            int found = 0;
-            for (std::size_t at = text_.find("data: {", from); at != std::string::npos; at = text_.find("data: {", at + 1))
-                ++found;
-            snapshots_ += found;
+            // Each event is counted once it is complete (up to its empty line).
+            for (std::size_t end = text_.find("\n\n", searched_); end != std::string::npos;
+                 end = text_.find("\n\n", searched_)) {
+                const std::string_view event(text_.data() + counted_, end - counted_);
+                heats_ += event.find("event: heat\n") != std::string_view::npos;
+                meetings_ += event.find("event: meeting\n") != std::string_view::npos;
+                counted_ = searched_ = end + 2;
+            }
+            searched_ = std::max(searched_, text_.size() - 1);
             // A long stream keeps its beginning (the answer's head) and its recent events.
-            if (text_.size() > (1u << 20))
-                text_.erase(4096, text_.size() - 4096 - (256u << 10));
+            if (counted_ > (8u << 20)) {
+                const std::size_t cut = counted_ - 4096 - (1u << 20);
+                text_.erase(4096, cut);
+                counted_ -= cut;
+                searched_ -= cut;
+            }
         }
         ended_ = true;
         ::close(fd_);
@@ -112,8 +141,13 @@ private:
     bool connected_ = false;
     std::atomic<bool> closed_{false};
     std::atomic<bool> ended_{false};
-    std::atomic<int> snapshots_{0};
+    std::atomic<int> heats_{0};
+    std::atomic<int> meetings_{0};
+    std::atomic<bool> flooded_{false};
     std::thread reader_;
+    std::thread flooder_;
     mutable std::mutex mutex_;
     std::string text_;
+    std::size_t counted_ = 0;  // the bytes of text_ up to the end of the last complete event
+    std::size_t searched_ = 0; // the bytes of text_ looked through for the end of an event
 };

@@ -1,7 +1,11 @@
 // A desk for the browser check of the live view (tools/live-browser-check.sh): on the platform
 // fakes, with the title and the start list given, heats 1 and 2 run and entered (so that the meeting
-// has a ranking across them) and heat 3 running with lane 1 stopped. It serves its live view on 127.0.0.1 at a free port, prints the address and runs
-// until it is ended.
+// has a ranking across them) and heat 3 running with lane 1 stopped. It serves its live view on
+// 127.0.0.1 at a free port, prints the address and runs until it is ended. Lines on its standard
+// input change it as an operator would:
+//
+//   heat N           the race is stopped and heat N put on the desk (the heat alone changes)
+//   cell C R TEXT    the results table's cell in column C, row R, is set to TEXT (the meeting changes)
 //
 //   live_page_desk TITLE START-LIST
 
@@ -9,9 +13,14 @@
 #include "LiveView.h"
 
 #include "LbSpeedButton.h"
+#include "SortGrid.h"
+#include "SpinEdit.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QSocketNotifier>
+
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -55,5 +64,30 @@ int main(int argc, char **argv)
     }
     std::printf("http://127.0.0.1:%d/\n", view.port());
     std::fflush(stdout);
+
+    QSocketNotifier commands(STDIN_FILENO, QSocketNotifier::Read);
+    QByteArray pending;
+    QObject::connect(&commands, &QSocketNotifier::activated, [&] {
+        char buffer[4096];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0) {
+            commands.setEnabled(false);
+            return;
+        }
+        pending.append(buffer, n);
+        for (qsizetype end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
+            const QStringList words = QString::fromUtf8(pending.left(end)).split(QLatin1Char(' '));
+            pending.remove(0, end + 1);
+            if (words.value(0) == QLatin1String("heat") && words.size() == 2) {
+                if (f.mStop->isEnabled())
+                    f.mStop->trigger();
+                f.seLauf->setValue(words[1].toInt());
+            } else if (words.value(0) == QLatin1String("cell") && words.size() >= 4) {
+                f.SortGrid1->setCells(words[1].toInt(), words[2].toInt(), words.mid(3).join(QLatin1Char(' ')));
+            } else {
+                std::fprintf(stderr, "live_page_desk: unknown command\n");
+            }
+        }
+    });
     return QApplication::exec();
 }

@@ -34,11 +34,11 @@ namespace {
 struct LiveDesk : Desk {
     TFormMain *f;
     std::unique_ptr<live::LiveView> view;
-    explicit LiveDesk(bool on = true)
+    explicit LiveDesk(bool on = true, int lanes = 4)
     {
         key() = {{"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 0}, {"Port1", 0}, {"Port2", 0},
                  {"Port3", 0}, {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0}, {"Title", "DM"},
-                 {"LineCount", 4}, {"Accuracy", 2}};
+                 {"LineCount", lanes}, {"Accuracy", 2}};
         f = &create();
         view = std::make_unique<live::LiveView>(*f);
         if (on) {
@@ -58,6 +58,16 @@ struct LiveDesk : Desk {
 QJsonObject parse(const std::string &json)
 {
     return QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+}
+
+// The state as a page following the stream knows it: the last heat and the last meeting.
+QJsonObject followed(const LiveClient &stream)
+{
+    QJsonObject s = parse(stream.lastSnapshot());
+    const QJsonObject meeting = parse(stream.lastMeeting());
+    for (auto it = meeting.begin(); it != meeting.end(); ++it)
+        s.insert(it.key(), it.value());
+    return s;
 }
 
 QString placeOf(const QJsonObject &s, int lane)
@@ -120,7 +130,7 @@ TEST(LiveView, EveryCommandEditAndLineEdgeIsPublishedButTheClockAloneIsNot)
 
     // The stream shows what the desk shows: its last event is the desk's snapshot of now.
     auto current = [&] {
-        QJsonObject sent = parse(stream.lastSnapshot());
+        QJsonObject sent = followed(stream);
         sent.remove("tick");
         return sent == QJsonDocument::fromJson(live::SnapshotOfDesk(*d.f).toJson()).object();
     };
@@ -170,12 +180,72 @@ TEST(LiveView, EveryCommandEditAndLineEdgeIsPublishedButTheClockAloneIsNot)
     shown("a place text from the menu");
     d.f->bProtokoll->click();
     shown("the heat entered");
-    EXPECT_EQ(parse(stream.lastSnapshot())["heats"].toArray().size(), 1);
+    EXPECT_EQ(parse(stream.lastMeeting())["heats"].toArray().size(), 1);
     d.f->seLauf->setValue(1);
     shown("back to heat 1");
     d.f->SortGrid1->setCells(2, TFormMain::HeatHeaderRow(1, 4) + 2, "Berta");
     shown("a cell of the results table");
-    EXPECT_EQ(parse(stream.lastSnapshot())["heats"].toArray()[0].toObject()["rows"].toArray()[1].toArray()[2], "Berta");
+    EXPECT_EQ(parse(stream.lastMeeting())["heats"].toArray()[0].toObject()["rows"].toArray()[1].toArray()[2], "Berta");
+}
+
+TEST(LiveView, TheHeatGoesOutSmallWhateverTheMeetingAndTheMeetingOnlyWhenItChanges)
+{
+    LiveDesk d(false, 10);
+    TFormMain &f = *d.f;
+    // A meeting of 100 entered heats of ten lanes with long names and clubs, all in one ranking.
+    auto name = [](int heat, int lane) {
+        return QStringLiteral("Maximiliane-Friederike von Hohenberg-Langenstein %1-%2").arg(heat).arg(lane);
+    };
+    TSortGrid *grid = f.SortGrid1;
+    grid->setRowCount(TFormMain::HeatHeaderRow(101, 10));
+    grid->setCells(0, 0, "Hallensportfest");
+    for (int h = 1; h <= 100; ++h) {
+        const int header = TFormMain::HeatHeaderRow(h, 10);
+        for (const auto &[column, text] : {std::pair{0, QString::number(h)}, {1, QStringLiteral("Vorlauf")},
+                                           {2, QStringLiteral("60 m")}, {3, QStringLiteral("Frauen")}})
+            grid->setCells(column, header, text);
+        for (int lane = 1; lane <= 10; ++lane) {
+            grid->setCells(0, header + lane, QStringLiteral("%1.").arg(lane));
+            grid->setCells(1, header + lane, QString::number(1000 + 10 * h + lane));
+            grid->setCells(2, header + lane, name(h, lane));
+            grid->setCells(4, header + lane, QStringLiteral("Leichtathletikgemeinschaft Musterstadt-Beispielhausen"));
+            grid->setCells(5, header + lane, QStringLiteral("7,%1").arg(10 + lane));
+            grid->setCells(6, header + lane, QString::number(11 - lane)); // none the place of the race below
+        }
+        f.EnteredHeats.append(h);
+    }
+    f.seLauf->setValue(100); // heat 100 on the desk, its athletes on the lanes
+    f.LiveSettings = {true, 0, QStringLiteral("127.0.0.1")};
+    d.view->apply();
+    LiveClient stream(d.port(), "/events");
+    ASSERT_TRUE(waitUntil([&] { return stream.snapshotCount() == 1 && stream.meetingCount() == 1; }, 10000));
+    EXPECT_LT(stream.text().find("event: heat\n"), stream.text().find("event: meeting\n")); // the heat first
+    EXPECT_GT(stream.lastMeeting().size(), 200000u);
+    EXPECT_LT(stream.lastSnapshot().size(), 4096u);
+    EXPECT_EQ(parse(stream.lastSnapshot())["lanes"].toArray()[9].toObject()["name"].toString(), name(100, 10));
+    EXPECT_FALSE(parse(stream.lastSnapshot()).contains("heats"));
+
+    // Each stop is a heat event of its own, small; the meeting is not sent again.
+    f.mStart->trigger();
+    for (int lane = 1; lane <= 10; ++lane) {
+        d.stopAt(lane, 10000 + 37 * static_cast<std::uint32_t>(lane));
+        ASSERT_TRUE(waitUntil([&] { return placeOf(parse(stream.lastSnapshot()), lane) == QString::number(lane); }));
+        EXPECT_LT(stream.lastSnapshot().size(), 4096u) << lane;
+    }
+    EXPECT_EQ(stream.meetingCount(), 1);
+
+    // Entered, the heat changes the meeting: its event follows.
+    f.bProtokoll->click();
+    ASSERT_TRUE(waitUntil([&] { return stream.meetingCount() == 2; }, 10000));
+    const QJsonArray heats = parse(stream.lastMeeting())["heats"].toArray();
+    ASSERT_EQ(heats.size(), 100);
+    EXPECT_EQ(heats[99].toObject()["rows"].toArray()[0].toArray()[5].toString(), "10,03");
+
+    // The whole state stays one object as before: the desk's clock, the heat's members, the meeting's.
+    const std::string answer = fetch(d.port(), "/api/state");
+    const std::string state = answer.substr(answer.find("\r\n\r\n") + 4);
+    EXPECT_EQ(state.rfind("{\"tick\":", 0), 0u);
+    EXPECT_TRUE(state.substr(state.find(',') + 1) == live::SnapshotOfDesk(f).toJson().mid(1).toStdString());
 }
 
 TEST(LiveView, ABurstOfChangesIsReadOnce)
@@ -205,6 +275,8 @@ TEST(LiveServer, PagesAndStateAreReadOnlyAndSelfContained)
         EXPECT_NE(page.find("Content-Security-Policy: default-src 'none'"), std::string::npos);
         EXPECT_NE(page.find("<html lang=\"de\">"), std::string::npos);
         EXPECT_NE(page.find("\"title\":\"DM\""), std::string::npos) << "the first state is in the page";
+        // The meeting only in the meeting's page: the heat's pages stay small however large it grows.
+        EXPECT_EQ(page.find("\"heats\":") != std::string::npos, std::string(path) == "/veranstaltung") << path;
         for (const char *external : {"http://", "https://", "//cdn", "@import", "url("})
             EXPECT_EQ(page.find(external), std::string::npos) << path << " loads " << external;
     }
@@ -286,7 +358,7 @@ TEST(LiveServer, ConnectionsBeyondTheLimitAreAnsweredAtOnce)
     o.maxStreams = 2;
     o.spareConnections = 1;
     ASSERT_TRUE(server.start(o));
-    server.publish("{\"a\":1}", 7);
+    server.publish("\"a\":1", "", 7);
     // Three connections from three hosts that never send a request hold every place.
     std::vector<std::unique_ptr<LiveClient>> idle;
     for (int i = 0; i < 3; ++i)
@@ -304,7 +376,7 @@ TEST(LiveServer, OneAddressCannotTakeEveryConnection)
     o.bind = "127.0.0.1";
     o.port = 0;
     ASSERT_TRUE(server.start(o));
-    server.publish("{\"a\":1}", 7);
+    server.publish("\"a\":1", "", 7);
     // One host opens 68 connections and never sends a request: it gets eight, the rest 503.
     std::vector<std::unique_ptr<LiveClient>> idle;
     for (int i = 0; i < 68; ++i)
@@ -353,7 +425,7 @@ TEST(LiveServer, AClientThatNeverReadsHoldsUpNeitherTheDeskNorOthers)
     o.bind = "127.0.0.1";
     o.port = 0;
     ASSERT_TRUE(server.start(o));
-    server.publish("{\"v\":0}", 1);
+    server.publish("\"v\":0", "", 1);
     LiveClient stalled(server.port(), "/events", false);
     LiveClient reader(server.port(), "/events");
     ASSERT_TRUE(waitUntil([&] { return reader.snapshotCount() >= 1; }));
@@ -361,7 +433,7 @@ TEST(LiveServer, AClientThatNeverReadsHoldsUpNeitherTheDeskNorOthers)
     // Far more than the stalled client's socket buffers hold: publishing never waits for it.
     const QByteArray filler(64 * 1024, 'x');
     for (int v = 1; v <= 200; ++v)
-        server.publish("{\"v\":" + QByteArray::number(v) + ",\"f\":\"" + filler + "\"}", 1);
+        server.publish("\"v\":" + QByteArray::number(v) + ",\"f\":\"" + filler + "\"", "", 1);
     EXPECT_TRUE(waitUntil([&] { return reader.lastSnapshot().rfind("{\"tick\":", 0) == 0
                                        && parse(reader.lastSnapshot())["v"].toInt() == 200; }, 10000));
     server.stop(); // returns although the stalled client still has the server waiting to write
@@ -376,7 +448,7 @@ TEST(LiveServer, AClientThatStopsTakingDataIsDropped)
     o.port = 0;
     o.writeTimeoutMs = 300;
     ASSERT_TRUE(server.start(o));
-    server.publish("{\"v\":0}", 1);
+    server.publish("\"v\":0", "", 1);
     LiveClient stalled(server.port(), "/events", false);
     LiveClient reader(server.port(), "/events", true, std::string(), 2);
     ASSERT_TRUE(waitUntil([&] { return server.streamCount() == 2; }));
@@ -384,13 +456,70 @@ TEST(LiveServer, AClientThatStopsTakingDataIsDropped)
     // Each snapshot waits for the reader, so that each is sent: far more than the sockets' buffers
     // of the stalled client hold.
     for (int v = 1; v <= 200 && server.streamCount() == 2; ++v) {
-        server.publish("{\"v\":" + QByteArray::number(v) + ",\"f\":\"" + filler + "\"}", 1);
+        server.publish("\"v\":" + QByteArray::number(v) + ",\"f\":\"" + filler + "\"", "", 1);
         ASSERT_TRUE(waitUntil([&] { return parse(reader.lastSnapshot())["v"].toInt() == v; }, 10000));
     }
     // The stalled one is let go; the reader stays.
     EXPECT_TRUE(waitUntil([&] { return server.streamCount() == 1; }, 10000));
-    server.publish("{\"v\":0}", 1);
+    server.publish("\"v\":0", "", 1);
     EXPECT_TRUE(waitUntil([&] { return parse(reader.lastSnapshot())["v"].toInt() == 0; }, 10000));
+}
+
+TEST(LiveServer, TheStreamSendsEachPartWhenItChanges)
+{
+    live::LiveServer server;
+    live::ServerOptions o;
+    o.bind = "127.0.0.1";
+    o.port = 0;
+    ASSERT_TRUE(server.start(o));
+    const QByteArray meeting = "\"heats\":[1]";
+    server.publish("\"heat\":1", meeting, 1);
+    LiveClient stream(server.port(), "/events");
+    ASSERT_TRUE(waitUntil([&] { return stream.snapshotCount() == 1 && stream.meetingCount() == 1; }));
+    EXPECT_EQ(parse(stream.lastMeeting())["heats"].toArray().size(), 1);
+
+    server.publish("\"heat\":2", meeting, 2); // the heat alone
+    ASSERT_TRUE(waitUntil([&] { return parse(stream.lastSnapshot())["heat"].toInt() == 2; }));
+    server.publish("\"heat\":2", QByteArray("\"heats\":[1]"), 3); // nothing new: no event
+    server.publish("\"heat\":2", "\"heats\":[1,2]", 4);          // the meeting alone
+    ASSERT_TRUE(waitUntil([&] { return stream.meetingCount() == 2; }));
+    EXPECT_EQ(parse(stream.lastMeeting())["heats"].toArray().size(), 2);
+    EXPECT_EQ(stream.snapshotCount(), 2);
+}
+
+TEST(LiveServer, AClientThatSendsOnIsDroppedAndTheOthersAreServed)
+{
+    live::LiveServer server;
+    live::ServerOptions o;
+    o.bind = "127.0.0.1";
+    o.port = 0;
+    o.readTimeoutMs = 600000; // only what they send can end these connections within the test
+    o.writeTimeoutMs = 600000;
+    ASSERT_TRUE(server.start(o));
+    // A state larger than the sockets' buffers hold, so that an answer to it stays unfinished.
+    server.publish("\"v\":0", "\"f\":\"" + QByteArray(8 << 20, 'x') + "\"", 1);
+    LiveClient reader(server.port(), "/events", true, std::string(), 2);
+    ASSERT_TRUE(waitUntil([&] { return reader.meetingCount() == 1; }, 10000));
+
+    // Streams that say a word after their request, or go on sending; a client that sends on after
+    // its request while its answer is still being written.
+    LiveClient chatty(server.port(), "/events", true, std::string(), 3);
+    LiveClient streamFlood(server.port(), "/events", true, std::string(), 4);
+    LiveClient answerFlood(server.port(), "/api/state", false, std::string(), 5);
+    ASSERT_TRUE(waitUntil([&] { return server.streamCount() == 3 && server.connectionCount() == 4; }, 10000));
+    chatty.send("x");
+    streamFlood.flood();
+    answerFlood.flood();
+    LiveClient piggyback(server.port(), "", true, std::string(), 6); // a word right behind its stream's request
+    piggyback.send("GET /events HTTP/1.1\r\nHost: x\r\n\r\nx");
+    EXPECT_TRUE(waitUntil([&] { return server.connectionCount() == 1; }, 10000));
+    EXPECT_EQ(server.streamCount(), 1);
+    EXPECT_TRUE(waitUntil([&] { return streamFlood.floodEnded() && answerFlood.floodEnded(); }, 10000));
+
+    // The reader stays and is sent the next change.
+    server.publish("\"v\":1", "", 2);
+    EXPECT_TRUE(waitUntil([&] { return parse(reader.lastSnapshot())["v"].toInt() == 1; }, 10000));
+    EXPECT_EQ(fetch(server.port(), "/api/state").rfind("HTTP/1.1 200", 0), 0u);
 }
 
 TEST(LiveServer, ABusyPortIsReportedInTheLabel)
@@ -544,7 +673,8 @@ TEST(LiveView, TheCommandLinesChoiceIsShownInTheDialogAndNeverStored)
 TEST(LiveHttp, RequestsAreReadStrictlyAndAnsweredInOrder)
 {
     live::Published state;
-    state.json = "{\"title\":\"DM\"}";
+    state.heat = "\"title\":\"DM\"";
+    state.meeting = "\"heats\":[]";
     state.tick = 5000;
     auto answers = [&](const std::string &bytes) { return live::AnswerBytes(bytes, &state); };
     auto statuses = [&](const std::string &bytes) {
@@ -586,7 +716,9 @@ TEST(LiveHttp, RequestsAreReadStrictlyAndAnsweredInOrder)
     // The event stream: its head, then the first event, and the connection is the stream's.
     const std::string events = answers("GET /events HTTP/1.1\r\n\r\nGET / HTTP/1.1\r\n\r\n");
     EXPECT_EQ(events.rfind("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n", 0), 0u);
-    EXPECT_NE(events.find("\r\n\r\nretry: 2000\ndata: {\"tick\":"), std::string::npos);
+    const std::size_t heat = events.find("\r\n\r\nretry: 2000\nevent: heat\ndata: {\"tick\":");
+    EXPECT_NE(heat, std::string::npos);
+    EXPECT_NE(events.find("\"title\":\"DM\"}\n\nevent: meeting\ndata: {\"heats\":[]}\n\n", heat), std::string::npos) << events;
     EXPECT_EQ(events.find("<html"), std::string::npos);
     // Before the desk's first snapshot the state is not there yet.
     EXPECT_EQ(live::AnswerBytes("GET /api/state HTTP/1.1\r\n\r\n", nullptr).rfind("HTTP/1.1 503", 0), 0u);
