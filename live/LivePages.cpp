@@ -59,13 +59,14 @@ const char *const kScript = R"js(
   }
   function pad2(n) { return (n < 10 ? '0' : '') + n; }
 
-  // The race time text as the desk writes it: truncated, one minutes digit, leading zeros cut.
+  // The race time text as the desk writes it: truncated, the minutes in full, leading zeros cut.
   function raceTime(t, accuracy, separator) {
+    t = Math.max(t, 0);
     var seconds = pad2(Math.floor(t / 1000) % 60), fraction = '';
     if (accuracy === 1) fraction = String(Math.floor(t / 100) % 10);
     else if (accuracy > 0) fraction = pad2(Math.floor(t / 10) % 100);
     var body = accuracy === 0 ? seconds : seconds + separator + fraction;
-    var text = String(Math.floor(t / 60000) % 10) + ':' + body, cut = 3;
+    var text = String(Math.floor(t / 60000)) + ':' + body, cut = 3;
     for (var i = 0; i < 3 && i < text.length; i++) {
       if (text[i] >= '1' && text[i] <= '9') { cut = i; break; }
     }
