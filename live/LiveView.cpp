@@ -140,9 +140,11 @@ void LiveView::apply()
     }
 
     if (!AddressLabel) {
-        AddressLabel = new QLabel(desk_.PanelBottom);
+        // In the top panel between "Export" and the time of day: the bottom panel's free place is
+        // the real-time note's, and both may show at once.
+        AddressLabel = new QLabel(desk_.PanelTop);
         AddressLabel->setObjectName(QStringLiteral("LiveAddressLabel"));
-        AddressLabel->setGeometry(403, 4, 98, 42);
+        AddressLabel->setGeometry(781, 2, 100, 38);
         QFont f(QStringLiteral("Arial"));
         f.setPixelSize(11);
         AddressLabel->setFont(f);

@@ -561,6 +561,21 @@ TEST(LiveView, OffLeavesTheWindowAsItWasAndOnShowsTheAddress)
     EXPECT_TRUE(d.view->AddressLabel->text().contains(QStringLiteral("127.0.0.1:%1").arg(d.port())));
     EXPECT_TRUE(d.view->AddressLabel->toolTip().contains(QStringLiteral("/anzeige")));
     EXPECT_NE(d.f->grab().toImage(), before);
+    // The address and the note on real-time priority each have a place of their own, inside the
+    // window and over no other control.
+    d.f->RealtimeNote->show();
+    for (QWidget *shown : {static_cast<QWidget *>(d.view->AddressLabel), static_cast<QWidget *>(d.f->RealtimeNote)}) {
+        const QRect r(shown->mapTo(d.f, QPoint()), shown->size());
+        EXPECT_TRUE(d.f->rect().contains(r)) << shown->objectName().toStdString();
+        for (QWidget *other : d.f->findChildren<QWidget *>()) {
+            if (other == shown || !other->isVisible() || other->isAncestorOf(shown) || shown->isAncestorOf(other))
+                continue;
+            const QRect seen = other->visibleRegion().boundingRect(); // a row beyond the lanes is cut off
+            EXPECT_FALSE(r.intersects(seen.translated(other->mapTo(d.f, QPoint()))))
+                << shown->objectName().toStdString() << " over " << other->objectName().toStdString();
+        }
+    }
+    d.f->RealtimeNote->hide();
 
     d.f->LiveSettings.On = false;
     d.view->apply();
