@@ -158,11 +158,13 @@ bool TTimeLabel::changeText(const QString &text, bool batched)
     const QString old = QLabel::text();
     if (text == old)
         return false;
-    QRect dirty = contentsRect();
+    // The contents rectangle asks the window for its safe margins: read once for the whole change.
+    const QRect contents = contentsRect();
+    QRect dirty = contents;
     if (isVisible()) {
         if (font() != glyphFont_ || !raw_.isValid())
             prepareGlyphs();
-        if (const std::optional<QRect> changed = changedInk(old, text))
+        if (const std::optional<QRect> changed = changedInk(old, text, contents))
             dirty = *changed;
     }
     const bool wasDisabled = testAttribute(Qt::WA_UpdatesDisabled);
@@ -202,13 +204,12 @@ qreal TTimeLabel::advance(QStringView text) const
     return width;
 }
 
-int TTimeLabel::baseline() const
+int TTimeLabel::baseline(const QRect &contents) const
 {
-    const QRect r = contentsRect();
-    return r.top() + (r.height() - fontHeight_) / 2 + fontAscent_;
+    return contents.top() + (contents.height() - fontHeight_) / 2 + fontAscent_;
 }
 
-std::optional<QRect> TTimeLabel::changedInk(const QString &old, const QString &text) const
+std::optional<QRect> TTimeLabel::changedInk(const QString &old, const QString &text, const QRect &contents) const
 {
     if (!ownLayout() || !known(old) || !known(text))
         return std::nullopt;
@@ -218,14 +219,14 @@ std::optional<QRect> TTimeLabel::changedInk(const QString &old, const QString &t
     qsizetype same = 0;
     while (same < text.size() && same < old.size() && text[text.size() - 1 - same] == old[old.size() - 1 - same])
         ++same;
-    const qreal right = contentsRect().right() + 1;
+    const qreal right = contents.right() + 1;
     const qreal newWidth = advance(text);
     const qreal oldWidth = advance(old);
     qsizetype lead = 0;
     if (newWidth == oldWidth)
         while (lead < text.size() - same && lead < old.size() - same && text[lead] == old[lead])
             ++lead;
-    const int base = baseline();
+    const int base = baseline(contents);
     QRectF ink;
     auto inkOf = [this, &ink, base](QStringView t, qreal x, qsizetype from, qsizetype to) {
         x += advance(t.left(from));
@@ -239,7 +240,7 @@ std::optional<QRect> TTimeLabel::changedInk(const QString &old, const QString &t
     inkOf(text, right - newWidth, lead, text.size() - same);
     inkOf(old, right - oldWidth, lead, old.size() - same);
     // A pixel more on each side takes in the antialiased edges.
-    return ink.toAlignedRect().adjusted(-1, -1, 1, 1) & contentsRect();
+    return ink.toAlignedRect().adjusted(-1, -1, 1, 1) & contents;
 }
 
 void TTimeLabel::prepareGlyphs()
@@ -276,8 +277,9 @@ void TTimeLabel::glyphsIn(const QString &t, const QRect &area, QList<quint32> &i
 {
     indexes.reserve(t.size());
     positions.reserve(t.size());
-    qreal x = contentsRect().right() + 1 - advance(t);
-    const int base = baseline();
+    const QRect contents = contentsRect();
+    qreal x = contents.right() + 1 - advance(t);
+    const int base = baseline(contents);
     // A glyph whose ink lies wholly outside the repainted area is left out: the clip would
     // discard all of it anyway.
     const QRectF reach = QRectF(area).adjusted(-1, -1, 1, 1);
@@ -438,33 +440,45 @@ bool TTimeLabel::PaintRunningTimes(QWidget *window, const std::vector<TTimeLabel
     QBackingStore *store = window ? window->backingStore() : nullptr;
     QWindow *handle = window ? window->windowHandle() : nullptr;
     bool direct = store && handle && handle->isExposed() && window->updatesEnabled();
-    QRegion region;
+    // Kept from frame to frame, so that a frame allocates none of them anew.
+    static std::vector<QRect> rects;
+    static std::vector<QPoint> corners;
+    rects.clear();
+    corners.clear();
     for (TTimeLabel *label : labels) {
-        if (label->pendingDirty_.isEmpty())
+        if (label->pendingDirty_.isEmpty()) {
+            corners.emplace_back();
             continue;
-        if (!label->isVisible() || !label->updatesEnabled() || !label->drawnFromGlyphs())
+        }
+        if (direct && (!label->isVisible() || !label->updatesEnabled() || !label->drawnFromGlyphs()))
             direct = false;
-        region += QRect(label->mapTo(window, label->pendingDirty_.topLeft()), label->pendingDirty_.size());
+        corners.push_back(label->mapTo(window, QPoint()));
+        rects.push_back(label->pendingDirty_.translated(corners.back()));
     }
-    if (region.isEmpty())
+    if (rects.empty())
         return true;
     if (direct) {
+        QRegion region;
+        region.setRects(rects.data(), static_cast<int>(rects.size()));
         store->beginPaint(region);
         QPaintDevice *device = store->paintDevice();
         direct = device != nullptr;
         if (direct) {
             QPainter p(device);
-            for (TTimeLabel *label : labels) {
+            for (std::size_t i = 0; i < labels.size(); ++i) {
+                TTimeLabel *label = labels[i];
                 if (label->pendingDirty_.isEmpty())
                     continue;
-                p.setTransform(QTransform::fromTranslate(label->mapTo(window, QPoint()).x(), label->mapTo(window, QPoint()).y()));
+                p.setTransform(QTransform::fromTranslate(corners[i].x(), corners[i].y()));
                 p.setClipRect(label->pendingDirty_);
                 label->paintTime(p, label->pendingDirty_, true);
             }
         }
         store->endPaint();
+        // The changed parts go up as they are; the screen takes them in one copy of the rectangle
+        // around them all (the backing store holds the rest of it unchanged).
         if (direct)
-            store->flush(region, handle);
+            store->flush(QRegion(region.boundingRect()), handle);
     }
     for (TTimeLabel *label : labels) {
         if (!direct && !label->pendingDirty_.isEmpty())

@@ -62,10 +62,10 @@ private:
     bool ownLayout() const;
     bool known(QStringView text) const;
     qreal advance(QStringView text) const;
-    int baseline() const;
+    int baseline(const QRect &contents) const;
     // The pixels a change of text touches: the ink of the glyphs that go and of those that come;
     // none when the text is not drawn from the glyph table.
-    std::optional<QRect> changedInk(const QString &old, const QString &text) const;
+    std::optional<QRect> changedInk(const QString &old, const QString &text, const QRect &contents) const;
 
     bool changeText(const QString &text, bool batched = false);
     // The glyph drawing applies to the label as it is now (its layout, font and text).
