@@ -14,6 +14,8 @@ TDateTimePicker::TDateTimePicker(QWidget *parent)
     edit->setFrame(false);
     setAutoFillBackground(true);
     connect(check, &QCheckBox::toggled, edit, &QWidget::setEnabled);
+    connect(check, &QCheckBox::toggled, this, &TDateTimePicker::changed);
+    connect(edit, &QDateEdit::dateChanged, this, &TDateTimePicker::changed);
 }
 
 void TDateTimePicker::resizeEvent(QResizeEvent *)

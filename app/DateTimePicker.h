@@ -20,6 +20,10 @@ public:
     QCheckBox *check;
     QDateEdit *edit;
 
+signals:
+    // The date or the check box changed.
+    void changed();
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
 };

@@ -648,7 +648,10 @@ void TFormMain::connectHandlers()
         connect(SetEntry(n), &QAction::triggered, this, [this, n] { SetClick(n); });
         TFrameLine *row = Line(n);
         connect(row, &TFrameLine::StopKeyPressed, this, [this](int lane) { StopEntry(lane)->trigger(); });
-        connect(row, &TFrameLine::PlacesChanged, this, &TFormMain::RecountPlaces);
+        connect(row, &TFrameLine::OutToggled, &Model, &meeting::Meeting::toggleOut);
+        connect(row->eNum, &QLineEdit::textChanged, this, [this, n](const QString &text) { Model.setNumber(n, text); });
+        connect(row->eName, &QLineEdit::textChanged, this, [this, n](const QString &text) { Model.setName(n, text); });
+        connect(row->cbON, &QCheckBox::toggled, this, [this, n](bool on) { Model.setOn(n, on); });
         connect(row, &TFrameLine::PlaceMenuTarget, this, [this](TFrameLine *r) { PopupMenuNATag = r->Tag(); });
     }
     for (QAction *a : {N11, N21, N31, N41})
@@ -668,7 +671,50 @@ void TFormMain::connectHandlers()
         connect(port, &TComPort::OnLineEdge, this, &TFormMain::ComPortEdge);
     connect(seLauf, &TSpinEdit::OnChange, this, &TFormMain::seLaufChange);
 
+    // What the operator types into the heat fields goes to the meeting as it is typed.
+    connect(eTitle, &QLineEdit::textChanged, this, &TFormMain::TakeDeskFields);
+    connect(cmb_Lauf, &QComboBox::currentTextChanged, this, &TFormMain::TakeDeskFields);
+    for (QComboBox *box : {cmb_Disziplin, cbKlassen}) {
+        connect(box, &QComboBox::currentTextChanged, this, &TFormMain::TakeDeskFields);
+        connect(box, &QComboBox::editTextChanged, this, &TFormMain::TakeDeskFields);
+    }
+    connect(sfWind, &QLineEdit::textChanged, this, &TFormMain::TakeDeskFields);
+    connect(DateTimePicker1, &TDateTimePicker::changed, this, &TFormMain::TakeDeskFields);
+    // ... and the window shows what the meeting makes of its commands.
+    connect(&Model, &meeting::Meeting::laneChanged, this, &TFormMain::ShowLane);
+
     qApp->installEventFilter(this);
+}
+
+void TFormMain::TakeDeskFields()
+{
+    Model.setTitle(eTitle->text());
+    Model.setDate(DateTimePicker1->Date(), DateTimePicker1->Checked());
+    Model.setHeatFields(cmb_Lauf->currentText(), cmb_Disziplin->currentText(), cbKlassen->currentText());
+    Model.setWind(sfWind->text(), sfWind->Value(), lbl_ms->text());
+}
+
+void TFormMain::ShowLane(int lane)
+{
+    if (lane < 1 || lane > LaneRows)
+        return;
+    const meeting::DeskLane &l = Model.lane(lane);
+    TFrameLine *row = Line(lane);
+    if (row->eNum->text() != l.number)
+        row->setStartNumber(l.number);
+    if (row->eName->text() != l.name)
+        row->eName->setText(l.name);
+    row->eName->setToolTip(l.note);
+    if (row->cbON->isChecked() != l.on)
+        row->cbON->setChecked(l.on);
+    TTimeLabel *time = row->LabelTime;
+    time->setTag(l.laneTime);
+    // A running lane's display belongs to the clock while the race runs.
+    if (!(l.running && l.laneTime == 0 && Model.desk().state == meeting::RaceState::Running))
+        time->setText(l.time.shown());
+    time->setTransparent(!l.final);
+    time->setVisible(!l.hidden);
+    row->ePlatz->setCaption(l.place);
 }
 
 void TFormMain::layoutPanels()
@@ -688,14 +734,14 @@ void TFormMain::resizeEvent(QResizeEvent *event)
 
 void TFormMain::sizeWindow()
 {
-    setFixedSize(PanelTop->width(), ClientHeightFor(LineCount));
+    setFixedSize(PanelTop->width(), ClientHeightFor(Model.lanes()));
     layoutPanels();
 }
 
 void TFormMain::sizeWindowHeight()
 {
     // Only the height follows the lane count; a window widened by "Show" stays wide.
-    setFixedSize(std::max(width(), PanelTop->width()), ClientHeightFor(LineCount));
+    setFixedSize(std::max(width(), PanelTop->width()), ClientHeightFor(Model.lanes()));
     layoutPanels();
 }
 
@@ -741,15 +787,15 @@ void TFormMain::readSettings()
         && integer("Port4", [this](int v) { ComPort4->setPort(static_cast<quint8>(v)); })
         // A hand-edited value outside the settings' range is brought into it: an edge setting
         // other than 0 or 1 would silently keep every start and finish line from acting.
-        && integer("Alg", [this](int v) { Alg = std::clamp(v, 0, 1); })
+        && integer("Alg", [this](int v) { Model.setEdge(std::clamp(v, 0, 1)); })
         && integer("FilterInd", [this](int v) { SaveDialog1.FilterIndex = v; })
         && integer("Monitor", [this](int v) { MonitorNum = v; });
     if (!complete)
         return;
     eTitle->setText(key->readString(QStringLiteral("Title")).value_or(QString()));
-    integer("LineCount", [this](int v) { LineCount = std::clamp(v, 1, static_cast<int>(LaneRows)); })
-        && integer("Accuracy", [this](int v) { Accuracy = std::clamp(v, 0, 2); })
-        && integer("OneLS", [this](int v) { OneLS = v != 0; })
+    integer("LineCount", [this](int v) { Model.setLanes(std::clamp(v, 1, static_cast<int>(LaneRows))); })
+        && integer("Accuracy", [this](int v) { Model.setAccuracy(std::clamp(v, 0, 2)); })
+        && integer("OneLS", [this](int v) { Model.setOneBarrier(v != 0); })
         && integer("Wind", [this](int v) { sfWind->setValue(v / 10.0); })
         && integer("DataON", [this](int v) { DateTimePicker1->setChecked(v != 0); });
 }
@@ -776,14 +822,14 @@ void TFormMain::readResultFolder()
 {
     if (std::unique_ptr<platform::SettingsReader> key = platform_.settings.openForRead(ProgramName)) {
         ResultFolder = key->readString(QStringLiteral("ResultFolder")).value_or(QString()).trimmed();
-        RoundUp = key->readInteger(QStringLiteral("RoundUp")).value_or(0) != 0;
+        Model.setRoundUp(key->readInteger(QStringLiteral("RoundUp")).value_or(0) != 0);
     }
 }
 
 void TFormMain::FormCreate()
 {
     // 1. Lane count and today's date.
-    LineCount = 8;
+    Model.setLanes(8);
     DateTimePicker1->setDate(QDate::currentDate());
 
     // 2. Program name: keys the settings. The title of the desk's message boxes is its own name,
@@ -921,21 +967,21 @@ void TFormMain::FormDestroy()
         key->writeInteger(QStringLiteral("Port2"), ComPort2->Port());
         key->writeInteger(QStringLiteral("Port3"), ComPort3->Port());
         key->writeInteger(QStringLiteral("Port4"), ComPort4->Port());
-        key->writeInteger(QStringLiteral("Alg"), Alg);
+        key->writeInteger(QStringLiteral("Alg"), Model.settings().edge);
         key->writeInteger(QStringLiteral("Sound"), SoundOn ? 1 : 0);
         key->writeInteger(QStringLiteral("FilterInd"), SaveDialog1.FilterIndex);
         key->writeInteger(QStringLiteral("Monitor"), MonitorNum);
         key->writeString(QStringLiteral("Title"), eTitle->text());
-        key->writeInteger(QStringLiteral("LineCount"), LineCount);
-        key->writeInteger(QStringLiteral("Accuracy"), Accuracy);
-        key->writeInteger(QStringLiteral("OneLS"), OneLS ? 1 : 0);
+        key->writeInteger(QStringLiteral("LineCount"), Model.lanes());
+        key->writeInteger(QStringLiteral("Accuracy"), Model.settings().accuracy);
+        key->writeInteger(QStringLiteral("OneLS"), Model.settings().oneBarrier ? 1 : 0);
         key->writeInteger(QStringLiteral("Wind"), static_cast<std::int32_t>(std::lround(sfWind->Value() * 10.0)));
         key->writeInteger(QStringLiteral("DataON"), DateTimePicker1->Checked() ? 1 : 0);
         key->writeInteger(QStringLiteral("LiveOn"), LiveSettingsStored.On ? 1 : 0);
         key->writeInteger(QStringLiteral("LivePort"), LiveSettingsStored.Port);
         key->writeString(QStringLiteral("LiveBind"), LiveSettingsStored.Bind);
         key->writeString(QStringLiteral("ResultFolder"), ResultFolder);
-        key->writeInteger(QStringLiteral("RoundUp"), RoundUp ? 1 : 0);
+        key->writeInteger(QStringLiteral("RoundUp"), Model.settings().roundUp ? 1 : 0);
         key->commit();
     }
 

@@ -5,6 +5,7 @@
 
 #include "FrameLine.h"
 #include "HeatOrigin.h"
+#include "Meeting.h"
 #include "Platform.h"
 #include "Serial.h"
 
@@ -54,6 +55,8 @@ namespace platform {
 class FileWriteQueue;
 class JournalLock;
 class JournalWriter;
+}
+namespace results {
 struct MeetingJournal;
 }
 
@@ -190,18 +193,13 @@ public:
     class TCfgDialog *CfgDialog = nullptr;
     TFormInfo *FormInfo = nullptr;
 
-    // ---- state of the run ----
-    std::uint64_t StartTime = 0;  // start instant: tick count at the start, upper half 0
-    int LineCount = 8;            // lane count L
-    std::uint32_t RunMask = 0;    // bit i - 1: lane i still running
-    int FinishCount = 0;          // lanes stopped so far in this race
+    // ---- the meeting this window shows and commands ----
+    meeting::Meeting Model;
+    // Lane i - 1's bit set while the race's clock counts for lane i (read from the meeting).
+    std::uint32_t RunMask() const;
+
+    // ---- state of the window ----
     bool SoundOn = true;
-    bool OneLS = false;
-    // Final times rounded up to the shown resolution, as the competition rules ask ("Zeiten nach
-    // Wettkampfregel aufrunden"); off: truncated like the running clock.
-    bool RoundUp = false;
-    int Accuracy = 1;
-    int Alg = 0;
     std::uint32_t AvailablePorts = 0;
     int MonitorNum = 0;
     std::uint32_t LastModemStatus = 0x55555555;
@@ -266,6 +264,12 @@ public:
     void N11Click(QAction *entry);
     void TimerGesperrtLuchiTimer();
     void AssignFromFinishList(int lane);
+    // The widgets of lane row n, of the finish list, of the heat fields as the meeting has them.
+    void ShowLane(int lane);
+    void ShowFinishListEntries();
+    void ShowDesk();
+    // Reads the heat fields of the window into the meeting (the widgets the operator types in).
+    void TakeDeskFields();
     void cmd_EinstellungenClick();
     void bOpenClick();
     void bSaveClick();
@@ -275,6 +279,7 @@ public:
     // fileName may name either.
     void ImportEvtList(const QString &fileName);
     void ExportTextFile(const QString &fileName); // throws with the file error's text
+    void ExportCsvFile(const QString &fileName);
     void ExportExcelFile(const QString &fileName); // throws with the error's text
     void ExportPdfFile(const QString &fileName);   // throws with the file error's text
     bool DrawingLists = false; // while the PDF is drawn: export and print wait for it
@@ -282,6 +287,9 @@ public:
     void PrintClick();
     // The results lists of the entered heats, by heat number, and their rankings across heats.
     results::ResultsDocument ResultsOfMeeting() const;
+    // The grid shows the meeting's table: all of it, or one heat's block after its entry.
+    void ShowTable();
+    void ShowHeatInTable(int heat);
     // The heat "Aktueller Lauf" shows: the heat on the desk once it is entered, else the last entered.
     int PrintHeat() const;
     // Says that no heat is entered yet, so there is no results list.
@@ -298,15 +306,14 @@ public:
     void LoadHeatUnlessRacing();
     // After a start list filled the table: a new meeting of heats none of which is entered yet,
     // whose origins are those given; it goes to the journal and its current heat onto the lanes.
-    void BeginStartListMeeting(QMap<int, platform::HeatOrigin> origins = {});
-    bool HeatLoadPending = false;
+    void BeginStartListMeeting(QMap<int, meeting::HeatOrigin> origins = {});
     // The meeting journal: the whole table written to disk after each entry and each import.
     void WriteJournal();
     bool FlushJournal();            // waits until the journal is on disk; false when it failed
     QString JournalFile() const;
     // At start-up: offers to restore the meeting of the journal, or says that it is damaged.
     void OfferJournalRestore();
-    void RestoreJournal(const platform::MeetingJournal &journal);
+    void RestoreJournal(const results::MeetingJournal &journal);
     // Before a start list replaces a table with entered heats, the journal is copied aside. Where
     // that fails, or the journal itself, the operator is asked first; false: the table stays.
     bool KeepJournalBeforeImport();
@@ -317,17 +324,9 @@ public:
     // journal says so and claims nothing: it never reads, moves or writes the journal.
     bool ClaimJournal();
     bool OwnsJournal() const;
-    QList<int> EnteredHeats;        // heats entered since the table was started, in entry order
-    // The lane times to the millisecond of the entered lanes, by table row: ties at the shown
-    // resolution are decided by them, and a results list shows how they were taken apart.
-    QMap<int, std::int32_t> EnteredMillis;
-    int LastEnteredHeat = 0;        // heat of the latest entry, 0 before the first
     // Result files for meet-management programs (.lif), one a heat.
     QString ResultFolder;                        // "Ergebnisordner": each entered heat goes there; empty: off
-    QMap<int, platform::HeatOrigin> HeatOrigins; // heats of an .evt start list, by heat number
     QHash<QString, QString> LifPlaceTexts;       // place texts of the desk and of the result files
-    // A heat of the results table as a result file holds it.
-    interchange::LifHeat LifHeatOf(int heat) const;
     // After the entry of a heat: its result file into the results folder, on a thread of its own.
     void WriteResultFile(int heat);
     // Every entered heat into a folder, one result file each, written beside the desk; the outcome
@@ -336,8 +335,8 @@ public:
     // The program's standard error box with the text of an error.
     void ShowError(const QString &text);
     // The heat number in use (a heat number below 1 counts as 1) and a heat's header row.
-    int CurrentHeat() const;
-    static int HeatHeaderRow(int heat, int lanes);
+    int CurrentHeat() const { return Model.currentHeat(); }
+    static int HeatHeaderRow(int heat, int lanes) { return meeting::Record::headerRow(heat, lanes); }
     // Folder and start page of the manual: beside the program where there is one (a build),
     // otherwise in the installation's data folder.
     static constexpr char ManualFolder[] = "zielkron-hilfe";
@@ -357,35 +356,17 @@ public:
     std::int32_t RaceTimeNow();
     // Every edge of every port's lines, with the time the monitor saw it.
     void ComPortEdge(TComPort *port, const platform::LineEdge &edge);
-    // True when an edge in the given direction is the one the edge setting acts on.
-    bool EdgeActs(bool active) const;
     void ComPortStart(const platform::LineEdge &edge); // DSR of port 1: the start contact
     void ComPortStop(const platform::LineEdge &edge);  // CTS of port 1: the finish light barrier
     void ComPortLine(int lane, const platform::LineEdge &edge); // a lane's own light barrier
     // The lock-out of the start contact and the finish barrier: 10 ms of edge time from an
     // accepted edge, ended early by the reset.
     void StartLockOut(std::uint32_t tick);
-    bool LockedOut(std::uint32_t tick) const;
-    bool LockOutArmed = false;
-    std::uint32_t LockOutTick = 0;
-    // When each lane stopped (monotonic nanoseconds), 0 when it has not stopped in this race:
-    // places follow the stop instants, also when edges of several ports are handed over in
-    // another order.
-    std::array<std::int64_t, LaneRows + 1> StopNanos{};
-    // Lane edges handed over while the desk was still ready. Each port hands its edges over on its
-    // own, so a lane's edge on one port can reach the desk before the start contact's edge on port
-    // 1 that came first: a contact start takes up those from its instant on. Kept for a second.
-    std::vector<std::pair<int, platform::LineEdge>> EarlyLaneEdges;
-    void KeepEarlyLaneEdge(int lane, const platform::LineEdge &edge);
-    // The lanes in the order they were given their places: in this race by their stop instants
-    // (a finish-list time at its hand-out), after a heat change by the places of the table. A
-    // recount gives lanes with equal times their places in this order.
-    std::vector<int> PlacingOrder;
     void ListBoxStopKeyDown(int key);
     // Appends a finish time (milliseconds since the start) to the finish list and selects it.
     void AddFinishTime(std::int32_t time);
     // A place label holding a place number ("1", "2" ...), as opposed to "Aus" or a place text.
-    static bool IsPlaceNumber(const QString &caption);
+    static bool IsPlaceNumber(const QString &caption) { return meeting::isPlaceNumber(caption); }
     void ShowFinishList();
 
     // Shortcut values as the desk stores them: virtual key + 0x2000 Shift, 0x4000 Ctrl, 0x8000 Alt.

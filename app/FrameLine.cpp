@@ -608,14 +608,7 @@ void TFrameLine::bKeyClick()
 
 void TFrameLine::eAusDblClick()
 {
-    if (ePlatz->Caption() == QLatin1String("Aus")) {
-        LabelTime->show();
-        ePlatz->setCaption(QString());
-    } else {
-        LabelTime->hide();
-        ePlatz->setCaption(QStringLiteral("Aus"));
-    }
-    emit PlacesChanged();
+    emit OutToggled(tag_);
 }
 
 void TFrameLine::ePlatzMouseDown(Qt::MouseButton button)

@@ -1,6 +1,6 @@
 #pragma once
 // One lane row of the race desk: lane-number picture, start number, name, time, stop key and
-// place. The row keeps the whole per-lane state of a race in its own controls.
+// place. The row shows a lane of the meeting (TFormMain::ShowLane) and passes the operator's edits on.
 
 #include <QElapsedTimer>
 #include <QFrame>
@@ -129,8 +129,9 @@ public:
 signals:
     // The lane key asks for the stop entry of this lane.
     void StopKeyPressed(int lane);
-    // The "Aus" toggle changed a place label; the places need a recount.
-    void PlacesChanged();
+    // A double click on the place label: the lane is marked "Aus", or back (and the places are
+    // counted again).
+    void OutToggled(int lane);
     // A right click on the place label: this row is the target of the place-text menu.
     void PlaceMenuTarget(TFrameLine *row);
 

@@ -38,7 +38,16 @@ QStringList TFormMain::CueFiles()
 std::int32_t TFormMain::RaceTimeNow()
 {
     // Unsigned 32-bit difference: a race across the wrap of the tick counter is timed correctly.
-    return static_cast<std::int32_t>(platform_.ticks.tickCount() - static_cast<std::uint32_t>(StartTime));
+    return Model.raceTime(platform_.ticks.tickCount());
+}
+
+std::uint32_t TFormMain::RunMask() const
+{
+    std::uint32_t mask = 0;
+    for (int i = 1; i <= LaneRows; ++i)
+        if (Model.lane(i).running)
+            mask |= 1u << (i - 1);
+    return mask;
 }
 
 void TFormMain::bStart2Click()
@@ -53,15 +62,11 @@ void TFormMain::StartRace(std::optional<std::uint32_t> startTick)
     // contact's edge is the start itself; the cue and the wait stay, the instant is the edge's.
     // Nothing else of the desk runs meanwhile.
     platform_.ticks.sleep(200);
-    StartTime = startTick ? *startTick : platform_.ticks.tickCount();
-    RunMask = 0;
-    FinishCount = 0;
-    StopNanos.fill(0);
-    EarlyLaneEdges.clear();
-    PlacingOrder.clear();
+    TakeDeskFields();
+    Model.start(startTick ? *startTick : platform_.ticks.tickCount(), PanelDate->text());
 
     bCFG->setEnabled(false);
-    PanelDate->setToolTip(PanelDate->text());
+    PanelDate->setToolTip(Model.desk().startTimeOfDay);
     cmd_Auf->setEnabled(false);
     cmd_Fertig->setEnabled(false);
     bStop->setEnabled(true);
@@ -71,28 +76,19 @@ void TFormMain::StartRace(std::optional<std::uint32_t> startTick)
     bFehlStart->setEnabled(true);
     mAllSet->setEnabled(false);
     CheckBox_all->setEnabled(false);
-    ListBoxStop->clear();
-    // Every race hands out finish-list places from 1, however it was started and whatever the
-    // last race left in the list.
-    ListBoxStopTag = 0;
+    ShowFinishListEntries();
     FrameMs = FrameInterval();
     DecimalPoint = QLocale().decimalPoint();
 
-    for (int i = 1; i <= LineCount; ++i) {
+    for (int i = 1; i <= Model.lanes(); ++i) {
         TFrameLine *row = Line(i);
-        row->ePlatz->setCaption(QString());
-        row->LabelTime->show();
-        if (row->cbON->isChecked()) {
-            row->LabelTime->setTag(0);
-            RunMask |= 1u << (i - 1);
+        if (Model.lane(i).running) {
             StopEntry(i)->setEnabled(true);
             SetEntry(i)->setEnabled(false);
             if (row->Led->Value())
                 row->Led->setKind(lkRed);
             row->cbON->setEnabled(false);
             row->bKey->setEnabled(true);
-        } else {
-            row->LabelTime->setTag(-1);
         }
     }
     Clock->start(10);
@@ -114,15 +110,16 @@ void TFormMain::ClockTimer()
     // place, and a frame of the clock allocates nothing.
     QString &text = RunningTexts[RunningTextTurn];
     RunningTextTurn ^= 1;
-    RunningTimeText(text, now, Accuracy, DecimalPoint);
+    RunningTimeText(text, now, Model.settings().accuracy, DecimalPoint);
     // All lanes' changes go to the screen in one pass, unless the finish list lies over the lanes.
     const bool batched = !ListBoxStop->isVisible();
     RunningLabels.clear();
-    for (int i = 1; i <= LineCount; ++i) {
+    for (int i = 1; i <= Model.lanes(); ++i) {
         TFrameLine *row = Line(i);
         // Only a lane the current race still runs shows a running time; a lane loaded by a heat
         // change after the last stop has time 0 too, but never ran.
-        if (row->LabelTime->Tag() != 0 || !(RunMask & (1u << (i - 1))))
+        const meeting::DeskLane &lane = Model.lane(i);
+        if (lane.laneTime != 0 || !lane.running)
             continue;
         row->LabelTime->showRunningTime(text, batched);
         RunningLabels.push_back(row->LabelTime);
@@ -135,7 +132,8 @@ void TFormMain::ClockTimer()
     // their places from the start instant, so a late wake-up does not push the next one back; every
     // frame shows the true time.
     if (Clock->isActive()) {
-        const int step = std::max(Accuracy >= 2 ? 10 : Accuracy == 1 ? 100 : 1000, FrameMs);
+        const int accuracy = Model.settings().accuracy;
+        const int step = std::max(accuracy >= 2 ? 10 : accuracy == 1 ? 100 : 1000, FrameMs);
         const int into = ((now % step) + step) % step;
         Clock->start(step - into);
     }
@@ -149,44 +147,19 @@ void TFormMain::StopClick(int lane)
 void TFormMain::StopLane(int lane, const std::optional<platform::LineEdge> &edge)
 {
     playCue("Audio-Stopp.wav");
-    if (OneLS && !bStop->isEnabled()) {
+    if (Model.settings().oneBarrier && !bStop->isEnabled()) {
         AssignFromFinishList(lane);
         return;
     }
     TFrameLine *row = Line(lane);
     const std::uint32_t tick = edge ? edge->tick : platform_.ticks.tickCount();
-    std::int32_t time = static_cast<std::int32_t>(tick - static_cast<std::uint32_t>(StartTime));
-    // A stop within the start's own millisecond still counts as stopped (a time above 0).
-    if (time <= 0)
-        time = 1;
     const std::int64_t instant = edge ? edge->nanos : platform::monotonicNanos();
-    RunMask &= ~(1u << (lane - 1));
-    row->LabelTime->setTag(time);
-    row->LabelTime->setText(FinalTimeText(time, Accuracy, RoundUp) + QLatin1Char(' '));
-    row->LabelTime->setTransparent(false);
+    Model.stopLane(lane, tick, instant);
     StopEntry(lane)->setEnabled(false);
     row->bKey->setEnabled(false);
     bFehlStart->setEnabled(false);
-    ++FinishCount;
-    // The place follows the stop instants: a line edge seen before another port's edge that was
-    // handed over first still gets the better place, and the lanes behind it move down by one.
-    int place = FinishCount;
-    for (int j = 1; j <= LineCount; ++j) {
-        TLabel3D *other = Line(j)->ePlatz;
-        if (j == lane || StopNanos[static_cast<std::size_t>(j)] <= instant || !IsPlaceNumber(other->Caption()))
-            continue;
-        const int theirs = other->Caption().toInt();
-        place = std::min(place, theirs);
-        other->setCaption(QString::number(theirs + 1));
-    }
-    std::erase(PlacingOrder, lane);
-    PlacingOrder.insert(std::find_if(PlacingOrder.begin(), PlacingOrder.end(),
-                                     [this, instant](int j) { return StopNanos[static_cast<std::size_t>(j)] > instant; }),
-                        lane);
-    StopNanos[static_cast<std::size_t>(lane)] = instant;
-    row->ePlatz->setCaption(QString::number(place));
 
-    if (RunMask == 0) {
+    if (Model.allStopped()) {
         // No lane runs any more: the clock would only repaint what it shows already.
         Clock->stop();
         bProtokoll->setEnabled(true);
@@ -206,12 +179,9 @@ void TFormMain::bStopClick()
         ListBoxStop->setCurrentRow(0);
     bProtokoll->setEnabled(true);
     bStop->setEnabled(false);
-    for (int i = 1; i <= LineCount; ++i) {
-        TFrameLine *row = Line(i);
-        row->bKey->setEnabled(false);
-        if (row->LabelTime->Transparent())
-            row->LabelTime->setText(QString());
-    }
+    Model.stopRace();
+    for (int i = 1; i <= Model.lanes(); ++i)
+        Line(i)->bKey->setEnabled(false);
     if (ListBoxStop->isVisible())
         ListBoxStop->setFocus();
 }
@@ -230,7 +200,6 @@ void TFormMain::bResetClick()
 {
     Clock->stop();
     TimerGesperrtLuchi->stop();
-    LockOutArmed = false;
 
     bCFG->setEnabled(true);
     cmd_Auf->setEnabled(true);
@@ -245,27 +214,20 @@ void TFormMain::bResetClick()
     bStop->setEnabled(false);
     mStop->setEnabled(false);
 
-    const QString zero = RaceTimeText(0, Accuracy);
-    LabelBest->setText(zero);
-    for (int i = 1; i <= LineCount; ++i) {
+    LabelBest->setText(RaceTimeText(0, Model.settings().accuracy));
+    Model.reset();
+    for (int i = 1; i <= Model.lanes(); ++i) {
         TFrameLine *row = Line(i);
-        row->LabelTime->setText(zero + QLatin1Char(' '));
-        row->LabelTime->setTag(0);
-        row->LabelTime->setTransparent(true);
-        row->LabelTime->show();
         row->bKey->setEnabled(false);
         StopEntry(i)->setEnabled(false);
         SetEntry(i)->setEnabled(true);
         if (row->Led->Value())
             row->Led->setKind(lkRed);
         row->cbON->setEnabled(true);
-        row->ePlatz->setCaption(QString());
-        if (!row->cbON->isChecked())
-            row->LabelTime->setTag(-1);
     }
     // Rows beyond the lane count are out of view: none of them may keep an armed stop key from a
     // race run with more lanes, or a hidden lane would take a place.
-    for (int i = LineCount + 1; i <= LaneRows; ++i) {
+    for (int i = Model.lanes() + 1; i <= LaneRows; ++i) {
         StopEntry(i)->setEnabled(false);
         Line(i)->bKey->setEnabled(false);
     }
@@ -274,41 +236,13 @@ void TFormMain::bResetClick()
     CheckBox_all->setEnabled(true);
     bStart->setEnabled(true);
     // A start list loaded during the race reaches the lanes now.
-    if (HeatLoadPending)
+    if (Model.desk().heatLoadPending)
         seLaufChange();
-}
-
-bool TFormMain::IsPlaceNumber(const QString &caption)
-{
-    if (caption.isEmpty())
-        return false;
-    for (const QChar c : caption)
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return false;
-    return true;
 }
 
 void TFormMain::RecountPlaces()
 {
-    // Only place numbers are handed out again. "Aus" and the texts of the place-text menu
-    // ("disq.", "n.a." ...) stay, and such a lane takes no place.
-    for (int i = 1; i <= LineCount; ++i)
-        if (IsPlaceNumber(Line(i)->ePlatz->Caption()))
-            Line(i)->ePlatz->setCaption(QString());
-
-    // By lane time; equal times keep the order in which they were placed (lanes crossing within
-    // the same millisecond), then the lower lane comes first.
-    std::vector<int> placed;
-    for (int i = 1; i <= LineCount; ++i)
-        if (Line(i)->ePlatz->Caption().isEmpty() && Line(i)->LabelTime->Tag() > 0)
-            placed.push_back(i);
-    const auto key = [this](int lane) {
-        return std::tuple(Line(lane)->LabelTime->Tag(), std::find(PlacingOrder.begin(), PlacingOrder.end(), lane), lane);
-    };
-    std::sort(placed.begin(), placed.end(), [&key](int a, int b) { return key(a) < key(b); });
-    int place = 0;
-    for (int lane : placed)
-        Line(lane)->ePlatz->setCaption(QString::number(++place));
+    Model.recountPlaces();
 }
 
 void TFormMain::SetClick(int lane)
@@ -325,7 +259,7 @@ void TFormMain::mAllSetClick()
 void TFormMain::CheckBox_allClick()
 {
     const bool on = CheckBox_all->isChecked();
-    for (int i = 1; i <= LineCount; ++i)
+    for (int i = 1; i <= Model.lanes(); ++i)
         Line(i)->cbON->setChecked(on);
 }
 

@@ -221,32 +221,25 @@ void TFormMain::UpdateRealtimeNote()
 
 void TFormMain::ShowFinishList()
 {
-    ListBoxStopTag = 0;
-    ListBoxStop->clear();
+    Model.clearFinishList();
+    ShowFinishListEntries();
     ListBoxStop->resize(ListBoxStop->width(), PanelLines->height());
     ListBoxStop->raise();
     ListBoxStop->show();
 }
 
-bool TFormMain::EdgeActs(bool active) const
+void TFormMain::ShowFinishListEntries()
 {
-    return (Alg == 0 && active) || (Alg == 1 && !active);
+    ListBoxStop->clear();
+    for (const meeting::FinishEntry &e : Model.desk().finishList)
+        ListBoxStop->addItem(e.text);
 }
 
 void TFormMain::StartLockOut(std::uint32_t tick)
 {
-    LockOutArmed = true;
-    LockOutTick = tick;
+    Model.lockOut(tick);
     if (TimerGesperrtLuchi->interval() != 0)
         TimerGesperrtLuchi->start();
-}
-
-bool TFormMain::LockedOut(std::uint32_t tick) const
-{
-    // Measured in edge time, not in handling time: two edges 15 ms apart that reach the desk
-    // together, behind a busy moment, are both taken; two 5 ms apart never are.
-    return LockOutArmed
-           && tick - LockOutTick < static_cast<std::uint32_t>(std::max(TimerGesperrtLuchi->interval(), 0));
 }
 
 void TFormMain::ComPortEdge(TComPort *port, const platform::LineEdge &edge)
@@ -285,15 +278,33 @@ void TFormMain::ComPortEdge(TComPort *port, const platform::LineEdge &edge)
         ComPortLine(first + 2, edge);
 }
 
+namespace {
+
+meeting::Edge edgeOf(const platform::LineEdge &e)
+{
+    return {e.tick, e.nanos, e.active};
+}
+
+platform::LineEdge lineEdgeOf(const meeting::Edge &e)
+{
+    platform::LineEdge l;
+    l.tick = e.tick;
+    l.nanos = e.nanos;
+    l.active = e.active;
+    return l;
+}
+
+} // namespace
+
 void TFormMain::ComPortStart(const platform::LineEdge &edge)
 {
-    if (!EdgeActs(edge.active))
+    if (!Model.edgeActs(edge.active))
         return;
-    if (LockedOut(edge.tick) || !bStart->isEnabled() || !mStart->isEnabled())
+    if (Model.lockedOut(edge.tick) || !bStart->isEnabled() || !mStart->isEnabled())
         return;
-    const std::vector<std::pair<int, platform::LineEdge>> early = std::move(EarlyLaneEdges);
+    const std::vector<std::pair<int, meeting::Edge>> early = Model.takeEarlyLaneEdges();
     StartRace(edge.tick);
-    if (OneLS)
+    if (Model.settings().oneBarrier)
         ShowFinishList();
     StartLockOut(edge.tick);
     // Lane edges of other ports that overtook this one act as if they had come after it; those
@@ -302,23 +313,23 @@ void TFormMain::ComPortStart(const platform::LineEdge &edge)
         // Within the start's millisecond the instants decide (where both are known).
         if (laneEdge.nanos != 0 && edge.nanos != 0 && laneEdge.nanos < edge.nanos)
             continue;
-        ComPortLine(lane, laneEdge);
+        ComPortLine(lane, lineEdgeOf(laneEdge));
     }
 }
 
 void TFormMain::ComPortStop(const platform::LineEdge &edge)
 {
-    if (!EdgeActs(edge.active))
+    if (!Model.edgeActs(edge.active))
         return;
-    if (LockedOut(edge.tick) || bStart->isEnabled())
+    if (Model.lockedOut(edge.tick) || bStart->isEnabled())
         return;
-    const auto time = static_cast<std::int32_t>(edge.tick - static_cast<std::uint32_t>(StartTime));
+    const std::int32_t time = Model.raceTime(edge.tick);
     // An edge from before the start instant (during the start's wait) came while the desk was
     // still ready: like any edge then, it does nothing.
     if (time < 0)
         return;
     StartLockOut(edge.tick);
-    if (OneLS)
+    if (Model.settings().oneBarrier)
         AddFinishTime(time);
 }
 
@@ -328,36 +339,18 @@ void TFormMain::ComPortLine(int lane, const platform::LineEdge &edge)
     // whichever way the line went. An edge from before the start instant stops nothing.
     if (!StopEntry(lane)->isEnabled()) {
         if (bStart->isEnabled())
-            KeepEarlyLaneEdge(lane, edge);
+            Model.keepEarlyLaneEdge(lane, edgeOf(edge));
         return;
     }
-    if (static_cast<std::int32_t>(edge.tick - static_cast<std::uint32_t>(StartTime)) < 0)
+    if (Model.raceTime(edge.tick) < 0)
         return;
     StopLane(lane, edge);
 }
 
-void TFormMain::KeepEarlyLaneEdge(int lane, const platform::LineEdge &edge)
-{
-    constexpr std::int32_t kKeepMs = 1000;
-    constexpr std::size_t kMaxKept = 64;
-    // In edge order, so that the places of a start that takes them up follow the edges.
-    std::erase_if(EarlyLaneEdges, [&edge](const auto &kept) {
-        return static_cast<std::int32_t>(edge.tick - kept.second.tick) > kKeepMs;
-    });
-    if (EarlyLaneEdges.size() >= kMaxKept)
-        EarlyLaneEdges.erase(EarlyLaneEdges.begin());
-    const auto at = std::upper_bound(EarlyLaneEdges.begin(), EarlyLaneEdges.end(), edge.nanos,
-                                     [](std::int64_t nanos, const auto &kept) { return nanos < kept.second.nanos; });
-    EarlyLaneEdges.insert(at, {lane, edge});
-}
-
 void TFormMain::AddFinishTime(std::int32_t time)
 {
-    // The entry shows the time text; it keeps the time itself, which the lane it is handed to
-    // takes as its lane time, so that places are recounted from it like those of stopped lanes.
-    auto *item = new QListWidgetItem(FinalTimeText(time, Accuracy, RoundUp));
-    item->setData(Qt::UserRole, std::max<std::int32_t>(time, 1));
-    ListBoxStop->addItem(item);
+    Model.addFinishTime(time);
+    ShowFinishListEntries();
     ListBoxStop->setCurrentRow(ListBoxStop->count() - 1);
 }
 
@@ -366,8 +359,10 @@ void TFormMain::ListBoxStopKeyDown(int key)
     if (key != 0x2E || ListBoxStop->count() == 0)
         return;
     const int selected = ListBoxStop->currentRow();
-    if (selected >= 0)
-        delete ListBoxStop->takeItem(selected);
+    if (selected >= 0) {
+        Model.removeFinishEntry(selected);
+        ShowFinishListEntries();
+    }
     if (ListBoxStop->count() > 0)
         ListBoxStop->setCurrentRow(0);
     else
@@ -377,7 +372,7 @@ void TFormMain::ListBoxStopKeyDown(int key)
 void TFormMain::TimerGesperrtLuchiTimer()
 {
     TimerGesperrtLuchi->stop();
-    for (int i = 1; i <= LineCount; ++i)
+    for (int i = 1; i <= Model.lanes(); ++i)
         if (Line(i)->Led->Value())
             Line(i)->Led->setKind(lkGreen);
 }
@@ -389,27 +384,16 @@ void TFormMain::AssignFromFinishList(int lane)
     int selected = ListBoxStop->currentRow();
     if (selected < 0)
         selected = 0;
-    TFrameLine *row = Line(lane);
-    const QListWidgetItem *entry = ListBoxStop->item(selected);
-    row->LabelTime->setText(entry->text());
-    row->LabelTime->setTransparent(false);
-    const std::int32_t time = entry->data(Qt::UserRole).toInt();
-    row->LabelTime->setTag(time > 0 ? time : std::max<std::int32_t>(TimeTextToLaneTime(entry->text()), 1));
-    ++ListBoxStopTag;
-    row->ePlatz->setCaption(QString::number(ListBoxStopTag));
-    std::erase(PlacingOrder, lane);
-    PlacingOrder.push_back(lane);
-    delete ListBoxStop->takeItem(selected);
-    if (ListBoxStop->count() > 0) {
+    Model.assignFinishEntry(lane, selected);
+    ShowFinishListEntries();
+    if (ListBoxStop->count() > 0)
         ListBoxStop->setCurrentRow(0);
-    } else {
-        ListBoxStopTag = 0;
+    else
         ListBoxStop->hide();
-    }
 }
 
 void TFormMain::N11Click(QAction *entry)
 {
     if (PopupMenuNATag >= 1 && PopupMenuNATag <= LaneRows)
-        Line(PopupMenuNATag)->ePlatz->setCaption(entry->text());
+        Model.setPlaceText(PopupMenuNATag, entry->text());
 }

@@ -99,7 +99,7 @@ int main(int argc, char *argv[])
     // The help window is made ready while no race runs, so that a help request during a race only
     // shows it (loading and laying out the manual takes a few dozen milliseconds).
     std::function<void()> prepareHelp = [&] {
-        if (formMain.RunMask != 0) {
+        if (formMain.RunMask() != 0) {
             QTimer::singleShot(5000, &formMain, prepareHelp);
             return;
         }

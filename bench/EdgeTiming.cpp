@@ -313,7 +313,7 @@ int runOne(int argc, char **argv, const Options &o)
                 stopErrors.size(), lostStops);
     std::printf("   races with the places in edge order: %d of %d\n", inOrder, o.races);
 
-    form.OneLS = true;
+    form.Model.setOneBarrier(true);
     for (int width : {1, 2}) {
         form.bResetClick();
         waitFor([] { return false; }, 20);

@@ -28,29 +28,29 @@ double msSince(const QElapsedTimer &t) { return static_cast<double>(t.nsecsElaps
 // 100 heats of 10 lanes, every cell the entry writes filled.
 void fillMeeting(TFormMain &f)
 {
-    TSortGrid *table = f.SortGrid1;
+    meeting::Record *table = &f.Model.recordToWrite();
     table->setRowCount(100 * 11 + 2);
-    table->setCells(0, 0, QStringLiteral("Deutsche Meisterschaften der Jugend"));
-    table->setCells(0, 1, QStringLiteral("14.05.2027"));
+    table->setCell(0, 0, QStringLiteral("Deutsche Meisterschaften der Jugend"));
+    table->setCell(0, 1, QStringLiteral("14.05.2027"));
     for (int h = 1; h <= 100; ++h) {
         const int header = (h - 1) * 11 + 2;
-        table->setCells(0, header, QString::number(h));
-        table->setCells(2, header, QString::fromUtf8("100 m Hürden"));
-        table->setCells(3, header, QString::fromUtf8("Männer U20"));
-        table->setCells(4, header, QStringLiteral("+1,5 m/s"));
-        table->setCells(5, header, QStringLiteral("14:05:33"));
+        table->setCell(0, header, QString::number(h));
+        table->setCell(2, header, QString::fromUtf8("100 m Hürden"));
+        table->setCell(3, header, QString::fromUtf8("Männer U20"));
+        table->setCell(4, header, QStringLiteral("+1,5 m/s"));
+        table->setCell(5, header, QStringLiteral("14:05:33"));
         for (int lane = 1; lane <= 10; ++lane) {
             const int r = header + lane;
-            table->setCells(0, r, QString::number(lane) + QLatin1Char('.'));
-            table->setCells(1, r, QString::number(100 + h * 10 + lane));
-            table->setCells(2, r, QString::fromUtf8("Jürgen Weißmüller-Schönfeld"));
-            table->setCells(4, r, QStringLiteral("LG Nord"));
-            table->setCells(5, r, QStringLiteral("13,%1 ").arg(lane * 7));
-            table->setCells(6, r, QString::number(lane));
+            table->setCell(0, r, QString::number(lane) + QLatin1Char('.'));
+            table->setCell(1, r, QString::number(100 + h * 10 + lane));
+            table->setCell(2, r, QString::fromUtf8("Jürgen Weißmüller-Schönfeld"));
+            table->setCell(4, r, QStringLiteral("LG Nord"));
+            table->setCell(5, r, QStringLiteral("13,%1 ").arg(lane * 7));
+            table->setCell(6, r, QString::number(lane));
         }
-        f.EnteredHeats.append(h);
+        f.Model.recordToWrite().entered.append(h);
     }
-    f.LastEnteredHeat = 100;
+    f.Model.recordToWrite().lastEntered = 100;
 }
 
 QByteArray sealed(const QByteArray &body)

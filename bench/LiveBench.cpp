@@ -427,7 +427,7 @@ double raceCpu(TFormMain &f, int accuracy, int seconds)
 {
     if (f.bProtokoll->isEnabled())
         f.bProtokoll->click(); // the race before goes into the table, the desk is ready
-    f.Accuracy = accuracy;
+    f.Model.setAccuracy(accuracy);
     runFor(300);
     f.mStart->trigger();
     runFor(500);
@@ -548,9 +548,9 @@ int main(int argc, char **argv)
             grid->setCells(5, header + lane, QStringLiteral("7,%1").arg(10 + lane));
             grid->setCells(6, header + lane, QString::number(lane));
         }
-        f.EnteredHeats.append(h);
+        f.Model.recordToWrite().entered.append(h);
     }
-    f.LastEnteredHeat = kMeetingHeats;
+    f.Model.recordToWrite().lastEntered = kMeetingHeats;
     f.seLauf->setValue(kMeetingHeats);
 
     live::LiveView view(f);
@@ -560,7 +560,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "the live view did not start\n");
         return 1;
     }
-    const live::Snapshot snapshot = live::SnapshotOfDesk(f);
+    const live::Snapshot snapshot = live::SnapshotOf(f.Model);
     std::printf("%s%s; platform %s; %d clients; meeting of %d entered heats of %d lanes: state %d bytes "
                 "(heat %d, meeting %d)\n",
                 load ? "two busy loops beside the desk" : "no busy loops", flood ? ", a flooding client" : "",

@@ -64,7 +64,7 @@ void writeLists(const QString &folder)
 // Lane i of the heat on the desk stopped after 10 + i/10 seconds.
 void stopLanes(TFormMain &f)
 {
-    for (int lane = 1; lane <= f.LineCount; ++lane) {
+    for (int lane = 1; lane <= f.Model.lanes(); ++lane) {
         f.Line(lane)->LabelTime->setTag(10000 + lane * 123);
         f.Line(lane)->LabelTime->setText(QStringLiteral("10,%1 ").arg(lane * 12));
     }
@@ -111,7 +111,7 @@ int main(int argc, char **argv)
         (folder ? withFile : plain).push_back(msSince(t));
         if (!folder)
             continue;
-        const platform::HeatOrigin origin = f.HeatOrigins.value(heat);
+        const meeting::HeatOrigin origin = f.Model.record().origins.value(heat);
         const QString file = results.filePath(QStringLiteral("%1-1-%2.lif")
                                                   .arg(origin.event, 3, 10, QLatin1Char('0'))
                                                   .arg(origin.heat, 2, 10, QLatin1Char('0')));
@@ -131,9 +131,9 @@ int main(int argc, char **argv)
     report("result file of a heat handed over (UI thread)", handOver);
     report("entry of a heat until its .lif is on the disk", onDisk);
 
-    f.EnteredHeats.clear();
+    f.Model.recordToWrite().entered.clear();
     for (int h = 1; h <= 100; ++h)
-        f.EnteredHeats.append(h);
+        f.Model.recordToWrite().entered.append(h);
     std::vector<double> exported, told;
     for (int i = 0; i < 5; ++i) {
         QTemporaryDir folder;

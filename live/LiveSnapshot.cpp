@@ -4,16 +4,7 @@
 
 #include "ResultsList.h"
 
-#include "FormMain.h"
-#include "Label3D.h"
-#include "SortGrid.h"
-#include "SpinEdit.h"
-
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
 #include <QLocale>
-#include <QTimer>
 
 namespace live {
 
@@ -22,9 +13,9 @@ namespace {
 constexpr int kTableColumns = 7;
 constexpr int kMaxHeat = 100;
 
-int laneCount(const TFormMain &desk)
+int laneCount(const meeting::Meeting &m)
 {
-    return std::clamp(desk.LineCount, 1, static_cast<int>(TFormMain::LaneRows));
+    return std::clamp(m.lanes(), 1, meeting::kLaneRows);
 }
 
 // A JSON string literal. Besides the characters JSON demands, "<", ">", "&" and the two line
@@ -205,74 +196,73 @@ QByteArray Snapshot::toJson() const
     return joinMembers(heatMembers(), meetingMembers());
 }
 
-Snapshot SnapshotOfDesk(const TFormMain &desk)
+Snapshot SnapshotOf(const meeting::Meeting &m)
 {
     Snapshot s;
-    ReadHeat(desk, s);
-    ReadMeeting(desk, s);
+    ReadHeat(m, s);
+    ReadMeeting(m, s);
     return s;
 }
 
-void ReadHeat(const TFormMain &desk, Snapshot &s)
+void ReadHeat(const meeting::Meeting &m, Snapshot &s)
 {
-    s.title = trimmedRight(desk.eTitle->text());
-    s.heatKind = desk.cmb_Lauf->currentText();
-    s.heat = trimmedRight(desk.seLauf->text());
-    s.discipline = trimmedRight(desk.cmb_Disziplin->currentText());
-    s.className = trimmedRight(desk.cbKlassen->currentText());
-    s.wind = trimmedRight(desk.sfWind->text());
-    s.start = static_cast<std::uint32_t>(desk.StartTime);
-    s.accuracy = desk.Accuracy;
+    const meeting::Desk &desk = m.desk();
+    s.title = trimmedRight(desk.title);
+    s.heatKind = desk.kind;
+    s.heat = QString::number(desk.heat);
+    s.discipline = trimmedRight(desk.discipline);
+    s.className = trimmedRight(desk.className);
+    s.wind = trimmedRight(desk.wind);
+    s.start = desk.start;
+    s.accuracy = m.settings().accuracy;
     s.separator = QLocale().decimalPoint();
 
-    // The desk's clock counts exactly the lanes whose lane time is 0 while its timer runs; after
-    // STOPP the timer is off and lanes not stopped show nothing.
-    const bool clockOn = desk.Clock->isActive();
-    const int lanes = laneCount(desk);
+    // The race's clock counts exactly the lanes whose lane time is 0 while the race runs; after
+    // STOPP lanes not stopped show nothing.
+    const bool clockOn = desk.state == meeting::RaceState::Running;
+    const int lanes = laneCount(m);
     s.running = false;
     s.lanes.clear();
     s.lanes.reserve(static_cast<std::size_t>(lanes));
     for (int i = 1; i <= lanes; ++i) {
-        const TFrameLine *row = desk.Line(i);
+        const meeting::DeskLane &lane = m.lane(i);
         LaneState l;
         l.lane = i;
-        l.number = trimmedRight(row->eNum->text());
-        l.name = trimmedRight(row->eName->text());
-        l.place = trimmedRight(row->ePlatz->Caption());
-        l.on = row->cbON->isChecked();
-        const bool shown = !row->LabelTime->isHidden();
-        const bool counting = clockOn && row->LabelTime->Tag() == 0;
+        l.number = trimmedRight(lane.number);
+        l.name = trimmedRight(lane.name);
+        l.place = trimmedRight(lane.place);
+        l.on = lane.on;
+        const bool shown = !lane.hidden;
+        const bool counting = clockOn && lane.laneTime == 0;
         s.running = s.running || counting;
         l.running = counting && shown;
-        l.stopped = shown && !row->LabelTime->Transparent();
+        l.stopped = shown && lane.final;
         if (shown && !l.running)
-            l.time = trimmedRight(row->LabelTime->text());
+            l.time = trimmedRight(lane.time.shown());
         s.lanes.push_back(l);
     }
 }
 
-void ReadMeeting(const TFormMain &desk, Snapshot &s)
+void ReadMeeting(const meeting::Meeting &m, Snapshot &s)
 {
-    const int lanes = laneCount(desk);
-    const TSortGrid *grid = desk.SortGrid1;
-    const int rowCount = grid->RowCount();
-    auto cell = [grid, rowCount](int col, int row) {
-        return row < rowCount ? trimmedRight(grid->Cells(col, row)) : QString();
-    };
-    s.meetingTitle = cell(0, 0);
-    s.meetingDate = cell(0, 1);
+    const meeting::Record &record = m.record();
+    const int lanes = laneCount(m);
+    const int rowCount = record.rowCount();
+    s.meetingTitle = trimmedRight(record.title());
+    s.meetingDate = trimmedRight(record.date());
     s.heats.clear();
     for (int h = 1; h <= kMaxHeat; ++h) {
-        const int header = TFormMain::HeatHeaderRow(h, lanes);
+        const int header = meeting::Record::headerRow(h, lanes);
         if (header >= rowCount)
             break;
         HeatBlock block;
         block.heat = h;
         bool any = false;
         auto readRow = [&](int row) {
+            const meeting::Row cells = record.row(row);
             std::vector<QString> texts(kTableColumns);
             for (int c = 0; c < kTableColumns; ++c) {
-                texts[static_cast<std::size_t>(c)] = cell(c, row);
+                texts[static_cast<std::size_t>(c)] = trimmedRight(cells[static_cast<std::size_t>(c)]);
                 any = any || !texts[static_cast<std::size_t>(c)].isEmpty();
             }
             return texts;
@@ -285,7 +275,7 @@ void ReadMeeting(const TFormMain &desk, Snapshot &s)
     }
     // The rankings across heats of the entered heats, as the printed results lists have them.
     s.rankings.clear();
-    for (const results::Ranking &ranking : desk.ResultsOfMeeting().rankings) {
+    for (const results::Ranking &ranking : results::documentOf(record).rankings) {
         RankingBlock block;
         block.title = ranking.heading();
         for (const results::RankedLane &r : ranking.lanes)

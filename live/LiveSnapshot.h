@@ -1,7 +1,7 @@
 #pragma once
-// What the live results view shows: one immutable picture of the race desk (the running heat, its
-// lanes and the meeting's results table) and its JSON text. The UI thread builds it from the desk's
-// controls; the web server only ever reads finished snapshots.
+// What the live results view shows: one immutable picture of the meeting (the heat on the desk, its
+// lanes and the meeting's results table) and its JSON text, built from the meeting; the web server
+// only ever reads finished snapshots.
 
 #include <QByteArray>
 #include <QString>
@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-class TFormMain;
+#include "Meeting.h"
 
 namespace live {
 
@@ -72,10 +72,10 @@ struct Snapshot {
 // A text as the desk shows it, without trailing blanks.
 QString trimmedRight(const QString &text);
 
-// Reads the desk's controls. Runs on the UI thread only.
-Snapshot SnapshotOfDesk(const TFormMain &desk);
+// The meeting as the pages show it.
+Snapshot SnapshotOf(const meeting::Meeting &m);
 // The same in two parts: the heat on the desk (all but the meeting), and the meeting.
-void ReadHeat(const TFormMain &desk, Snapshot &s);
-void ReadMeeting(const TFormMain &desk, Snapshot &s);
+void ReadHeat(const meeting::Meeting &m, Snapshot &s);
+void ReadMeeting(const meeting::Meeting &m, Snapshot &s);
 
 } // namespace live

@@ -1,6 +1,5 @@
 #include "ResultsList.h"
 
-#include "FormMain.h"
 #include "TimeText.h"
 
 #include <QStringList>
@@ -22,7 +21,7 @@ QString text(const std::vector<QString> &row, std::size_t column)
 
 int placeNumber(const QString &place)
 {
-    return TFormMain::IsPlaceNumber(place) ? place.toInt() : 0;
+    return meeting::isPlaceNumber(place) ? place.toInt() : 0;
 }
 
 // Wind readings carry their sign: the field shows "0,5" for a tail wind, the lists "+0,5 m/s".
@@ -61,6 +60,57 @@ QString Ranking::heading() const
     return parts.join(kSeparator);
 }
 
+namespace {
+
+// Placed lanes first, by place; the others keep their lane order.
+void sortByPlace(HeatResult &h)
+{
+    std::stable_sort(h.lanes.begin(), h.lanes.end(), [](const LaneResult &a, const LaneResult &b) {
+        const int pa = placeNumber(a.place), pb = placeNumber(b.place);
+        return pa > 0 && (pb == 0 || pa < pb);
+    });
+}
+
+bool noOneRan(const LaneResult &lane)
+{
+    return lane.place.isEmpty() && lane.number.isEmpty() && lane.name.isEmpty() && lane.note.isEmpty()
+           && lane.time.isEmpty();
+}
+
+// The time as shown, in milliseconds: of a time the desk took from its milliseconds, of a text
+// from what it says.
+std::int32_t shownMs(const meeting::LaneTime &t)
+{
+    if (t.kind != meeting::LaneTime::Kind::Taken)
+        return TimeTextToLaneTime(t.shown());
+    if (t.roundUp)
+        return RoundedUpTime(t.ms, t.accuracy);
+    const std::int32_t step = t.accuracy >= 2 ? 10 : t.accuracy == 1 ? 100 : 1000;
+    return t.ms - t.ms % step;
+}
+
+} // namespace
+
+HeatResult readHeat(const meeting::HeatRecord &heat)
+{
+    HeatResult h;
+    h.heat = heat.heat;
+    h.kind = heat.kind().trimmed();
+    h.discipline = heat.discipline().trimmed();
+    h.className = heat.className().trimmed();
+    h.wind = signedWind(heat.wind().trimmed());
+    for (std::size_t i = 0; i < heat.lanes.size(); ++i) {
+        const meeting::LaneRecord &r = heat.lanes[i];
+        LaneResult lane{static_cast<int>(i) + 1, r.place.trimmed(), r.number.trimmed(), r.name.trimmed(),
+                        r.note.trimmed(), listTime(r.time.shown()), r.time.thousandths(), shownMs(r.time)};
+        if (noOneRan(lane))
+            continue;
+        h.lanes.push_back(std::move(lane));
+    }
+    sortByPlace(h);
+    return h;
+}
+
 HeatResult readHeat(int heat, const std::vector<QString> &header, const std::vector<std::vector<QString>> &laneRows,
                     const std::vector<std::int32_t> &laneMillis)
 {
@@ -72,19 +122,30 @@ HeatResult readHeat(int heat, const std::vector<QString> &header, const std::vec
     h.wind = signedWind(text(header, 4));
     for (std::size_t i = 0; i < laneRows.size(); ++i) {
         const std::vector<QString> &row = laneRows[i];
-        LaneResult lane{static_cast<int>(i) + 1, text(row, 6), text(row, 1), text(row, 2),
-                        text(row, 4), listTime(text(row, 5)), i < laneMillis.size() ? laneMillis[i] : 0};
-        if (lane.place.isEmpty() && lane.number.isEmpty() && lane.name.isEmpty() && lane.note.isEmpty()
-            && lane.time.isEmpty())
+        LaneResult lane{static_cast<int>(i) + 1, text(row, 6), text(row, 1), text(row, 2), text(row, 4),
+                        listTime(text(row, 5)), i < laneMillis.size() ? laneMillis[i] : 0,
+                        TimeTextToLaneTime(text(row, 5))};
+        if (noOneRan(lane))
             continue;
         h.lanes.push_back(std::move(lane));
     }
-    // Placed lanes first, by place; the others keep their lane order.
-    std::stable_sort(h.lanes.begin(), h.lanes.end(), [](const LaneResult &a, const LaneResult &b) {
-        const int pa = placeNumber(a.place), pb = placeNumber(b.place);
-        return pa > 0 && (pb == 0 || pa < pb);
-    });
+    sortByPlace(h);
     return h;
+}
+
+ResultsDocument documentOf(const meeting::Record &record, const QString &title)
+{
+    ResultsDocument document;
+    document.title = (title.isEmpty() ? record.title() : title).trimmed();
+    document.date = record.date().trimmed();
+    QList<int> heats = record.entered;
+    std::sort(heats.begin(), heats.end());
+    for (const int heat : heats)
+        document.heats.push_back(readHeat(record.heat(heat)));
+    document.rankings = rankingsOf(document.heats);
+    // Equal shown times may hide different ones: the list says how they were decided.
+    markTiesWithThousandths(document);
+    return document;
 }
 
 std::vector<Ranking> rankingsOf(const std::vector<HeatResult> &heats)
@@ -124,7 +185,7 @@ std::vector<Ranking> rankingsOf(const std::vector<HeatResult> &heats)
             r.heats.push_back(h->heat);
             for (const LaneResult &lane : h->lanes) {
                 const int place = placeNumber(lane.place);
-                const std::int32_t ms = TimeTextToLaneTime(lane.time);
+                const std::int32_t ms = lane.shownMs;
                 if (place > 0 && ms > 0)
                     timed.push_back({ms, place, {QString(), h->heat, lane}});
                 else // a place number without a time would read as a place across the heats

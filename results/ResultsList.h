@@ -1,8 +1,9 @@
 #pragma once
 // The results lists of a meeting: each heat with its lanes in the order of their places, and the
-// ranking across the heats of one discipline and class ("Gesamtwertung"). Pure functions over the
-// texts of the results table; the printed and PDF lists are drawn from them, and anything else that
-// shows results (the live view) can call them on its own copy of the table.
+// ranking across the heats of one discipline and class ("Gesamtwertung"). Pure functions of the
+// meeting's table; the printed and PDF lists are drawn from them, and the live view shows them.
+
+#include "Meeting.h"
 
 #include <QString>
 
@@ -20,6 +21,7 @@ struct LaneResult {
     QString note;
     QString time; // as the desk showed it: "10,23", "1:05,43"; empty for "Aus"
     std::int32_t millis = 0; // the lane time to the millisecond where the desk kept it, else 0 (a start list's)
+    std::int32_t shownMs = 0; // the time as shown, in milliseconds (10,23: 10 230); 0 for none
     bool operator==(const LaneResult &) const = default;
 };
 
@@ -67,11 +69,17 @@ struct ResultsDocument {
 // The time a list shows for a time cell of the table: the time exactly as the desk showed it.
 QString listTime(const QString &cell);
 
-// A heat from its block of the results table: the header row (heat, kind, discipline, class, wind,
-// start time) and the lane rows 1..L (lane, number, name, –, note, time, place), as 7 texts each.
+// A heat from its block of the results table.
+HeatResult readHeat(const meeting::HeatRecord &heat);
+// The same from the texts of the block: the header row (heat, kind, discipline, class, wind, start
+// time) and the lane rows 1..L (lane, number, name, –, note, time, place), as 7 texts each.
 // laneMillis: the lane times to the millisecond where the desk kept them (0: not kept), by lane row.
 HeatResult readHeat(int heat, const std::vector<QString> &header, const std::vector<std::vector<QString>> &laneRows,
                     const std::vector<std::int32_t> &laneMillis = {});
+
+// The lists of a meeting's entered heats, by heat number, with their rankings across heats and the
+// ties marked; title: the lists' heading (empty: the table's title).
+ResultsDocument documentOf(const meeting::Record &record, const QString &title = {});
 
 // The rankings across heats: one for every kind, discipline and class that has more than one of the
 // given heats, in the order of their first heat. Times are compared as they are shown; equal shown

@@ -252,30 +252,30 @@ void enterTwoHeats(TFormMain &form)
          {"350", "Moritz Hartmann", "TSV Erding", "11,05 ", "6"},
          {"204", "Niklas Werner", "LG Offenburg", "10,86 ", "5"},
          {"", "", "", "", ""}}};
-    TSortGrid *table = form.SortGrid1;
+    meeting::Record *table = &form.Model.recordToWrite();
     table->setRowCount(TFormMain::HeatHeaderRow(3, 8));
-    table->setCells(0, 0, QStringLiteral("Kreismeisterschaften"));
-    table->setCells(0, 1, QStringLiteral("14.05.2027"));
+    table->setCell(0, 0, QStringLiteral("Kreismeisterschaften"));
+    table->setCell(0, 1, QStringLiteral("14.05.2027"));
     const char *const winds[] = {"0,5 m/s", "-0,3 m/s"};
     for (int h = 1; h <= 2; ++h) {
         const int header = TFormMain::HeatHeaderRow(h, 8);
-        table->setCells(0, header, QString::number(h));
-        table->setCells(1, header, QStringLiteral("Vorlauf"));
-        table->setCells(2, header, QStringLiteral("100 m"));
-        table->setCells(3, header, QStringLiteral("Männer"));
-        table->setCells(4, header, QString::fromLatin1(winds[h - 1]));
+        table->setCell(0, header, QString::number(h));
+        table->setCell(1, header, QStringLiteral("Vorlauf"));
+        table->setCell(2, header, QStringLiteral("100 m"));
+        table->setCell(3, header, QStringLiteral("Männer"));
+        table->setCell(4, header, QString::fromLatin1(winds[h - 1]));
         for (int i = 1; i <= 8; ++i) {
             const Lane &l = heats[h - 1][i - 1];
-            table->setCells(0, header + i, QString::number(i) + QLatin1Char('.'));
-            table->setCells(1, header + i, QString::fromUtf8(l.number));
-            table->setCells(2, header + i, QString::fromUtf8(l.name));
-            table->setCells(4, header + i, QString::fromUtf8(l.club));
-            table->setCells(5, header + i, QString::fromUtf8(l.time));
-            table->setCells(6, header + i, QString::fromUtf8(l.place));
+            table->setCell(0, header + i, QString::number(i) + QLatin1Char('.'));
+            table->setCell(1, header + i, QString::fromUtf8(l.number));
+            table->setCell(2, header + i, QString::fromUtf8(l.name));
+            table->setCell(4, header + i, QString::fromUtf8(l.club));
+            table->setCell(5, header + i, QString::fromUtf8(l.time));
+            table->setCell(6, header + i, QString::fromUtf8(l.place));
         }
-        form.EnteredHeats.append(h);
+        form.Model.recordToWrite().entered.append(h);
     }
-    form.LastEnteredHeat = 2;
+    form.Model.recordToWrite().lastEntered = 2;
 }
 
 // The first page of the meeting's results list, as the printer and the PDF show it.
@@ -396,7 +396,7 @@ int main(int argc, char *argv[])
         // A race in hundredths: two lanes stopped, the others running.
         fp.ticks.now = 500000;
         form.bStart2Click();
-        const std::uint32_t start = static_cast<std::uint32_t>(form.StartTime);
+        const std::uint32_t start = static_cast<std::uint32_t>(form.Model.desk().start);
         stopLane(form, fp, start, 4, 10234);
         stopLane(form, fp, start, 5, 10412);
         fp.ticks.now = start + 10587;
@@ -414,13 +414,13 @@ int main(int argc, char *argv[])
 
         // One finish barrier for all lanes: times collected in the list, two handed out.
         form.bResetClick();
-        form.OneLS = true;
+        form.Model.setOneBarrier(true);
         fp.ticks.now = 900000;
         form.bStart2Click();
-        const std::uint32_t start2 = static_cast<std::uint32_t>(form.StartTime);
+        const std::uint32_t start2 = static_cast<std::uint32_t>(form.Model.desk().start);
         form.ShowFinishList();
         for (std::int32_t ms : {10187, 10342, 10455, 10593, 10716, 10802, 10977, 11231}) {
-            form.ListBoxStop->addItem(RaceTimeText(ms, form.Accuracy));
+            form.ListBoxStop->addItem(RaceTimeText(ms, form.Model.settings().accuracy));
             form.ListBoxStop->setCurrentRow(form.ListBoxStop->count() - 1);
         }
         fp.ticks.now = start2 + 12000;
@@ -430,7 +430,7 @@ int main(int argc, char *argv[])
         settle();
         save(form.grab(), "pult-ziel-liste.png");
 
-        form.OneLS = false;
+        form.Model.setOneBarrier(false);
         form.bResetClick();
 
         enterTwoHeats(form);

@@ -65,18 +65,18 @@ TEST(DeskPicture, ReadyRunningAndStoppedLookAsBefore)
     compare(shot(f), "ready");
 
     f.mStart->trigger();
-    d.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 9876;
+    d.fp.ticks.now = static_cast<std::uint32_t>(f.Model.desk().start) + 9876;
     f.StopEntry(5)->trigger();
-    d.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 10234;
+    d.fp.ticks.now = static_cast<std::uint32_t>(f.Model.desk().start) + 10234;
     f.ClockTimer();
     compare(shot(f), "running");
 
     const int after[] = {0, 10456, 0, 0, 10987, 0, 11020, 61500, 12010}; // by lane
     for (int lane : {1, 4, 6, 7, 8}) {
-        d.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + static_cast<std::uint32_t>(after[lane]);
+        d.fp.ticks.now = static_cast<std::uint32_t>(f.Model.desk().start) + static_cast<std::uint32_t>(after[lane]);
         f.StopEntry(lane)->trigger();
     }
-    d.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 12500;
+    d.fp.ticks.now = static_cast<std::uint32_t>(f.Model.desk().start) + 12500;
     f.mStop->trigger(); // lane 2 did not finish
     f.Line(6)->eAusDblClick();
     compare(shot(f), "stopped");
@@ -114,7 +114,7 @@ TEST(DeskPicture, ARunningClockRepaintsOnlyWhatChangedAndLeavesNoTrace)
     for (std::uint32_t t = 59950; t <= 60030; t += 10)
         times.push_back(t);
     for (std::uint32_t t : times) {
-        d.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + t;
+        d.fp.ticks.now = static_cast<std::uint32_t>(f.Model.desk().start) + t;
         f.ClockTimer();
         sameAsFullDrawing(std::to_string(t) + " ms");
     }

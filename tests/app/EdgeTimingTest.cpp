@@ -69,7 +69,7 @@ TEST(EdgeTiming, AContactStartAndABarrierEdge1500MsLaterGive150)
     w.fp.ticks.now = 50000;
     w.com[1]->set(LineDsr, true);
     ASSERT_TRUE(w.deliver(1, 1));
-    EXPECT_EQ(f.StartTime, 50000u); // the edge, not the end of the start's 200 ms wait
+    EXPECT_EQ(f.Model.desk().start, 50000u); // the edge, not the end of the start's 200 ms wait
     EXPECT_EQ(w.fp.sound.played.last(), QStringLiteral("Audio-Start.wav"));
     w.fp.ticks.now = 51500;
     w.com[1]->set(LineDcd, true); // the light barrier of lane 1
@@ -98,7 +98,7 @@ TEST(EdgeTiming, PlacesFollowTheEdgesAcrossPortsNotTheHandOver)
     EXPECT_EQ(w.place(5), QStringLiteral("2"));
     EXPECT_EQ(w.place(2), QStringLiteral("3"));
     EXPECT_EQ(w.place(1), QStringLiteral("4"));
-    EXPECT_EQ(f.FinishCount, 4);
+    EXPECT_EQ(f.Model.desk().finishCount, 4);
     // Two lines of one port in one report keep the port's order (CTS, DSR, RLSD).
     platform::LineEdge dsr, cts;
     dsr.line = EvDsr;
@@ -158,7 +158,7 @@ TEST(EdgeTiming, EdgesBeforeTheStartInstantStopNothingAndTheOffSettingStillActs)
     for (int i = 0; i < 10000 && f.ComPort2->ReportsSeen() == 0; ++i)
         QThread::usleep(500);
     f.mStart->trigger();
-    ASSERT_EQ(f.StartTime, 30200u);
+    ASSERT_EQ(f.Model.desk().start, 30200u);
     ASSERT_TRUE(w.deliver(2, 1));
     EXPECT_TRUE(f.StopEntry(2)->isEnabled());
     EXPECT_EQ(w.place(2), QString());
@@ -169,7 +169,7 @@ TEST(EdgeTiming, EdgesBeforeTheStartInstantStopNothingAndTheOffSettingStillActs)
     EXPECT_EQ(w.time(2), QStringLiteral("10,00 "));
 
     FourPorts off;
-    off.f->Alg = 1;
+    off.f->Model.setEdge(1);
     off.com[1]->set(LineDsr, true);
     ASSERT_TRUE(off.deliver(1, 1));
     EXPECT_TRUE(off.f->mStart->isEnabled());
@@ -199,7 +199,7 @@ TEST(EdgeTiming, ALaneEdgeThatOvertookTheStartContactOnAnotherPortStillStopsItsL
     w.port(3)->DispatchEvents(EvCts, {edge(EvCts, 50000, t0 - 300'000)});
     EXPECT_TRUE(f.bStart->isEnabled()); // still ready: nothing stopped yet
     w.port(1)->DispatchEvents(EvDsr, {edge(EvDsr, 50000, t0)});
-    EXPECT_EQ(f.StartTime, 50000u);
+    EXPECT_EQ(f.Model.desk().start, 50000u);
     EXPECT_EQ(f.Line(5)->LabelTime->Tag(), 30);
     EXPECT_EQ(w.place(5), QStringLiteral("1"));
     EXPECT_EQ(f.Line(2)->LabelTime->Tag(), 40);

@@ -49,7 +49,7 @@ TEST(FrameLine, LaneKeyActsThroughItsStopEntry)
     Desk d;
     TFormMain &f = d.create();
     f.Line(2)->bKeyClick(); // ready: the entry is disabled
-    EXPECT_EQ(f.FinishCount, 0);
+    EXPECT_EQ(f.Model.desk().finishCount, 0);
     f.mStart->trigger();
     d.fp.ticks.now += 4321;
     f.Line(2)->bKey->click();
@@ -123,11 +123,11 @@ TEST(FrameLine, AssistiveTechnologyReadsEachLanesTime)
     f.SetEntry(3)->trigger(); // lane 3 off: greyed
     EXPECT_TRUE(state(3).disabled);
     f.mStart->trigger();
-    d.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 10234;
+    d.fp.ticks.now = static_cast<std::uint32_t>(f.Model.desk().start) + 10234;
     f.ClockTimer();
     EXPECT_EQ(seen(1), QStringLiteral("Zeit Bahn 1: 10,23")); // the running time
     f.StopEntry(2)->trigger();
-    d.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 10987;
+    d.fp.ticks.now = static_cast<std::uint32_t>(f.Model.desk().start) + 10987;
     f.ClockTimer();
     EXPECT_EQ(seen(2), QStringLiteral("Zeit Bahn 2: 10,23")); // the final time stays
     EXPECT_EQ(seen(1), QStringLiteral("Zeit Bahn 1: 10,98"));

@@ -95,7 +95,7 @@ TEST(Keys, DisabledKeysDoNothingAndNeverReachTheFocusedField)
     d.press(Qt::Key_S, Qt::AltModifier);
     d.press(Qt::Key_0, Qt::AltModifier);
     EXPECT_EQ(d.field->keys, 0);
-    EXPECT_EQ(f.FinishCount, 0);
+    EXPECT_EQ(f.Model.desk().finishCount, 0);
     EXPECT_TRUE(d.fp.sound.played.isEmpty());
     EXPECT_TRUE(f.mStart->isEnabled());
 
@@ -127,7 +127,7 @@ TEST(Keys, EnabledKeysActWhereverTheFocusIs)
     EXPECT_TRUE(f.Line(3)->cbON->isChecked());
     d.press(Qt::Key_F12, Qt::ControlModifier); // lane 12 off
     d.press(Qt::Key_L, Qt::AltModifier);
-    EXPECT_EQ(f.RunMask, 0x7FFu);
+    EXPECT_EQ(f.RunMask(), 0x7FFu);
     d.press(Qt::Key_F12, Qt::ControlModifier); // a lane out of the race stays settable
     EXPECT_TRUE(f.Line(12)->cbON->isChecked());
     EXPECT_EQ(f.Line(12)->LabelTime->Tag(), -1);

@@ -60,7 +60,7 @@ struct Race : Desk {
     void start() { f->mStart->trigger(); }
     void stopAt(int lane, std::uint32_t msAfterStart)
     {
-        fp.ticks.now = static_cast<std::uint32_t>(f->StartTime) + msAfterStart;
+        fp.ticks.now = static_cast<std::uint32_t>(f->Model.desk().start) + msAfterStart;
         f->StopEntry(lane)->trigger();
     }
     QString time(int lane) { return f->Line(lane)->LabelTime->text(); }
@@ -134,9 +134,9 @@ TEST(RaceClock, StartWaits200MsThenTakesTheStartInstant)
     r.start();
     EXPECT_EQ(r.fp.sound.played, QStringList{"Audio-Start.wav"});
     EXPECT_EQ(r.fp.ticks.sleeps, std::vector<std::uint32_t>{200});
-    EXPECT_EQ(f.StartTime, 50200u);
+    EXPECT_EQ(f.Model.desk().start, 50200u);
     EXPECT_EQ(f.PanelDate->toolTip(), QStringLiteral("14:05:33"));
-    EXPECT_EQ(f.RunMask, 0xFFu);
+    EXPECT_EQ(f.RunMask(), 0xFFu);
 
     // The clock shows the running time of every running lane.
     r.fp.ticks.now = 50200 + 65432;
@@ -169,7 +169,7 @@ TEST(RaceClock, StopOrderGivesThePlacesWhateverTheTimes)
     // A second stop of the same lane does nothing.
     r.stopAt(3, 20000);
     EXPECT_EQ(f.Line(3)->LabelTime->Tag(), 12000);
-    EXPECT_EQ(f.FinishCount, 3);
+    EXPECT_EQ(f.Model.desk().finishCount, 3);
 }
 
 TEST(RaceClock, TimesAreTruncatedToTheAccuracy)
@@ -182,7 +182,7 @@ TEST(RaceClock, TimesAreTruncatedToTheAccuracy)
     EXPECT_EQ(r.time(1), QStringLiteral("12,34 "));
     EXPECT_EQ(r.time(2), QStringLiteral("1:01,00 "));
     f.bResetClick();
-    f.Accuracy = 1;
+    f.Model.setAccuracy(1);
     f.bResetClick();
     EXPECT_EQ(r.time(1), QStringLiteral("0,0 "));
     r.start();
@@ -196,7 +196,7 @@ TEST(RaceClock, ARaceAcrossTheWrapOfTheTickCounterIsTimedCorrectly)
     TFormMain &f = *r.f;
     r.fp.ticks.now = 0xFFFFFFFFu - 5000;
     r.start();
-    EXPECT_EQ(f.StartTime, 0xFFFFFFFFu - 4800);
+    EXPECT_EQ(f.Model.desk().start, 0xFFFFFFFFu - 4800);
     r.fp.ticks.now = 10195; // 15 s later, after the wrap
     f.ClockTimer();
     EXPECT_EQ(r.time(1), QStringLiteral("14,99 "));
@@ -226,7 +226,7 @@ TEST(RaceClock, SwitchedOffLanesDoNotRun)
     f.SetEntry(5)->trigger();
     EXPECT_EQ(f.Line(2)->LabelTime->Tag(), 0); // -1 comes with the start
     r.start();
-    EXPECT_EQ(f.RunMask, 0b101101u);
+    EXPECT_EQ(f.RunMask(), 0b101101u);
     EXPECT_EQ(f.Line(2)->LabelTime->Tag(), -1);
     EXPECT_FALSE(f.StopEntry(2)->isEnabled());
     EXPECT_FALSE(f.StopEntry(5)->isEnabled());
@@ -234,7 +234,7 @@ TEST(RaceClock, SwitchedOffLanesDoNotRun)
     EXPECT_FALSE(f.SetEntry(1)->isEnabled());
     r.stopAt(2, 3000);
     r.stopAt(5, 3000);
-    EXPECT_EQ(f.FinishCount, 0);
+    EXPECT_EQ(f.Model.desk().finishCount, 0);
     EXPECT_FALSE(f.Line(2)->LabelTime->isEnabled());
     EXPECT_EQ(r.time(2), QStringLiteral("0,00 "));
     r.fp.ticks.now += 1000;
@@ -242,7 +242,7 @@ TEST(RaceClock, SwitchedOffLanesDoNotRun)
     EXPECT_EQ(r.time(2), QStringLiteral("0,00 "));
     for (int lane : {1, 3, 4, 6})
         r.stopAt(lane, 9000 + static_cast<std::uint32_t>(lane));
-    EXPECT_EQ(f.RunMask, 0u);
+    EXPECT_EQ(f.RunMask(), 0u);
     EXPECT_TRUE(f.bProtokoll->isEnabled());
 }
 
@@ -280,7 +280,7 @@ TEST(RaceClock, AusToggleRecountsThePlaces)
     EXPECT_EQ(r.place(2), QStringLiteral("1"));
     EXPECT_EQ(r.place(3), QStringLiteral("2"));
     EXPECT_EQ(r.place(1), QStringLiteral("3"));
-    EXPECT_EQ(f.FinishCount, 3);
+    EXPECT_EQ(f.Model.desk().finishCount, 3);
 }
 
 TEST(RaceClock, RecountKeepsTheOrderOfEqualTimesAndSkipsLanesWithoutTime)
@@ -340,13 +340,13 @@ TEST(RaceClock, ResetAfterFewerLanesDisarmsTheRowsOutOfView)
     Race r(8);
     TFormMain &f = *r.f;
     r.start();
-    f.LineCount = 6;
+    f.Model.setLanes(6);
     f.bResetClick();
     EXPECT_FALSE(f.StopEntry(7)->isEnabled());
     EXPECT_FALSE(f.StopEntry(8)->isEnabled());
     r.start();
     r.stopAt(8, 1000);
-    EXPECT_EQ(f.FinishCount, 0);
+    EXPECT_EQ(f.Model.desk().finishCount, 0);
 }
 
 TEST(RaceClock, SetKeysAndAllSet)
@@ -428,9 +428,9 @@ TEST(RaceClock, TheClockWakesWhenTheShownTimeChangesNext)
     // wakes at the next frame (frames counted from the start), tenths and seconds at their next step.
     for (const auto &[accuracy, interval] : {std::pair{2, 7}, std::pair{1, 66}, std::pair{0, 766}}) {
         Race r(2);
-        r.f->Accuracy = accuracy;
+        r.f->Model.setAccuracy(accuracy);
         r.start();
-        r.fp.ticks.now = static_cast<std::uint32_t>(r.f->StartTime) + 1234;
+        r.fp.ticks.now = static_cast<std::uint32_t>(r.f->Model.desk().start) + 1234;
         r.f->ClockTimer();
         EXPECT_EQ(r.f->FrameMs, 17);
         EXPECT_EQ(r.f->Clock->interval(), interval) << accuracy;
@@ -442,9 +442,9 @@ TEST(RaceClock, RoundedUpFinalTimesKeepThePlacesOfTheEdgesAndTheClockTruncates)
 {
     Race r(4);
     TFormMain &f = *r.f;
-    f.RoundUp = true;
+    f.Model.setRoundUp(true);
     r.start();
-    r.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 10239;
+    r.fp.ticks.now = static_cast<std::uint32_t>(f.Model.desk().start) + 10239;
     f.ClockTimer();
     EXPECT_EQ(r.time(1).trimmed(), QStringLiteral("10,23")); // the running clock is no result
     r.stopAt(3, 10231);
@@ -471,8 +471,8 @@ TEST(RaceClock, TheFinishListRoundsUpTooAndHandsOutTheMillisecond)
 {
     Race r(2);
     TFormMain &f = *r.f;
-    f.RoundUp = true;
-    f.OneLS = true;
+    f.Model.setRoundUp(true);
+    f.Model.setOneBarrier(true);
     r.start();
     f.AddFinishTime(12341);
     f.AddFinishTime(12350);

@@ -91,7 +91,7 @@ TEST(Routing, StartContactOnTheEdgeOffAndNoEdgeAtAll)
     // A hand-edited edge value outside 0..1 is brought into the range when it is read: the start
     // contact never goes dead silently.
     Wired edited(7);
-    EXPECT_EQ(edited.f->Alg, 1);
+    EXPECT_EQ(edited.f->Model.settings().edge, 1);
     edited.com1.set(LineDsr, true);
     ASSERT_TRUE(edited.deliver(*edited.dsr, 1));
     EXPECT_TRUE(edited.f->mStart->isEnabled());
@@ -121,7 +121,7 @@ TEST(Routing, FinishBarrierLockOutInTheOneBarrierMode)
     EXPECT_EQ(f.ListBoxStop->count(), 0);
     EXPECT_EQ(f.ListBoxStop->height(), f.PanelLines->height());
     // An edge within 10 ms of the start contact's edge adds nothing.
-    w.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 9;
+    w.fp.ticks.now = static_cast<std::uint32_t>(f.Model.desk().start) + 9;
     w.com1.set(LineCts, true);
     ASSERT_TRUE(w.deliver(*w.cts, 1));
     EXPECT_EQ(f.ListBoxStop->count(), 0);
@@ -129,7 +129,7 @@ TEST(Routing, FinishBarrierLockOutInTheOneBarrierMode)
     ASSERT_TRUE(w.deliver(*w.cts, 2));
     w.lockOutEnds();
 
-    w.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 10234;
+    w.fp.ticks.now = static_cast<std::uint32_t>(f.Model.desk().start) + 10234;
     w.com1.set(LineCts, true);
     ASSERT_TRUE(w.deliver(*w.cts, 3));
     ASSERT_EQ(f.ListBoxStop->count(), 1);
@@ -173,7 +173,7 @@ TEST(Routing, LaneLinesStopTheirLaneOnce)
     TFormMain &f = *w.f;
     w.com2.set(LineDsr, true); // lane 3 before the start: nothing
     ASSERT_TRUE(w.deliver(*w.lane3, 1));
-    EXPECT_EQ(f.FinishCount, 0);
+    EXPECT_EQ(f.Model.desk().finishCount, 0);
     f.mStart->trigger();
     w.fp.ticks.now += 11110;
     w.com2.set(LineDsr, false);
@@ -184,7 +184,7 @@ TEST(Routing, LaneLinesStopTheirLaneOnce)
     w.com2.set(LineDsr, true); // a second change after the stop changes nothing
     ASSERT_TRUE(w.deliver(*w.lane3, 3));
     EXPECT_EQ(w.time(3), QStringLiteral("11,11 "));
-    EXPECT_EQ(f.FinishCount, 1);
+    EXPECT_EQ(f.Model.desk().finishCount, 1);
 }
 
 TEST(Routing, ACompleteRaceFromTheLines)
@@ -198,7 +198,7 @@ TEST(Routing, ACompleteRaceFromTheLines)
         f.SetEntry(lane)->trigger();
     w.com1.set(LineDsr, true); // start contact
     ASSERT_TRUE(w.deliver(*w.dsr, 1));
-    const auto start = static_cast<std::uint32_t>(f.StartTime);
+    const auto start = static_cast<std::uint32_t>(f.Model.desk().start);
     w.fp.ticks.now = start + 10480;
     w.com2.pulse(LineCts, 0); // lane 4
     ASSERT_TRUE(w.deliver(lane4, 1));
@@ -228,7 +228,7 @@ TEST(Routing, OneBarrierRaceWithThreeRunners)
     w.com1.set(LineDsr, true);
     ASSERT_TRUE(w.deliver(*w.dsr, 1));
     ASSERT_TRUE(!f.ListBoxStop->isHidden());
-    const auto start = static_cast<std::uint32_t>(f.StartTime);
+    const auto start = static_cast<std::uint32_t>(f.Model.desk().start);
     int edges = 0;
     for (std::uint32_t ms : {10120u, 10340u, 10990u}) {
         w.lockOutEnds();
@@ -256,12 +256,12 @@ TEST(Routing, OneBarrierRaceWithThreeRunners)
     EXPECT_EQ(w.place(6), QStringLiteral("3"));
     EXPECT_FALSE(f.Line(4)->LabelTime->Transparent());
     EXPECT_FALSE(!f.ListBoxStop->isHidden());
-    EXPECT_EQ(f.ListBoxStopTag, 0);
+    EXPECT_EQ(f.Model.desk().finishListTag, 0);
     EXPECT_EQ(w.fp.sound.played.size(), 3); // the stop cue for every assignment
     // A lane timed from the list takes the entry's time as its lane time (the place recount
     // ranks it like a stopped lane); the finish counter of the race is untouched.
     EXPECT_EQ(f.Line(4)->LabelTime->Tag(), 10120);
-    EXPECT_EQ(f.FinishCount, 0);
+    EXPECT_EQ(f.Model.desk().finishCount, 0);
     f.StopEntry(4)->trigger(); // an empty list: only the cue
     EXPECT_EQ(w.time(4), QStringLiteral("10,12"));
 }
@@ -330,7 +330,7 @@ TEST(Routing, StartEmptiesTheFinishListAndResetTurnsLitLampsRed)
     w.com1.set(LineDsr, true); // start through the contact
     ASSERT_TRUE(w.deliver(*w.dsr, 1));
     EXPECT_EQ(f.ListBoxStop->count(), 0);
-    EXPECT_EQ(f.ListBoxStopTag, 0);
+    EXPECT_EQ(f.Model.desk().finishListTag, 0);
     w.lockOutEnds();
     ASSERT_EQ(f.Line(2)->Led->Kind(), lkGreen);
     f.bResetClick();

@@ -40,7 +40,7 @@ struct Safe : Desk {
     }
     void stopAt(int lane, std::uint32_t ms)
     {
-        fp.ticks.now = static_cast<std::uint32_t>(f->StartTime) + ms;
+        fp.ticks.now = static_cast<std::uint32_t>(f->Model.desk().start) + ms;
         f->StopEntry(lane)->trigger();
     }
     QString place(int lane) { return f->Line(lane)->ePlatz->Caption(); }
@@ -217,8 +217,8 @@ TEST(Safety, SettingsKeepTheWidenedWindowAndHandEditedValuesAreBroughtIntoRange)
     s.key()[QStringLiteral("Alg")] = 5;
     s.key()[QStringLiteral("Accuracy")] = -1;
     TFormMain &f = s.create();
-    EXPECT_EQ(f.Alg, 1);
-    EXPECT_EQ(f.Accuracy, 0);
+    EXPECT_EQ(f.Model.settings().edge, 1);
+    EXPECT_EQ(f.Model.settings().accuracy, 0);
     EXPECT_EQ(f.Line(1)->LabelTime->text(), QStringLiteral("0 "));
 
     f.Show1->trigger();
@@ -230,7 +230,7 @@ TEST(Safety, SettingsKeepTheWidenedWindowAndHandEditedValuesAreBroughtIntoRange)
     f.Config1->trigger();
     EXPECT_EQ(f.width(), 1370);
     EXPECT_EQ(f.height(), 63 * 6 + 120 + 48 - 3);
-    EXPECT_EQ(f.Alg, 1);
+    EXPECT_EQ(f.Model.settings().edge, 1);
 }
 
 TEST(Safety, TimeOfDayShowsHoursMinutesSecondsWithoutTheZone)

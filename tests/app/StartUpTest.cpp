@@ -33,12 +33,12 @@ TEST(StartUp, FirstRunTakesTheDefaultsAndShutDownWritesEveryValueInOrder)
 {
     Desk d;
     TFormMain &f = d.create();
-    EXPECT_EQ(f.LineCount, 8);
-    EXPECT_EQ(f.Accuracy, 1);
+    EXPECT_EQ(f.Model.lanes(), 8);
+    EXPECT_EQ(f.Model.settings().accuracy, 1);
     EXPECT_TRUE(f.SoundOn);
     EXPECT_TRUE(f.bSound->isChecked());
-    EXPECT_FALSE(f.OneLS);
-    EXPECT_EQ(f.Alg, 0);
+    EXPECT_FALSE(f.Model.settings().oneBarrier);
+    EXPECT_EQ(f.Model.settings().edge, 0);
     EXPECT_EQ(f.ComPort1->Port(), 0);
     EXPECT_EQ(f.eTitle->text(), QStringLiteral("Deutsche Meisterschaften"));
     EXPECT_EQ(f.height(), 669);
@@ -69,8 +69,8 @@ TEST(StartUp, SettingsSurviveARestart)
         f.sfWind->setValue(-2.5);
         f.bSound->click();
         f.DateTimePicker1->setChecked(false);
-        f.LineCount = 6;
-        f.Accuracy = 2;
+        f.Model.setLanes(6);
+        f.Model.setAccuracy(2);
         d.destroy();
     }
     EXPECT_EQ(d.key().value("Wind"), -25);
@@ -80,8 +80,8 @@ TEST(StartUp, SettingsSurviveARestart)
     EXPECT_FALSE(f.SoundOn);
     EXPECT_FALSE(f.bSound->isChecked());
     EXPECT_FALSE(f.DateTimePicker1->Checked());
-    EXPECT_EQ(f.LineCount, 6);
-    EXPECT_EQ(f.Accuracy, 2);
+    EXPECT_EQ(f.Model.lanes(), 6);
+    EXPECT_EQ(f.Model.settings().accuracy, 2);
     EXPECT_EQ(f.height(), 63 * 6 + 165);
 }
 
@@ -94,11 +94,11 @@ TEST(StartUp, AMissingOrMistypedValueEndsTheReading)
     TFormMain &f = d.create();
     EXPECT_FALSE(f.SoundOn); // read before the gap
     EXPECT_EQ(f.ComPort2->Port(), 0);
-    EXPECT_EQ(f.Alg, 0);
+    EXPECT_EQ(f.Model.settings().edge, 0);
     EXPECT_EQ(f.eTitle->text(), QStringLiteral("Deutsche Meisterschaften"));
-    EXPECT_EQ(f.LineCount, 8);
-    EXPECT_EQ(f.Accuracy, 1);
-    EXPECT_FALSE(f.OneLS);
+    EXPECT_EQ(f.Model.lanes(), 8);
+    EXPECT_EQ(f.Model.settings().accuracy, 1);
+    EXPECT_FALSE(f.Model.settings().oneBarrier);
     EXPECT_EQ(f.sfWind->Value(), 0.0);
     EXPECT_TRUE(f.DateTimePicker1->Checked());
     d.destroy();
@@ -117,13 +117,13 @@ TEST(StartUp, AMissingTitleEmptiesTheFieldAndReadingGoesOn)
                {"OneLS", 1}, {"Wind", -25}, {"DataON", 0}};
     TFormMain &f = d.create();
     EXPECT_EQ(f.eTitle->text(), QString());
-    EXPECT_EQ(f.Alg, 1);
+    EXPECT_EQ(f.Model.settings().edge, 1);
     EXPECT_EQ(f.SaveDialog1.FilterIndex, 2);
-    EXPECT_EQ(f.LineCount, 10);
+    EXPECT_EQ(f.Model.lanes(), 10);
     EXPECT_EQ(f.height(), 795);
-    EXPECT_EQ(f.Accuracy, 0);
+    EXPECT_EQ(f.Model.settings().accuracy, 0);
     EXPECT_EQ(f.Line(1)->LabelTime->text(), QStringLiteral("0 "));
-    EXPECT_TRUE(f.OneLS);
+    EXPECT_TRUE(f.Model.settings().oneBarrier);
     EXPECT_EQ(f.sfWind->text(), QStringLiteral("-2,5"));
     EXPECT_FALSE(f.DateTimePicker1->Checked());
     d.destroy();
@@ -139,7 +139,7 @@ TEST(StartUp, StoredLaneCountIsKeptWithinTheTwelveRows)
                    {"Port3", 0}, {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0},
                    {"Title", "T"}, {"LineCount", stored}};
         TFormMain &f = d.create();
-        EXPECT_EQ(f.LineCount, lanes) << stored;
+        EXPECT_EQ(f.Model.lanes(), lanes) << stored;
         EXPECT_EQ(f.height(), 63 * lanes + 165) << stored;
     }
 }

@@ -100,7 +100,7 @@ struct ScriptedDesk : Desk {
         f->PanelDate->setText(timeOfDay);
         f->mStart->trigger();
     }
-    std::uint32_t at(int ms) const { return static_cast<std::uint32_t>(f->StartTime) + static_cast<std::uint32_t>(ms); }
+    std::uint32_t at(int ms) const { return static_cast<std::uint32_t>(f->Model.desk().start) + static_cast<std::uint32_t>(ms); }
     void stop(int lane, int ms)
     {
         fp.ticks.now = at(ms);
@@ -116,7 +116,7 @@ struct ScriptedDesk : Desk {
         edge.nanos = edge.seen = static_cast<std::int64_t>(edge.tick) * 1000000;
         f->ComPortEdge(f->ComPort1, edge);
         f->TimerGesperrtLuchi->stop();
-        f->LockOutArmed = false; // the lock-out's 10 ms are long over at the next edge
+        f->Model.endLockOut(); // the lock-out's 10 ms are long over at the next edge
     }
     void placeText(int lane, QAction *entry)
     {
@@ -198,7 +198,7 @@ void addExports(Outputs &out, ScriptedDesk &d, const QString &prefix)
     addFolder(out, prefix + "-lif/", lif);
     d.save(d.path(prefix + ".pdf"), kPdfType);
     out[prefix + "-listen.txt"] = pdfText(d.path(prefix + ".pdf"));
-    out[prefix + "-state.json"] = live::SnapshotOfDesk(f).toJson() + '\n';
+    out[prefix + "-state.json"] = live::SnapshotOf(f.Model).toJson() + '\n';
 }
 
 // Meeting A: a text start list of six heats of four lanes, run in every way the desk knows.
@@ -306,7 +306,7 @@ void meetingFromWorkbook(Outputs &out)
     f.mEintragen->trigger();
     d.save(d.path(QStringLiteral("B.txt")), kTextType);
     out[QStringLiteral("B.txt")] = readFile(d.path(QStringLiteral("B.txt")));
-    out[QStringLiteral("B-state.json")] = live::SnapshotOfDesk(f).toJson() + '\n';
+    out[QStringLiteral("B-state.json")] = live::SnapshotOf(f.Model).toJson() + '\n';
 }
 
 // Meeting C: a meet-management start list; the entered heats go to the results folder.
@@ -329,7 +329,7 @@ void meetingFromMeetFiles(Outputs &out)
     f.mEintragen->trigger();
     d.save(d.path(QStringLiteral("C.txt")), kTextType);
     out[QStringLiteral("C.txt")] = readFile(d.path(QStringLiteral("C.txt")));
-    out[QStringLiteral("C-state.json")] = live::SnapshotOfDesk(f).toJson() + '\n';
+    out[QStringLiteral("C-state.json")] = live::SnapshotOf(f.Model).toJson() + '\n';
     d.destroy(); // the result files are written on their own thread: all of them by now
     addFolder(out, QStringLiteral("C-ergebnisordner/"), d.results);
 }

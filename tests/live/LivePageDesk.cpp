@@ -45,7 +45,7 @@ int main(int argc, char **argv)
     auto race = [&](int stopped) {
         f.mStart->trigger();
         for (int lane = 1; lane <= stopped; ++lane) {
-            desk.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 10000 + 170 * static_cast<std::uint32_t>(lane);
+            desk.fp.ticks.now = static_cast<std::uint32_t>(f.Model.desk().start) + 10000 + 170 * static_cast<std::uint32_t>(lane);
             f.StopEntry(lane)->trigger();
         }
     };
@@ -83,7 +83,8 @@ int main(int argc, char **argv)
                     f.mStop->trigger();
                 f.seLauf->setValue(words[1].toInt());
             } else if (words.value(0) == QLatin1String("cell") && words.size() >= 4) {
-                f.SortGrid1->setCells(words[1].toInt(), words[2].toInt(), words.mid(3).join(QLatin1Char(' ')));
+                f.Model.recordToWrite().setCell(words[1].toInt(), words[2].toInt(), words.mid(3).join(QLatin1Char(' ')));
+                emit f.Model.recordChanged();
             } else {
                 std::fprintf(stderr, "live_page_desk: unknown command\n");
             }

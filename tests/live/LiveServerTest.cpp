@@ -50,7 +50,7 @@ struct LiveDesk : Desk {
     int port() const { return view->port(); }
     void stopAt(int lane, std::uint32_t msAfterStart)
     {
-        fp.ticks.now = static_cast<std::uint32_t>(f->StartTime) + msAfterStart;
+        fp.ticks.now = static_cast<std::uint32_t>(f->Model.desk().start) + msAfterStart;
         f->StopEntry(lane)->trigger();
     }
 };
@@ -132,7 +132,7 @@ TEST(LiveView, EveryCommandEditAndLineEdgeIsPublishedButTheClockAloneIsNot)
     auto current = [&] {
         QJsonObject sent = followed(stream);
         sent.remove("tick");
-        return sent == QJsonDocument::fromJson(live::SnapshotOfDesk(*d.f).toJson()).object();
+        return sent == QJsonDocument::fromJson(live::SnapshotOf(d.f->Model).toJson()).object();
     };
     auto shown = [&](const char *step) {
         EXPECT_TRUE(waitUntil(current, 5000)) << step;
@@ -165,7 +165,7 @@ TEST(LiveView, EveryCommandEditAndLineEdgeIsPublishedButTheClockAloneIsNot)
     EXPECT_EQ(d.view->refreshCount(), reads);
     EXPECT_EQ(d.view->publishCount(), published);
 
-    d.fp.ticks.now = static_cast<std::uint32_t>(d.f->StartTime) + 9870;
+    d.fp.ticks.now = static_cast<std::uint32_t>(d.f->Model.desk().start) + 9870;
     com1.set(platform::LineDcd, true); // lane 1's own light barrier
     ASSERT_TRUE(waitUntil([&] { return d.f->Line(1)->LabelTime->Tag() > 0; }, 5000));
     shown("lane 1's light barrier");
@@ -183,7 +183,8 @@ TEST(LiveView, EveryCommandEditAndLineEdgeIsPublishedButTheClockAloneIsNot)
     EXPECT_EQ(parse(stream.lastMeeting())["heats"].toArray().size(), 1);
     d.f->seLauf->setValue(1);
     shown("back to heat 1");
-    d.f->SortGrid1->setCells(2, TFormMain::HeatHeaderRow(1, 4) + 2, "Berta");
+    d.f->Model.recordToWrite().setCell(2, TFormMain::HeatHeaderRow(1, 4) + 2, "Berta");
+    emit d.f->Model.recordChanged(); // as a start list or a journal tells it
     shown("a cell of the results table");
     EXPECT_EQ(parse(stream.lastMeeting())["heats"].toArray()[0].toObject()["rows"].toArray()[1].toArray()[2], "Berta");
 }
@@ -196,23 +197,23 @@ TEST(LiveView, TheHeatGoesOutSmallWhateverTheMeetingAndTheMeetingOnlyWhenItChang
     auto name = [](int heat, int lane) {
         return QStringLiteral("Maximiliane-Friederike von Hohenberg-Langenstein %1-%2").arg(heat).arg(lane);
     };
-    TSortGrid *grid = f.SortGrid1;
+    meeting::Record *grid = &f.Model.recordToWrite();
     grid->setRowCount(TFormMain::HeatHeaderRow(101, 10));
-    grid->setCells(0, 0, "Hallensportfest");
+    grid->setCell(0, 0, "Hallensportfest");
     for (int h = 1; h <= 100; ++h) {
         const int header = TFormMain::HeatHeaderRow(h, 10);
         for (const auto &[column, text] : {std::pair{0, QString::number(h)}, {1, QStringLiteral("Vorlauf")},
                                            {2, QStringLiteral("60 m")}, {3, QStringLiteral("Frauen")}})
-            grid->setCells(column, header, text);
+            grid->setCell(column, header, text);
         for (int lane = 1; lane <= 10; ++lane) {
-            grid->setCells(0, header + lane, QStringLiteral("%1.").arg(lane));
-            grid->setCells(1, header + lane, QString::number(1000 + 10 * h + lane));
-            grid->setCells(2, header + lane, name(h, lane));
-            grid->setCells(4, header + lane, QStringLiteral("Leichtathletikgemeinschaft Musterstadt-Beispielhausen"));
-            grid->setCells(5, header + lane, QStringLiteral("7,%1").arg(10 + lane));
-            grid->setCells(6, header + lane, QString::number(11 - lane)); // none the place of the race below
+            grid->setCell(0, header + lane, QStringLiteral("%1.").arg(lane));
+            grid->setCell(1, header + lane, QString::number(1000 + 10 * h + lane));
+            grid->setCell(2, header + lane, name(h, lane));
+            grid->setCell(4, header + lane, QStringLiteral("Leichtathletikgemeinschaft Musterstadt-Beispielhausen"));
+            grid->setCell(5, header + lane, QStringLiteral("7,%1").arg(10 + lane));
+            grid->setCell(6, header + lane, QString::number(11 - lane)); // none the place of the race below
         }
-        f.EnteredHeats.append(h);
+        f.Model.recordToWrite().entered.append(h);
     }
     f.seLauf->setValue(100); // heat 100 on the desk, its athletes on the lanes
     f.LiveSettings = {true, 0, QStringLiteral("127.0.0.1")};
@@ -245,7 +246,7 @@ TEST(LiveView, TheHeatGoesOutSmallWhateverTheMeetingAndTheMeetingOnlyWhenItChang
     const std::string answer = fetch(d.port(), "/api/state");
     const std::string state = answer.substr(answer.find("\r\n\r\n") + 4);
     EXPECT_EQ(state.rfind("{\"tick\":", 0), 0u);
-    EXPECT_TRUE(state.substr(state.find(',') + 1) == live::SnapshotOfDesk(f).toJson().mid(1).toStdString());
+    EXPECT_TRUE(state.substr(state.find(',') + 1) == live::SnapshotOf(f.Model).toJson().mid(1).toStdString());
 }
 
 TEST(LiveView, ABurstOfChangesIsReadOnce)
@@ -624,7 +625,7 @@ TEST(LiveView, SettingsDialogStoreAndCommandLine)
         next.key() = stored;
         TFormMain &f = next.create();
         EXPECT_EQ(f.LiveSettings, (TLiveSettings{true, 8181, "127.0.0.1"}));
-        EXPECT_EQ(f.LineCount, 4); // the values before are read as before
+        EXPECT_EQ(f.Model.lanes(), 4); // the values before are read as before
     }
     // A store from before the live view: the old values read as always, the view stays off.
     {
@@ -634,8 +635,8 @@ TEST(LiveView, SettingsDialogStoreAndCommandLine)
                      {"LineCount", 6}, {"Accuracy", 2}, {"OneLS", 0}, {"Wind", 15}, {"DataON", 0},
                      {"LivePort", "nonsense"}};
         TFormMain &f = old.create();
-        EXPECT_EQ(f.LineCount, 6);
-        EXPECT_EQ(f.Alg, 1);
+        EXPECT_EQ(f.Model.lanes(), 6);
+        EXPECT_EQ(f.Model.settings().edge, 1);
         EXPECT_FALSE(f.LiveSettings.On);
         EXPECT_EQ(f.LiveSettings.Port, 8080);
     }

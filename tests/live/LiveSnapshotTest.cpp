@@ -20,7 +20,7 @@
 #include <gtest/gtest.h>
 
 using live::Snapshot;
-using live::SnapshotOfDesk;
+using live::SnapshotOf;
 
 namespace {
 
@@ -35,11 +35,11 @@ struct Race : Desk {
     }
     void stopAt(int lane, std::uint32_t msAfterStart)
     {
-        fp.ticks.now = static_cast<std::uint32_t>(f->StartTime) + msAfterStart;
+        fp.ticks.now = static_cast<std::uint32_t>(f->Model.desk().start) + msAfterStart;
         f->StopEntry(lane)->trigger();
     }
     // The snapshot as the browser receives it.
-    QJsonObject json() { return QJsonDocument::fromJson(SnapshotOfDesk(*f).toJson()).object(); }
+    QJsonObject json() { return QJsonDocument::fromJson(SnapshotOf(f->Model).toJson()).object(); }
     QJsonObject lane(int n) { return json()["lanes"].toArray()[n - 1].toObject(); }
 };
 
@@ -76,14 +76,14 @@ TEST(LiveSnapshot, ARaceFromReadyToStoppMatchesTheDesk)
     f.mStart->trigger();
     s = r.json();
     EXPECT_TRUE(s["running"].toBool());
-    EXPECT_EQ(static_cast<std::uint32_t>(s["start"].toDouble()), static_cast<std::uint32_t>(f.StartTime));
+    EXPECT_EQ(static_cast<std::uint32_t>(s["start"].toDouble()), static_cast<std::uint32_t>(f.Model.desk().start));
     EXPECT_EQ(laneLine(r.lane(1)), "||run|-");
     EXPECT_EQ(laneLine(r.lane(3)), "0,00||-|-"); // switched off: not running, greyed zero
     // The running clock is the page's: the snapshot stays the same while the desk's clock counts.
-    const Snapshot before = SnapshotOfDesk(f);
+    const Snapshot before = SnapshotOf(f.Model);
     r.fp.ticks.now += 1234;
     f.ClockTimer();
-    EXPECT_EQ(SnapshotOfDesk(f), before);
+    EXPECT_EQ(SnapshotOf(f.Model), before);
 
     r.stopAt(2, 9876);
     r.stopAt(4, 65432);
@@ -127,7 +127,8 @@ TEST(LiveSnapshot, OneBarrierTimesFromTheFinishList)
     Race r(3, 2, true);
     TFormMain &f = *r.f;
     f.mStart->trigger();
-    f.ListBoxStop->addItems({"9,91", "10,02"});
+    f.AddFinishTime(9910);
+    f.AddFinishTime(10020);
     f.bStopClick();
     f.StopEntry(3)->trigger(); // hands out the first finish time
     EXPECT_EQ(laneLine(r.lane(3)), "9,91|1|-|stop");
@@ -161,8 +162,8 @@ TEST(LiveSnapshot, HeatsAreTheResultsTableBlocks)
     EXPECT_EQ(rows[1].toArray()[6].toString(), "2");
 
     // A start list's heat further down counts as soon as its block holds a text.
-    f.SortGrid1->setRowCount(40);
-    f.SortGrid1->setCells(2, TFormMain::HeatHeaderRow(4, 2) + 1, "Berta");
+    f.Model.recordToWrite().setRowCount(40);
+    f.Model.recordToWrite().setCell(2, TFormMain::HeatHeaderRow(4, 2) + 1, "Berta");
     const QJsonArray more = r.json()["heats"].toArray();
     ASSERT_EQ(more.size(), 2);
     EXPECT_EQ(more[1].toObject()["heat"].toInt(), 4);

@@ -3,6 +3,7 @@
 
 #include "FakePlatform.h"
 #include "Journal.h"
+#include "JournalFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -21,8 +22,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using platform::JournalFormat;
-using platform::MeetingJournal;
+using results::JournalFormat;
+using results::MeetingJournal;
 
 namespace {
 
@@ -48,7 +49,7 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-MeetingJournal meeting(const QString &title, int cells)
+MeetingJournal meetingOf(const QString &title, int cells)
 {
     MeetingJournal j;
     j.title = title;
@@ -85,15 +86,15 @@ TEST(JournalFormat, EveryTextComesBackAndAFullMeetingIsRead)
     j.date = QStringLiteral("14.05.2027");
     j.written = QDateTime(QDate(2027, 5, 14), QTime(15, 30, 12, 345));
     j.lanes = 12;
-    j.rowCount = platform::JournalLimits::Rows; // the longest start list
-    for (int h = 1; h <= platform::JournalLimits::Heats; ++h)
+    j.rowCount = results::JournalLimits::Rows; // the longest start list
+    for (int h = 1; h <= results::JournalLimits::Heats; ++h)
         j.heats.append(h);
     j.lastHeat = 100;
     j.cells.append({0, 0, QStringLiteral("Zeile\nzwei\r\ndrei")});
     j.cells.append({3, 2, QString::fromUtf8("Jürgen \\n Weiß\t李")});
     j.cells.append({1999, 6, QStringLiteral("\\")});
     QString why;
-    const auto back = platform::decodeJournal(platform::encodeJournal(j), &why);
+    const auto back = results::decodeJournal(results::encodeJournal(j), &why);
     ASSERT_TRUE(back.has_value()) << why.toStdString();
     EXPECT_EQ(back->title, j.title);
     EXPECT_EQ(back->date, j.date);
@@ -108,12 +109,12 @@ TEST(JournalFormat, EveryTextComesBackAndAFullMeetingIsRead)
         EXPECT_EQ(back->cells[i].text, j.cells[i].text);
     }
     // One line a value and one a cell: a line break in a text never splits a line.
-    EXPECT_EQ(platform::encodeJournal(j).count('\n'), 3 + 8 + 3);
+    EXPECT_EQ(results::encodeJournal(j).count('\n'), 3 + 8 + 3);
 }
 
 TEST(JournalFormat, WhatTheDeskCouldNotHaveWrittenIsRefused)
 {
-    ASSERT_TRUE(platform::decodeJournal(sealed(kValues + "cell\t0\t0\tT\ncell\t3\t2\tAnna\n")).has_value());
+    ASSERT_TRUE(results::decodeJournal(sealed(kValues + "cell\t0\t0\tT\ncell\t3\t2\tAnna\n")).has_value());
     const QList<QByteArray> refused = {
         // A cell beyond the row count it ends with, or a second row count after the cells.
         QByteArray(kValues).replace("rowCount\t13", "rowCount\t600") + "cell\t500\t2\tx\nrowCount\t13\n",
@@ -145,12 +146,12 @@ TEST(JournalFormat, WhatTheDeskCouldNotHaveWrittenIsRefused)
     };
     for (const QByteArray &body : refused) {
         QString why;
-        EXPECT_FALSE(platform::decodeJournal(sealed(body), &why).has_value()) << body.toStdString();
+        EXPECT_FALSE(results::decodeJournal(sealed(body), &why).has_value()) << body.toStdString();
         EXPECT_FALSE(why.isEmpty());
     }
     // A file far beyond any journal is not taken apart.
     QString why;
-    EXPECT_FALSE(platform::decodeJournal(QByteArray(platform::JournalLimits::Bytes + 1, 'x'), &why).has_value());
+    EXPECT_FALSE(results::decodeJournal(QByteArray(results::JournalLimits::Bytes + 1, 'x'), &why).has_value());
     EXPECT_EQ(why, QString::fromUtf8("Datei zu groß"));
 }
 
@@ -158,45 +159,45 @@ TEST(JournalFormat, OlderAndNewerFormatsAreToldApartFromDamage)
 {
     // The first builds wrote format 1 with a JSON body.
     const QByteArray json = sealed(R"({"title": "Alt", "lanes": 8, "cells": [[0, 0, "Alt"]]})", 1);
-    EXPECT_EQ(platform::journalFormat(json), JournalFormat::Older);
+    EXPECT_EQ(results::journalFormat(json), JournalFormat::Older);
     QString why;
-    EXPECT_FALSE(platform::decodeJournal(json, &why).has_value());
+    EXPECT_FALSE(results::decodeJournal(json, &why).has_value());
     EXPECT_EQ(why, QString::fromUtf8("älteres Format"));
     // Later builds wrote the current lines under format 1: still read.
     const QByteArray lines = sealed(kValues + "cell\t0\t0\tT\n", 1);
-    EXPECT_EQ(platform::journalFormat(lines), JournalFormat::Current);
-    EXPECT_TRUE(platform::decodeJournal(lines).has_value());
-    EXPECT_EQ(platform::journalFormat(platform::encodeJournal(meeting(QStringLiteral("T"), 1))), JournalFormat::Current);
+    EXPECT_EQ(results::journalFormat(lines), JournalFormat::Current);
+    EXPECT_TRUE(results::decodeJournal(lines).has_value());
+    EXPECT_EQ(results::journalFormat(results::encodeJournal(meetingOf(QStringLiteral("T"), 1))), JournalFormat::Current);
 
-    EXPECT_EQ(platform::journalFormat(sealed("whatever comes\n", 4)), JournalFormat::Newer);
-    EXPECT_EQ(platform::journalFormat(sealed(kValues, 0)), JournalFormat::Unknown);
-    EXPECT_EQ(platform::journalFormat("\x01\x02garbage"), JournalFormat::Unknown);
-    EXPECT_EQ(platform::journalFormat("ZIELKRON-JOURNALX 1\n1\n1\n"), JournalFormat::Unknown);
+    EXPECT_EQ(results::journalFormat(sealed("whatever comes\n", 5)), JournalFormat::Newer);
+    EXPECT_EQ(results::journalFormat(sealed(kValues, 0)), JournalFormat::Unknown);
+    EXPECT_EQ(results::journalFormat("\x01\x02garbage"), JournalFormat::Unknown);
+    EXPECT_EQ(results::journalFormat("ZIELKRON-JOURNALX 1\n1\n1\n"), JournalFormat::Unknown);
 }
 
 TEST(JournalFormat, OriginsOfMeetingProgramHeatsComeBackAndOnlyFormatThreeCarriesThem)
 {
     // Without origins the journal is format 2, as before, so that an older build still reads it.
-    MeetingJournal j = meeting(QStringLiteral("T"), 2);
-    EXPECT_TRUE(platform::encodeJournal(j).startsWith("ZIELKRON-JOURNAL 2\n"));
+    MeetingJournal j = meetingOf(QStringLiteral("T"), 2);
+    EXPECT_TRUE(results::encodeJournal(j).startsWith("ZIELKRON-JOURNAL 2\n"));
 
     j.origins.insert(1, {5, 1, 2, false, {{1, {QStringLiteral("Hoffmann, Jr."), QStringLiteral("Lukas")}}}});
     j.origins.insert(100, {999999, 0, 7, true,
                            {{2, {QString::fromUtf8("Weiß\t\\"), QString()}}, {12, {QString(), QStringLiteral("Zoë")}}}});
     j.origins.insert(3, {12, 2, 1, false, {}});
-    const QByteArray bytes = platform::encodeJournal(j);
+    const QByteArray bytes = results::encodeJournal(j);
     EXPECT_TRUE(bytes.startsWith("ZIELKRON-JOURNAL 3\n"));
-    EXPECT_EQ(platform::journalFormat(bytes), JournalFormat::Current);
+    EXPECT_EQ(results::journalFormat(bytes), JournalFormat::Current);
     QString why;
-    const auto back = platform::decodeJournal(bytes, &why);
+    const auto back = results::decodeJournal(bytes, &why);
     ASSERT_TRUE(back.has_value()) << why.toStdString();
     EXPECT_EQ(back->origins, j.origins);
     EXPECT_EQ(back->cells.size(), j.cells.size());
 
     const QByteArray origin = "origin\t1\t5\t1\t2\t0\nname\t1\tAlt\tAnna\n";
     const QByteArray cell = "cell\t0\t0\tT\n";
-    ASSERT_TRUE(platform::decodeJournal(sealed(kValues + origin + cell, 3)).has_value());
-    EXPECT_FALSE(platform::decodeJournal(sealed(kValues + origin + cell, 2)).has_value()); // not in format 2
+    ASSERT_TRUE(results::decodeJournal(sealed(kValues + origin + cell, 3)).has_value());
+    EXPECT_FALSE(results::decodeJournal(sealed(kValues + origin + cell, 2)).has_value()); // not in format 2
     const QList<QByteArray> refused = {
         kValues + cell + origin, // after the cells
         kValues + "name\t1\tAlt\tAnna\n" + cell, // a name without its heat
@@ -212,7 +213,7 @@ TEST(JournalFormat, OriginsOfMeetingProgramHeatsComeBackAndOnlyFormatThreeCarrie
         kValues + "origin\t1\t5\t1\t2\t0\nname\t1\tAlt\n",
     };
     for (const QByteArray &body : refused)
-        EXPECT_FALSE(platform::decodeJournal(sealed(body, 3)).has_value()) << body.toStdString();
+        EXPECT_FALSE(results::decodeJournal(sealed(body, 3)).has_value()) << body.toStdString();
 }
 
 TEST(JournalWrite, FlushedToTheDiskBeforeAndAfterTheRename)
@@ -222,7 +223,7 @@ TEST(JournalWrite, FlushedToTheDiskBeforeAndAfterTheRename)
     fake::Files files;
     {
         platform::JournalWriter writer(path, files);
-        writer.write(meeting(QStringLiteral("neu"), 3));
+        writer.write(results::encodeJournal(meetingOf(QStringLiteral("neu"), 3)));
         ASSERT_TRUE(writer.flush());
     }
     const QStringList calls = files.calls();
@@ -238,27 +239,27 @@ TEST(JournalWrite, FlushedToTheDiskBeforeAndAfterTheRename)
     EXPECT_LT(dataSynced, rename);
     EXPECT_GT(folderSynced, rename);
     EXPECT_EQ(modeOf(path), 0600u);
-    EXPECT_EQ(platform::decodeJournal(readFile(path))->title, QStringLiteral("neu"));
+    EXPECT_EQ(results::decodeJournal(readFile(path))->title, QStringLiteral("neu"));
 }
 
 TEST(JournalWrite, ACrashAtAnyCallLeavesThePreviousJournal)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("zielkron.journal"));
-    ASSERT_TRUE(platform::writeFileAtomically(path, platform::encodeJournal(meeting(QStringLiteral("alt"), 1))));
-    const QByteArray bytes = platform::encodeJournal(meeting(QStringLiteral("neu"), 500));
+    ASSERT_TRUE(platform::writeFileAtomically(path, results::encodeJournal(meetingOf(QStringLiteral("alt"), 1))));
+    const QByteArray bytes = results::encodeJournal(meetingOf(QStringLiteral("neu"), 500));
 
     for (const char *at : {"open", "write", "fstat", "fsync", "close", "rename"}) {
         fake::Files files;
         files.crash = [at](const QString &call) { return call.startsWith(QLatin1String(at)); };
         EXPECT_FALSE(platform::writeFileAtomically(path, bytes, nullptr, platform::FileMode::Private, files)) << at;
-        const auto read = platform::decodeJournal(readFile(path));
+        const auto read = results::decodeJournal(readFile(path));
         ASSERT_TRUE(read.has_value()) << at;
         EXPECT_EQ(read->title, QStringLiteral("alt")) << at;
     }
     // A write that runs to its end replaces the journal, leftovers of the crashed ones or not.
     ASSERT_TRUE(platform::writeFileAtomically(path, bytes));
-    EXPECT_EQ(platform::decodeJournal(readFile(path))->cells.size(), 501);
+    EXPECT_EQ(results::decodeJournal(readFile(path))->cells.size(), 501);
 }
 
 TEST(JournalWrite, AFullDiskIsToldAndLeavesNoTemporaryFile)
@@ -303,10 +304,10 @@ TEST(JournalWriter, EndingWritesWhatIsPending)
         const QString path = dir.filePath(QStringLiteral("j%1.journal").arg(i));
         {
             platform::JournalWriter writer(path);
-            writer.write(meeting(QStringLiteral("erst"), 1));
-            writer.write(meeting(QStringLiteral("zuletzt"), 2));
+            writer.write(results::encodeJournal(meetingOf(QStringLiteral("erst"), 1)));
+            writer.write(results::encodeJournal(meetingOf(QStringLiteral("zuletzt"), 2)));
         }
-        const auto read = platform::decodeJournal(readFile(path));
+        const auto read = results::decodeJournal(readFile(path));
         ASSERT_TRUE(read.has_value()) << i;
         EXPECT_EQ(read->title, QStringLiteral("zuletzt"));
     }
@@ -364,20 +365,20 @@ TEST(JournalLock, TheKernelDropsTheLockOfADeskThatDied)
 
 TEST(JournalFormat, LaneTimesKeptToTheMillisecondComeBackInFormatThreeOnly)
 {
-    MeetingJournal j = meeting(QStringLiteral("T"), 11); // rows 0 .. 12
+    MeetingJournal j = meetingOf(QStringLiteral("T"), 11); // rows 0 .. 12
     j.millis.insert(3, 10231);
     j.millis.insert(12, 86400000);
-    const QByteArray bytes = platform::encodeJournal(j);
+    const QByteArray bytes = results::encodeJournal(j);
     EXPECT_TRUE(bytes.startsWith("ZIELKRON-JOURNAL 3\n")); // an older build could not keep them
     QString why;
-    const auto back = platform::decodeJournal(bytes, &why);
+    const auto back = results::decodeJournal(bytes, &why);
     ASSERT_TRUE(back.has_value()) << why.toStdString();
     EXPECT_EQ(back->millis, j.millis);
 
     const QByteArray cell = "cell\t0\t0\tT\n";
     const QByteArray origin = "origin\t1\t5\t1\t2\t0\n";
-    ASSERT_TRUE(platform::decodeJournal(sealed(kValues + origin + "millis\t2\t10231\n" + cell, 3)).has_value());
-    EXPECT_FALSE(platform::decodeJournal(sealed(kValues + "millis\t2\t10231\n" + cell, 2)).has_value());
+    ASSERT_TRUE(results::decodeJournal(sealed(kValues + origin + "millis\t2\t10231\n" + cell, 3)).has_value());
+    EXPECT_FALSE(results::decodeJournal(sealed(kValues + "millis\t2\t10231\n" + cell, 2)).has_value());
     const QList<QByteArray> refused = {
         kValues + cell + "millis\t2\t10231\n",                  // after the cells
         kValues + "millis\t2\t10231\n" + origin,                // before the origins
@@ -389,5 +390,5 @@ TEST(JournalFormat, LaneTimesKeptToTheMillisecondComeBackInFormatThreeOnly)
         kValues + "millis\t2\n",
     };
     for (const QByteArray &body : refused)
-        EXPECT_FALSE(platform::decodeJournal(sealed(body, 3)).has_value()) << body.toStdString();
+        EXPECT_FALSE(results::decodeJournal(sealed(body, 3)).has_value()) << body.toStdString();
 }

@@ -99,7 +99,7 @@ TEST(CfgDialog, PortsOneAndThreeWithTwoOnNone)
     EXPECT_FALSE(f.ComPort2->Connected());
     EXPECT_EQ(f.ComPort2->Port(), 0);
     EXPECT_TRUE(f.ComPort3->Connected());
-    EXPECT_EQ(f.Alg, 1);
+    EXPECT_EQ(f.Model.settings().edge, 1);
     EXPECT_EQ(c.fp.ticks.sleeps, std::vector<std::uint32_t>{200}); // the wait before port 1
     EXPECT_TRUE(f.LedStart->Value());
 
@@ -129,7 +129,7 @@ TEST(CfgDialog, PortOneBackToNoneClosesAll)
         EXPECT_FALSE(p->Connected());
         EXPECT_EQ(p->Port(), 0);
     }
-    EXPECT_EQ(f.Alg, 1); // the edge keeps its value
+    EXPECT_EQ(f.Model.settings().edge, 1); // the edge keeps its value
     EXPECT_FALSE(f.LedStart->Value());
 }
 
@@ -152,7 +152,7 @@ TEST(CfgDialog, LaneCountAccuracyOneBarrierAndCancel)
 {
     Configured c({}, ports(0, 0, 0, 0, 0, 0));
     TFormMain &f = *c.f;
-    EXPECT_EQ(f.Accuracy, 0);
+    EXPECT_EQ(f.Model.settings().accuracy, 0);
     const int height = f.height();
     c.configure([](TCfgDialog &dlg) {
         EXPECT_EQ(dlg.TipIndex(), -1); // accuracy 0: no item
@@ -160,10 +160,10 @@ TEST(CfgDialog, LaneCountAccuracyOneBarrierAndCancel)
         dlg.cbOneLS->setChecked(true);
         return QDialog::Accepted;
     });
-    EXPECT_EQ(f.Accuracy, 0);
-    EXPECT_EQ(f.LineCount, 6);
+    EXPECT_EQ(f.Model.settings().accuracy, 0);
+    EXPECT_EQ(f.Model.lanes(), 6);
     EXPECT_EQ(f.height(), height - 2 * 63);
-    EXPECT_TRUE(f.OneLS);
+    EXPECT_TRUE(f.Model.settings().oneBarrier);
 
     c.configure([](TCfgDialog &dlg) {
         dlg.rbElectronic->setChecked(true);
@@ -171,9 +171,9 @@ TEST(CfgDialog, LaneCountAccuracyOneBarrierAndCancel)
         dlg.cbOneLS->setChecked(false);
         return QDialog::Rejected;
     });
-    EXPECT_EQ(f.Accuracy, 0);
-    EXPECT_EQ(f.LineCount, 6);
-    EXPECT_TRUE(f.OneLS);
+    EXPECT_EQ(f.Model.settings().accuracy, 0);
+    EXPECT_EQ(f.Model.lanes(), 6);
+    EXPECT_TRUE(f.Model.settings().oneBarrier);
 
     c.configure([](TCfgDialog &dlg) {
         EXPECT_EQ(dlg.seBahn->Value(), 6); // refilled from the settings, not the cancelled edits
@@ -181,15 +181,15 @@ TEST(CfgDialog, LaneCountAccuracyOneBarrierAndCancel)
         dlg.seBahn->setText(QStringLiteral("0")); // typed, not yet left
         return QDialog::Accepted;
     });
-    EXPECT_EQ(f.Accuracy, 2);
-    EXPECT_EQ(f.LineCount, 1);
+    EXPECT_EQ(f.Model.settings().accuracy, 2);
+    EXPECT_EQ(f.Model.lanes(), 1);
 
     Configured high({}, ports(0, 0, 0, 0, 0, 5));
     high.configure([](TCfgDialog &dlg) {
         EXPECT_EQ(dlg.TipIndex(), 1);
         return QDialog::Accepted;
     });
-    EXPECT_EQ(high.f->Accuracy, 2);
+    EXPECT_EQ(high.f->Model.settings().accuracy, 2);
 }
 
 TEST(CfgDialog, AStoredPortMissingFromTheListShowsNone)
@@ -275,23 +275,23 @@ TEST(CfgDialog, RoundingUpIsChosenInTheDialogAndKeptWithTheSettings)
 {
     Configured c({});
     TFormMain &f = *c.f;
-    EXPECT_FALSE(f.RoundUp); // off by default: truncated as the desk always did
+    EXPECT_FALSE(f.Model.settings().roundUp); // off by default: truncated as the desk always did
     c.configure([](TCfgDialog &dlg) {
         EXPECT_FALSE(dlg.cbRoundUp->isChecked());
         EXPECT_EQ(dlg.cbRoundUp->text(), QStringLiteral("Zeiten nach Wettkampfregel aufrunden"));
         dlg.cbRoundUp->setChecked(true);
         return QDialog::Rejected;
     });
-    EXPECT_FALSE(f.RoundUp);
+    EXPECT_FALSE(f.Model.settings().roundUp);
     c.configure([](TCfgDialog &dlg) {
         dlg.cbRoundUp->setChecked(true);
         return QDialog::Accepted;
     });
-    EXPECT_TRUE(f.RoundUp);
+    EXPECT_TRUE(f.Model.settings().roundUp);
     c.destroy();
     EXPECT_EQ(c.key().value(QStringLiteral("RoundUp")).toInt(), 1);
     TFormMain &g = c.create();
-    EXPECT_TRUE(g.RoundUp);
+    EXPECT_TRUE(g.Model.settings().roundUp);
     c.configure([](TCfgDialog &dlg) {
         EXPECT_TRUE(dlg.cbRoundUp->isChecked());
         dlg.cbRoundUp->setChecked(false);

@@ -58,8 +58,8 @@ TEST(StartList, TextLinesFillTheTableRowForRow)
 {
     Files d(2);
     TFormMain &f = *d.f;
-    d.table().setRowCount(20);
-    d.table().setCells(3, 15, QStringLiteral("kept"));
+    d.f->Model.recordToWrite().setRowCount(20);
+    d.f->Model.recordToWrite().setCell(3, 15, QStringLiteral("kept"));
     d.writeFile(QStringLiteral("start.txt"),
                 "Kreismeisterschaften\r\n"
                 "\r\n"
@@ -110,7 +110,8 @@ TEST(StartList, GrowsTheTableAndCancelChangesNothing)
 TEST(StartList, ListsBeyondTheLimitAreRefusedBeforeAnythingIsRead)
 {
     Files d;
-    d.table().setCells(2, 3, QStringLiteral("vorher"));
+    d.f->Model.recordToWrite().setCell(2, 3, QStringLiteral("vorher"));
+    d.f->ShowTable();
     // Just over 2 MB, and just over 2,000 lines.
     QByteArray big(2 * 1024 * 1024 + 1, 'x');
     big[0] = 'T';
@@ -155,7 +156,7 @@ TEST(Export, TextFileWritesEveryRowWithAFirstCell)
     f.StopEntry(1)->trigger();
     f.mStop->trigger();
     f.mEintragen->trigger();
-    d.table().setCells(2, 9, QStringLiteral("no first cell: not written"));
+    d.f->Model.recordToWrite().setCell(2, 9, QStringLiteral("no first cell: not written"));
     d.choose(d.path(QStringLiteral("ergebnis.txt")), 1);
     f.mExport->trigger();
     const QByteArray text = d.read(QStringLiteral("ergebnis.txt"));
@@ -172,7 +173,7 @@ TEST(Export, CsvByThePickedEntryAndErrorsShown)
 {
     Files d(8, false);
     TFormMain &f = *d.f;
-    d.table().setRowCount(20);
+    d.f->Model.recordToWrite().setRowCount(20);
     d.choose(d.path(QStringLiteral("ergebnis.csv")), 2); // no workbook entry: CSV is the second
     f.bSave->click();
     const QByteArray csv = d.read(QStringLiteral("ergebnis.csv"));
@@ -301,7 +302,7 @@ TEST(Export, RoundedUpTimesGoOutAsShownAndTruncatedOnesAsBefore)
     const QByteArray truncated = d.read(QStringLiteral("aus.txt"));
     EXPECT_TRUE(truncated.contains("1.\t \t \t \t \t10,23 \t1\t\r\n2.\t \t \t \t \t10,23 \t2\t\r\n")) << truncated.constData();
 
-    f.RoundUp = true;
+    f.Model.setRoundUp(true);
     race(10231, 10240); // heat 2, rounded up
     d.choose(d.path(QStringLiteral("an.txt")), 1);
     f.mExport->trigger();

@@ -5,6 +5,7 @@
 
 #include "DateTimePicker.h"
 #include "Journal.h"
+#include "JournalFile.h"
 #include "SortGrid.h"
 #include "SpinEdit.h"
 
@@ -22,7 +23,7 @@
 #include <cerrno>
 #include <cstring>
 
-using platform::MeetingJournal;
+using results::MeetingJournal;
 
 namespace {
 
@@ -42,7 +43,7 @@ struct Meeting : Desk {
             f->Line(i)->eName->setText(names[i - 1]);
         f->mStart->trigger();
         for (int i = 1; i <= names.size(); ++i) {
-            fp.ticks.now = static_cast<std::uint32_t>(f->StartTime) + base + static_cast<std::uint32_t>(i) * 1000;
+            fp.ticks.now = static_cast<std::uint32_t>(f->Model.desk().start) + base + static_cast<std::uint32_t>(i) * 1000;
             f->StopEntry(i)->trigger();
         }
         f->mEintragen->trigger();
@@ -98,7 +99,7 @@ TEST(Journal, RestoreBringsBackTheMeetingWithUmlautsAndLongTimes)
     EXPECT_TRUE(question.contains(QStringLiteral("Datum: 08.12.2026"))) << qPrintable(question);
     static const QRegularExpression saved(QStringLiteral("Gesichert: \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d\n"));
     EXPECT_TRUE(question.contains(saved)) << qPrintable(question);
-    EXPECT_EQ(next->f->LineCount, 3);
+    EXPECT_EQ(next->f->Model.lanes(), 3);
     EXPECT_EQ(next->table(), before);
     EXPECT_EQ(next->f->seLauf->Value(), 6);
     EXPECT_EQ(next->f->eTitle->text(), QString::fromUtf8("Hallenmeeting Göttingen"));
@@ -156,18 +157,18 @@ TEST(Journal, EveryEntryAndEveryImportIsWritten)
     Meeting m;
     EXPECT_FALSE(QFile::exists(m.f->JournalFile()));
     m.runHeat({QStringLiteral("A")}, 9000);
-    auto first = platform::decodeJournal(m.journalBytes());
+    auto first = results::decodeJournal(m.journalBytes());
     ASSERT_TRUE(first.has_value());
     EXPECT_EQ(first->heats, QList<int>{1});
     EXPECT_EQ(first->lastHeat, 1);
 
     m.writeFile(QStringLiteral("liste.txt"), "Titel\n\n1\t\t100 m\n1.\t7\tNeu\n");
     m.f->ImportTextList(QDir(m.workDir.path()).filePath(QStringLiteral("liste.txt")));
-    auto second = platform::decodeJournal(m.journalBytes());
+    auto second = results::decodeJournal(m.journalBytes());
     ASSERT_TRUE(second.has_value());
     EXPECT_TRUE(second->heats.isEmpty());
     bool found = false;
-    for (const platform::JournalCell &c : second->cells)
+    for (const results::JournalCell &c : second->cells)
         found |= c.row == 3 && c.col == 2 && c.text == QStringLiteral("Neu");
     EXPECT_TRUE(found);
 }
@@ -221,7 +222,7 @@ TEST(Journal, ASecondDeskSaysSoAndNeverTouchesTheFirstDesksJournal)
 
     // The first desk goes on as before.
     m.runHeat({QStringLiteral("B")}, 9000);
-    const auto both = platform::decodeJournal(m.journalBytes());
+    const auto both = results::decodeJournal(m.journalBytes());
     ASSERT_TRUE(both.has_value());
     EXPECT_EQ(both->heats, (QList<int>{1, 2}));
     // Once it has ended, the next desk owns the journal and offers it.
@@ -289,7 +290,7 @@ TEST(Journal, AnImportOverHeatsOnNoDiskAsksFirstAndKeepsThemByDefault)
     ASSERT_EQ(m.fp.dialogs.messages.size(), 1);
     EXPECT_TRUE(asked());
     EXPECT_EQ(m.f->SortGrid1->Cells(2, 3), QString::fromUtf8("Jürgen"));
-    EXPECT_EQ(m.f->EnteredHeats, QList<int>{1});
+    EXPECT_EQ(m.f->Model.record().entered, QList<int>{1});
 
     // The journal is fine, but its copy cannot be made.
     m.fp.files.failure = [](const QString &call) {
@@ -320,7 +321,7 @@ TEST(Journal, AJournalOfAnOlderOrNewerBuildIsNotCalledDamaged)
         const char *kept;
     } cases[] = {
         {sealed(R"({"title": "Alt", "lanes": 8, "cells": [[0, 0, "Alt"]]})", 1), "älteren", "aelteres-format"},
-        {sealed("title\tNeu\nsomething new\n", 4), "neueren", "neueres-format"},
+        {sealed("title\tNeu\nsomething new\n", 5), "neueren", "neueres-format"},
     };
     for (const auto &c : cases) {
         auto next = restartWith(c.bytes);

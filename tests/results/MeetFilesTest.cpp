@@ -5,6 +5,7 @@
 
 #include "Interchange.h"
 #include "Journal.h"
+#include "JournalFile.h"
 #include "Label3D.h"
 #include "SortGrid.h"
 #include "SpinEdit.h"
@@ -78,7 +79,7 @@ struct MeetDesk : Desk {
     {
         f->mStart->trigger();
         for (const auto &[lane, ms] : stops) {
-            fp.ticks.now = static_cast<std::uint32_t>(f->StartTime) + static_cast<std::uint32_t>(ms);
+            fp.ticks.now = static_cast<std::uint32_t>(f->Model.desk().start) + static_cast<std::uint32_t>(ms);
             f->StopEntry(lane)->trigger();
         }
         f->mStop->trigger();
@@ -140,9 +141,9 @@ TEST(MeetFiles, TheMeetingOfficesListsFillTheHeatsAndWhatIsLeftOutIsListed)
     EXPECT_EQ(d.cell(2, 12), QStringLiteral("200 m Frauen"));
     EXPECT_EQ(d.cell(1, 13), QString()); // a free lane
     EXPECT_EQ(d.cell(2, 15), QString::fromUtf8("Zoë Weiß"));
-    EXPECT_EQ(f.HeatOrigins.value(3).event, 12);
-    EXPECT_EQ(f.HeatOrigins.value(3).round, 2);
-    EXPECT_EQ(f.HeatOrigins.value(1).names.value(2), (platform::LaneName{"Hoffmann, Jr.", "Lukas"}));
+    EXPECT_EQ(f.Model.record().origins.value(3).event, 12);
+    EXPECT_EQ(f.Model.record().origins.value(3).round, 2);
+    EXPECT_EQ(f.Model.record().origins.value(1).names.value(2), (meeting::LaneName{"Hoffmann, Jr.", "Lukas"}));
 
     // Heat 1 is on the lanes.
     EXPECT_EQ(f.seLauf->Value(), 1);
@@ -166,9 +167,9 @@ TEST(MeetFiles, TheMeetingOfficesListsFillTheHeatsAndWhatIsLeftOutIsListed)
     ASSERT_TRUE(f.FlushJournal());
     QFile journal(f.JournalFile());
     ASSERT_TRUE(journal.open(QIODevice::ReadOnly));
-    const auto back = platform::decodeJournal(journal.readAll());
+    const auto back = results::decodeJournal(journal.readAll());
     ASSERT_TRUE(back.has_value());
-    EXPECT_EQ(back->origins, f.HeatOrigins);
+    EXPECT_EQ(back->origins, f.Model.record().origins);
 }
 
 TEST(MeetFiles, EachEnteredHeatGoesToTheResultsFolderAsTheMeetingProgramExpectsIt)
@@ -193,7 +194,7 @@ TEST(MeetFiles, EachEnteredHeatGoesToTheResultsFolderAsTheMeetingProgramExpectsI
                                 "DNF,31,4,Wagner,Paul,LG Nord,\r\n"));
 
     // Heat 2: tenths, no wind, a name typed at the desk, a disqualification, a lane nobody ran.
-    f.Accuracy = 1;
+    f.Model.setAccuracy(1);
     f.sfWind->setValue(0);
     f.Line(1)->eName->setText(QString::fromUtf8("Leon Köhler-Schmidt"));
     d.race({{1, 12345}, {2, 12650}, {3, 13059}});
@@ -269,7 +270,8 @@ TEST(MeetFiles, NothingHalfImported)
 {
     MeetDesk d;
     TFormMain &f = *d.f;
-    f.SortGrid1->setCells(2, 3, QStringLiteral("vorher"));
+    f.Model.recordToWrite().setCell(2, 3, QStringLiteral("vorher"));
+    f.ShowTable();
     const int rows = f.SortGrid1->RowCount();
     const struct {
         const char *name;
@@ -306,8 +308,8 @@ TEST(MeetFiles, HeatsBeyondAHundredAreLeftOutAndListedOnce)
     MeetDesk d(2);
     TFormMain &f = *d.f;
     // Rows of an earlier, longer list do not survive below the new heats.
-    f.SortGrid1->setRowCount(400);
-    f.SortGrid1->setCells(2, 399, QStringLiteral("alt"));
+    f.Model.recordToWrite().setRowCount(400);
+    f.Model.recordToWrite().setCell(2, 399, QStringLiteral("alt"));
     QByteArray evt;
     for (int h = 1; h <= 103; ++h)
         evt += "1,1," + QByteArray::number(h) + ",400 m\r\n," + QByteArray::number(h) + ",1,Name,Vorname,\r\n";
@@ -316,9 +318,9 @@ TEST(MeetFiles, HeatsBeyondAHundredAreLeftOutAndListedOnce)
     d.importList(QStringLiteral("lang.evt"));
     EXPECT_EQ(f.SortGrid1->RowCount(), 302);
     EXPECT_EQ(d.cell(0, TFormMain::HeatHeaderRow(100, 2)), QStringLiteral("100"));
-    EXPECT_EQ(f.HeatOrigins.size(), 100);
-    EXPECT_EQ(f.HeatOrigins.value(100).heat, 100);
-    f.SortGrid1->setRowCount(400);
+    EXPECT_EQ(f.Model.record().origins.size(), 100);
+    EXPECT_EQ(f.Model.record().origins.value(100).heat, 100);
+    f.Model.recordToWrite().setRowCount(400);
     EXPECT_EQ(d.cell(2, 399), QString());
     ASSERT_EQ(d.fp.dialogs.messages.size(), 1);
     const QString text = d.fp.dialogs.messages[0].text;
@@ -351,7 +353,7 @@ TEST(MeetFiles, AnotherStartListEndsTheOriginsAndARestoredMeetingKeepsThem)
     // A text start list is a meeting of its own.
     d.writeFile(QStringLiteral("liste.txt"), "T\n\n1\t\t100 m\n1.\t6\tBea Berg\n");
     g.ImportTextList(d.path(QStringLiteral("liste.txt")));
-    EXPECT_TRUE(g.HeatOrigins.isEmpty());
+    EXPECT_TRUE(g.Model.record().origins.isEmpty());
 }
 
 TEST(MeetFiles, AFailedResultFileIsToldOnceAndTheDeskGoesOn)
@@ -440,7 +442,7 @@ TEST(MeetFiles, RoundedUpTimesGoToTheMeetingProgramAsTheDeskShowsThem)
     d.writeFile(QStringLiteral("lynx.evt"), "3,1,1,100 m\r\n,5,1,Alt,Anna,X\r\n,6,2,Berg,Bea,Y\r\n");
     d.importList(QStringLiteral("lynx.evt"));
     f.ResultFolder = d.results;
-    f.RoundUp = true;
+    f.Model.setRoundUp(true);
     d.race({{1, 10231}, {2, 10240}});
     EXPECT_EQ(f.Line(1)->LabelTime->text(), QStringLiteral("10,24 "));
     f.mEintragen->trigger();

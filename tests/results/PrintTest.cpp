@@ -6,6 +6,7 @@
 #include "Label3D.h"
 #include "LbSpeedButton.h"
 #include "Journal.h"
+#include "JournalFile.h"
 #include "PdfText.h"
 #include "ResultsList.h"
 #include "ResultsPreview.h"
@@ -43,11 +44,11 @@ struct Meeting : Desk {
     // Runs a heat with the lanes stopping in the given order at the given times.
     void race(const QString &prefix, const QList<std::pair<int, int>> &stops)
     {
-        for (int lane = 1; lane <= f->LineCount; ++lane)
+        for (int lane = 1; lane <= f->Model.lanes(); ++lane)
             f->Line(lane)->eName->setText(prefix + QString::number(lane));
         f->mStart->trigger();
         for (const auto &[lane, ms] : stops) {
-            fp.ticks.now = static_cast<std::uint32_t>(f->StartTime) + static_cast<std::uint32_t>(ms);
+            fp.ticks.now = static_cast<std::uint32_t>(f->Model.desk().start) + static_cast<std::uint32_t>(ms);
             f->StopEntry(lane)->trigger();
         }
     }
@@ -118,7 +119,7 @@ TEST(Print, ThePreviewShowsTheCurrentHeatAllHeatsOrTheRankings)
     TFormMain &f = *m.f;
     m.race(QStringLiteral("A"), {{2, 7810}, {1, 7900}, {3, 8020}});
     f.mStop->trigger();
-    f.Line(4)->ePlatz->setCaption(QStringLiteral("Aus")); // listed with its text after the places
+    f.Model.setPlaceText(4, QStringLiteral("Aus")); // listed with its text after the places
     f.mEintragen->trigger();
     m.enter(QStringLiteral("B"), {{4, 7900}, {1, 7950}});
     m.enter(QStringLiteral("C"), {{1, 8100}});
@@ -196,7 +197,7 @@ TEST(Print, LaneKeysAndStoppStillActWhileThePreviewIsOpenDuringARace)
     m.enter(QStringLiteral("A"), {{1, 7810}});
     m.race(QStringLiteral("B"), {});
     m.onPreview([&](TResultsPreview &p) {
-        m.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 8120;
+        m.fp.ticks.now = static_cast<std::uint32_t>(f.Model.desk().start) + 8120;
         QTest::keyClick(p.Preview, Qt::Key_F3);
         EXPECT_EQ(f.Line(3)->ePlatz->Caption(), QStringLiteral("1"));
         QTest::keyClick(p.Preview, Qt::Key_S, Qt::AltModifier);
@@ -222,7 +223,7 @@ TEST(Print, ALongListLetsTheRaceGoOnBetweenItsPages)
         QTimer::singleShot(0, &p, [&] {
             // The dialog takes no input while the preview has no pages to show; the lane keys act.
             during = !p.isEnabled() && !p.Preview->updatesEnabled();
-            m.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 8120;
+            m.fp.ticks.now = static_cast<std::uint32_t>(f.Model.desk().start) + 8120;
             QTest::keyClick(p.Preview, Qt::Key_F2);
         });
         p.AllHeatsChoice->trigger();
@@ -247,7 +248,7 @@ TEST(Print, APdfExportDuringARaceLetsTheRaceGoOn)
     QTimer::singleShot(0, &f, [&] {
         // Between two pages: a lane stops; export and print wait for the file.
         during = f.DrawingLists;
-        m.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 8120;
+        m.fp.ticks.now = static_cast<std::uint32_t>(f.Model.desk().start) + 8120;
         f.StopEntry(2)->trigger();
         f.mExport->trigger();
         f.mPrint->trigger();
@@ -328,7 +329,7 @@ TEST(Print, RoundedUpTiesCarryTheirThousandthsAlsoAfterARestore)
 {
     Meeting m;
     TFormMain &f = *m.f;
-    f.RoundUp = true;
+    f.Model.setRoundUp(true);
     m.enter(QStringLiteral("L"), {{2, 10231}, {1, 10238}, {3, 10300}}); // lane 4 not stopped
     const auto times = [](const results::ResultsDocument &doc) {
         QStringList out;
@@ -342,7 +343,7 @@ TEST(Print, RoundedUpTiesCarryTheirThousandthsAlsoAfterARestore)
     ASSERT_TRUE(f.FlushJournal());
     QFile journal(m.fp.settings.journalFile(f.ProgramName));
     ASSERT_TRUE(journal.open(QIODevice::ReadOnly));
-    const std::optional<platform::MeetingJournal> back = platform::decodeJournal(journal.readAll());
+    const std::optional<results::MeetingJournal> back = results::decodeJournal(journal.readAll());
     ASSERT_TRUE(back.has_value());
     f.RestoreJournal(*back);
     EXPECT_EQ(times(f.ResultsOfMeeting()), (QStringList{"10,24 (10,231)", "10,24 (10,238)", "10,30", ""}));
@@ -356,6 +357,6 @@ TEST(Print, RoundedUpTiesCarryTheirThousandthsAlsoAfterARestore)
 
     // Switched to truncated times afterwards: the entered heat keeps its times and how its tie was
     // decided.
-    f.RoundUp = false;
+    f.Model.setRoundUp(false);
     EXPECT_EQ(times(f.ResultsOfMeeting()), (QStringList{"10,24 (10,231)", "10,24 (10,238)", "10,30", ""}));
 }

@@ -34,13 +34,13 @@ struct Meeting : Desk {
     // Names the lanes, runs a race that stops the lanes in the given order at the given times.
     void race(const QList<std::pair<int, int>> &stops, const QString &prefix = QStringLiteral("Läufer"))
     {
-        for (int lane = 1; lane <= f->LineCount; ++lane) {
+        for (int lane = 1; lane <= f->Model.lanes(); ++lane) {
             f->Line(lane)->eNum->setText(QString::number(100 + lane));
             f->Line(lane)->eName->setText(prefix + QLatin1Char(' ') + QString::number(lane));
         }
         f->mStart->trigger();
         for (const auto &[lane, ms] : stops) {
-            fp.ticks.now = static_cast<std::uint32_t>(f->StartTime) + static_cast<std::uint32_t>(ms);
+            fp.ticks.now = static_cast<std::uint32_t>(f->Model.desk().start) + static_cast<std::uint32_t>(ms);
             f->StopEntry(lane)->trigger();
         }
         f->mStop->trigger();
@@ -56,10 +56,13 @@ TEST(Protocol, FirstEntryFillsHeatOneAndLoadsHeatTwo)
     f.cmb_Disziplin->setEditText(QStringLiteral("100 m"));
     f.cbKlassen->setEditText(QStringLiteral("Männer"));
     f.sfWind->setValue(1.5);
-    f.Line(3)->eName->setToolTip(QStringLiteral("Startgemeinschaft"));
+    // Lane 3's club comes with the heat from the table; the start takes the time of day shown.
+    f.Model.recordToWrite().setCell(4, 5, QStringLiteral("Startgemeinschaft"));
+    f.seLaufChange();
     f.DateTimePicker1->setDate(QDate(2026, 12, 8));
+    f.TimerDate->stop();
+    f.PanelDate->setText(QStringLiteral("14:05:33"));
     m.race({{3, 10230}, {1, 10499}, {2, 11010}});
-    f.PanelDate->setToolTip(QStringLiteral("14:05:33"));
     f.mEintragen->trigger();
 
     EXPECT_EQ(m.table().RowCount(), 13);
@@ -127,8 +130,8 @@ TEST(Protocol, WindZeroDateOffAndSwitchedOffLanes)
 {
     Meeting m(3);
     TFormMain &f = *m.f;
-    m.table().setCells(4, 2, QStringLiteral("+0,8 m/s"));
-    m.table().setCells(0, 1, QStringLiteral("1.6.2026"));
+    m.f->Model.recordToWrite().setCell(4, 2, QStringLiteral("+0,8 m/s"));
+    m.f->Model.recordToWrite().setCell(0, 1, QStringLiteral("1.6.2026"));
     f.DateTimePicker1->setChecked(false);
     f.SetEntry(2)->trigger();
     m.race({{1, 10000}, {3, 10100}});
@@ -143,20 +146,20 @@ TEST(Protocol, HeatChangeLoadsAHeatAndClearsAnEmptyOne)
 {
     Meeting m(3);
     TFormMain &f = *m.f;
-    TSortGrid &t = m.table();
+    meeting::Record &t = f.Model.recordToWrite();
     t.setRowCount(20);
     // Heat 2: rows 6..9.
-    t.setCells(1, 6, QStringLiteral("Endlauf"));
-    t.setCells(2, 6, QStringLiteral("200 m"));
-    t.setCells(3, 6, QStringLiteral("Frauen"));
-    t.setCells(1, 7, QStringLiteral(" "));
-    t.setCells(2, 7, QStringLiteral("  Anna Meyer\t"));
-    t.setCells(4, 7, QStringLiteral("LG Nord"));
-    t.setCells(2, 8, QStringLiteral(" "));
-    t.setCells(5, 8, QStringLiteral("1:05,43 "));
-    t.setCells(6, 8, QStringLiteral("2"));
-    t.setCells(5, 9, QStringLiteral("59,99 "));
-    t.setCells(6, 9, QStringLiteral("n.a."));
+    t.setCell(1, 6, QStringLiteral("Endlauf"));
+    t.setCell(2, 6, QStringLiteral("200 m"));
+    t.setCell(3, 6, QStringLiteral("Frauen"));
+    t.setCell(1, 7, QStringLiteral(" "));
+    t.setCell(2, 7, QStringLiteral("  Anna Meyer\t"));
+    t.setCell(4, 7, QStringLiteral("LG Nord"));
+    t.setCell(2, 8, QStringLiteral(" "));
+    t.setCell(5, 8, QStringLiteral("1:05,43 "));
+    t.setCell(6, 8, QStringLiteral("2"));
+    t.setCell(5, 9, QStringLiteral("59,99 "));
+    t.setCell(6, 9, QStringLiteral("n.a."));
     f.SetEntry(1)->trigger();
     f.seLauf->setValue(2);
     EXPECT_EQ(f.cmb_Lauf->currentText(), QStringLiteral("Endlauf"));
@@ -186,8 +189,8 @@ TEST(Protocol, HeatChangeLoadsAHeatAndClearsAnEmptyOne)
 
     // A typed 0 loads heat 1, never rows above the title. A text in the kind's cell that is no kind
     // leaves the box as it is.
-    t.setCells(1, 2, QStringLiteral("14:30"));
-    t.setCells(2, 3, QStringLiteral("Erste"));
+    t.setCell(1, 2, QStringLiteral("14:30"));
+    t.setCell(2, 3, QStringLiteral("Erste"));
     f.seLauf->setText(QStringLiteral("0"));
     EXPECT_EQ(f.Line(1)->eName->text(), QStringLiteral("Erste"));
     EXPECT_EQ(f.cmb_Lauf->currentText(), QStringLiteral("Endlauf"));
@@ -199,7 +202,7 @@ TEST(Protocol, LaneCountChangeBetweenEntries)
     TFormMain &f = *m.f;
     m.race({{1, 10000}});
     f.mEintragen->trigger(); // heat 1: rows 2..6
-    f.LineCount = 2;
+    f.Model.setLanes(2);
     f.bResetClick();
     m.race({{2, 11000}}, QStringLiteral("Zwei"));
     f.mEintragen->trigger(); // heat 2 with 2 lanes: rows 5..7, over heat 1's lanes 3 and 4

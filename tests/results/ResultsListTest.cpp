@@ -58,7 +58,7 @@ TEST(ResultsList, AHeatListsPlacesFirstThenTheTextsAndLeavesEmptyLanesOut)
          lane(6, " ", " Eva ", "", ""), // a start list's blanks, not stopped
          lane(7, "107", "Fee", "11,02 ", "3")});
     EXPECT_EQ(names(h), (QStringList{"Cora", "Berta", "Fee", "Anna", "Dora", "Eva"}));
-    EXPECT_EQ(h.lanes[0], (LaneResult{4, "1", "104", "Cora", "", "10,51"}));
+    EXPECT_EQ(h.lanes[0], (LaneResult{4, "1", "104", "Cora", "", "10,51", 0, 10510}));
     EXPECT_EQ(h.lanes[1].note, QStringLiteral("LG Nord"));
     EXPECT_EQ(h.lanes[3].place, QStringLiteral("Aus"));
     EXPECT_EQ(h.lanes[5].number, QString());

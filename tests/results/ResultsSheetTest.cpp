@@ -33,7 +33,7 @@ results::HeatResult heat(int number, const QString &kind, const QString &discipl
     return results::readHeat(number, {QString::number(number), kind, discipline, klass, wind, {}, {}}, rows);
 }
 
-ResultsDocument meeting(std::vector<results::HeatResult> heats)
+ResultsDocument meetingOf(std::vector<results::HeatResult> heats)
 {
     ResultsDocument d{QStringLiteral("Kreismeisterschaften Süd"), QStringLiteral("14.05.27"), std::move(heats), {}};
     d.rankings = results::rankingsOf(d.heats);
@@ -54,7 +54,7 @@ ResultsDocument bigMeeting(int n)
                              QString::number(i)});
         heats.push_back(heat(h, "Vorlauf", QString::fromUtf8(disciplines[h % 4]), "Männer", {}, lanes));
     }
-    return meeting(std::move(heats));
+    return meetingOf(std::move(heats));
 }
 
 QByteArray pdfOf(const ResultsDocument &d)
@@ -86,7 +86,7 @@ qsizetype find(const QStringList &lines, const QString &pattern)
 
 TEST(ResultsSheet, TheMeetingsTextsInTheirOrderWithHeaderAndFooter)
 {
-    const ResultsDocument d = meeting({
+    const ResultsDocument d = meetingOf({
         heat(1, "Vorlauf", "100 m", "Männer", "0,5 m/s",
              {{{"104", "Jürgen Weißmüller", "LG Nord", "10,87 ", "2"}},
               {{"", "", "", "", ""}},
@@ -152,7 +152,7 @@ TEST(ResultsSheet, LongNamesAreCutBeforeTheNextColumnAndTimesAlignDigitForDigit)
 {
     const QString longName = QStringLiteral("Maximilian-Alexander Freiherr von Hohenzollern-Sigmaringen-Weißenfels");
     const QString longClub = QStringLiteral("Leichtathletikgemeinschaft Rhein-Neckar-Odenwald-Kraichgau");
-    const ResultsDocument d = meeting({heat(1, "Endlauf", "100 m", "U18", {},
+    const ResultsDocument d = meetingOf({heat(1, "Endlauf", "100 m", "U18", {},
                                             {{{"1", longName, longClub, "10,23 ", "1"}},
                                              {{"2", QStringLiteral("Li"), {}, "11,07 ", "2"}},
                                              {{"3", QStringLiteral("Ida"), {}, "1:01,10 ", "3"}}})});
@@ -244,7 +244,7 @@ TEST(ResultsSheet, ALongTextInATimeCellNeverHidesTheNames)
 {
     // A note typed into the time column of one heat: every heat and the ranking still show their names.
     const QString note = QStringLiteral("Zeit von Hand nachgetragen, Lichtschranke ausgefallen, siehe Protokoll");
-    ResultsDocument d = meeting({heat(1, "Vorlauf", "100 m", "Männer", {},
+    ResultsDocument d = meetingOf({heat(1, "Vorlauf", "100 m", "Männer", {},
                                       {{"11", "Annegret Kramp", "LG Nord", note, "1"}, {"12", "Berta Zeller", "", "11,02 ", "2"}}),
                                  heat(2, "Vorlauf", "100 m", "Männer", {}, {{"21", "Cordula Weiß", "TSV", "10,87 ", "1"}})});
     const QString text = pdf::pages(pdfOf(d)).join(QLatin1Char('\n'));

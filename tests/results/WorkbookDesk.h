@@ -91,13 +91,15 @@ inline void writeOds(const QString &path, const std::string &rows, const std::st
 }
 
 // A table of a few rows and one whose lane rows have other texts, for unchanged-table checks.
-inline void fillTable(TSortGrid &t, int rows)
+inline void fillTable(TFormMain &f, int rows)
 {
+    meeting::Record &t = f.Model.recordToWrite();
     t.setRowCount(rows);
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < 7; ++c)
             if ((r + c) % 3 != 0)
-                t.setCells(c, r, QStringLiteral("r%1c%2").arg(r).arg(c));
+                t.setCell(c, r, QStringLiteral("r%1c%2").arg(r).arg(c));
+    f.ShowTable();
 }
 
 } // namespace

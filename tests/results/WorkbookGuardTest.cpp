@@ -67,7 +67,7 @@ TEST(WorkbookGuard, EveryFaultOfTheReaderEndsInAnErrorBox)
         cases.push_back({"EAT", "Arbeitsspeicher"});
     for (const Case &c : cases) {
         Guarded d;
-        fillTable(d.table(), 9);
+        fillTable(*d.f, 9);
         const QList<QStringList> before = d.rows();
         const QString file = d.misbehaving(c.how);
         d.importList(file);
@@ -85,13 +85,13 @@ TEST(WorkbookGuard, TheRaceRunsOnWhileTheReaderHangs)
 {
     Guarded d;
     TFormMain &f = *d.f;
-    fillTable(d.table(), 9);
+    fillTable(*d.f, 9);
     const QList<QStringList> before = d.rows();
     f.mStart->trigger();
-    ASSERT_EQ(f.RunMask, 0b11u);
+    ASSERT_EQ(f.RunMask(), 0b11u);
     // While the import waits for the hanging reader: lane 1 finishes, a second import is asked for.
     QTimer::singleShot(200, &f, [&] {
-        d.fp.ticks.now = static_cast<std::uint32_t>(f.StartTime) + 10230;
+        d.fp.ticks.now = static_cast<std::uint32_t>(f.Model.desk().start) + 10230;
         f.StopEntry(1)->trigger();
     });
     ASSERT_TRUE(QFile::copy(dataFile("start.xlsx"), d.path(QStringLiteral("other.xlsx"))));
@@ -100,7 +100,7 @@ TEST(WorkbookGuard, TheRaceRunsOnWhileTheReaderHangs)
     clock.start();
     d.importList(d.misbehaving("HANG"));
     EXPECT_GE(clock.elapsed(), 1400);
-    EXPECT_EQ(f.RunMask, 0b10u); // lane 1 stopped during the wait, lane 2 runs on
+    EXPECT_EQ(f.RunMask(), 0b10u); // lane 1 stopped during the wait, lane 2 runs on
     EXPECT_EQ(f.Line(1)->LabelTime->text().trimmed(), QStringLiteral("10,23"));
     EXPECT_TRUE(f.Clock->isActive());
     ASSERT_EQ(d.errors().size(), 2);
@@ -116,7 +116,7 @@ TEST(WorkbookGuard, TheRaceRunsOnWhileTheReaderHangs)
 TEST(WorkbookGuard, AnExportIntoATargetTheReaderFailsOnLeavesItUntouched)
 {
     Guarded d;
-    fillTable(d.table(), 5);
+    fillTable(*d.f, 5);
     const QString target = d.misbehaving("CRASH");
     const QByteArray before = d.bytes(target);
     d.exportTo(target);
@@ -184,7 +184,7 @@ TEST(WorkbookGuard, OnlyAValidAnswerIsTaken)
 TEST(WorkbookGuard, HostileFilesThroughTheDesk)
 {
     Guarded d;
-    fillTable(d.table(), 9);
+    fillTable(*d.f, 9);
     const QList<QStringList> before = d.rows();
     // One text of 32,000 characters in 14,000 cells of a 60 KB workbook.
     const QString shared = d.path(QStringLiteral("shared.xlsx"));

@@ -32,8 +32,8 @@ TEST(WorkbookList, OfficeSuiteStartListFillsTheTableAndHeatOne)
     for (const char *name : {"start.xlsx", "start.ods", "start.xls"}) {
         Books d;
         TFormMain &f = *d.f;
-        d.table().setRowCount(30);
-        d.table().setCells(8, 2, QStringLiteral("beyond column G"));
+        d.f->Model.recordToWrite().setRowCount(30);
+        d.f->SortGrid1->setCells(8, 2, QStringLiteral("beyond column G")); // the grid's own, no cell of the meeting
         f.seLauf->setValue(3);
         d.importList(dataFile(name));
         EXPECT_TRUE(d.fp.dialogs.messages.isEmpty()) << name;
@@ -61,7 +61,7 @@ TEST(WorkbookList, ShortListsAndRowsAfterTheGap)
     Books d;
     const QString emptyA1 = d.path(QStringLiteral("a1.xlsx"));
     d.makeWorkbook(emptyA1, {{"", "B1"}, {"A2"}});
-    d.table().setRowCount(20);
+    d.f->Model.recordToWrite().setRowCount(20);
     d.importList(emptyA1);
     EXPECT_EQ(d.table().RowCount(), 1);
     EXPECT_EQ(d.table().Cells(1, 0), QString()); // nothing written
@@ -130,7 +130,7 @@ TEST(WorkbookList, BadFilesAndLimitsLeaveTheTableAndQuit)
                           Case{text, QStringLiteral("keine Arbeitsmappe")},
                           Case{dir.filePath(QStringLiteral("fehlt.xlsx")), QStringLiteral("nicht gefunden")}}) {
         Books d;
-        fillTable(d.table(), 9);
+        fillTable(*d.f, 9);
         const QList<QStringList> before = d.rows();
         d.importList(c.file);
         ASSERT_EQ(d.errors().size(), 1) << c.file.toStdString();
@@ -153,19 +153,21 @@ TEST(WorkbookList, BadFilesAndLimitsLeaveTheTableAndQuit)
 namespace {
 
 // A table as an entered meeting holds it: every row has its first cell, some cells are empty.
-void fillMeeting(TSortGrid &t, int rows)
+void fillMeeting(TFormMain &f, int rows)
 {
+    meeting::Record &t = f.Model.recordToWrite();
     t.setRowCount(rows);
     for (int r = 0; r < rows; ++r) {
-        t.Rows(r).Clear();
-        t.setCells(0, r, r == 0 ? QString::fromUtf8("Kreismeisterschaften Łódź") : QStringLiteral("%1.").arg(r));
+        t.setRow(r, {});
+        t.setCell(0, r, r == 0 ? QString::fromUtf8("Kreismeisterschaften Łódź") : QStringLiteral("%1.").arg(r));
         if (r % 4 != 0)
-            t.setCells(2, r, QString::fromUtf8("Jürgen Groß %1").arg(r));
+            t.setCell(2, r, QString::fromUtf8("Jürgen Groß %1").arg(r));
         if (r % 3 == 1)
-            t.setCells(5, r, QStringLiteral("10,%1").arg(r + 10));
+            t.setCell(5, r, QStringLiteral("10,%1").arg(r + 10));
         if (r % 5 == 2)
-            t.setCells(6, r, QStringLiteral(" "));
+            t.setCell(6, r, QStringLiteral(" "));
     }
+    f.ShowTable();
 }
 
 } // namespace
@@ -173,7 +175,7 @@ void fillMeeting(TSortGrid &t, int rows)
 TEST(WorkbookExport, NewFileHoldsTheTableAndComesBackTheSame)
 {
     Books d;
-    fillMeeting(d.table(), 20);
+    fillMeeting(*d.f, 20);
     const QList<QStringList> table = d.rows();
     d.exportTo(d.path(QStringLiteral("ergebnis"))); // typed without extension
     const QString file = d.path(QStringLiteral("ergebnis.xlsx"));
@@ -191,7 +193,7 @@ TEST(WorkbookExport, NewFileHoldsTheTableAndComesBackTheSame)
                 EXPECT_EQ(platform::cellText(block.at(r, c)), d.table().Cells(c - 1, r - 1)) << r << "," << c;
         EXPECT_EQ(block.at(2, 6).type, platform::CellValue::Type::Text); // "10,21" stays a text
     }
-    fillTable(d.table(), 25);
+    fillTable(*d.f, 25);
     d.importList(file);
     EXPECT_EQ(d.rows(), table);
 }
@@ -202,7 +204,7 @@ TEST(WorkbookExport, ExistingWorkbookKeepsItsOtherSheetAndCells)
     const QString file = d.path(QStringLiteral("keep.xlsx"));
     ASSERT_TRUE(QFile::copy(dataFile("keep.xlsx"), file));
     QFile::setPermissions(file, QFile::permissions(file) | QFileDevice::WriteOwner);
-    fillMeeting(d.table(), 2);
+    fillMeeting(*d.f, 2);
     d.exportTo(file);
     EXPECT_TRUE(d.fp.dialogs.messages.isEmpty());
     platform::SpreadsheetApplication app;
@@ -221,7 +223,7 @@ TEST(WorkbookExport, ExistingWorkbookKeepsItsOtherSheetAndCells)
 TEST(WorkbookExport, FilesThatMustNotBeWrittenStayUntouched)
 {
     Books d;
-    fillMeeting(d.table(), 5);
+    fillMeeting(*d.f, 5);
     const QString legacy = d.path(QStringLiteral("alt.xls"));
     ASSERT_TRUE(QFile::copy(dataFile("start.xls"), legacy));
     const QString notes = d.path(QStringLiteral("notizen.xlsx"));
@@ -261,7 +263,7 @@ TEST(WorkbookExport, FilesThatMustNotBeWrittenStayUntouched)
 TEST(WorkbookDialogs, TypedNamesGetThePickedTypesExtension)
 {
     Books d;
-    d.table().setRowCount(3);
+    d.f->Model.recordToWrite().setRowCount(3);
     d.exportTo(d.path(QStringLiteral("liste")), 3);
     EXPECT_TRUE(QFileInfo(d.path(QStringLiteral("liste.csv"))).isFile());
     EXPECT_EQ(d.f->SaveDialog1.FileName, d.path(QStringLiteral("liste.csv")));
@@ -306,7 +308,7 @@ TEST(WorkbookExport, LibreOfficeOpensTheSavedWorkbook)
     if (soffice.isEmpty())
         GTEST_SKIP() << "LibreOffice (soffice) is not installed: the check that it opens the export is skipped";
     Books d;
-    fillMeeting(d.table(), 12);
+    fillMeeting(*d.f, 12);
     const QString file = d.path(QStringLiteral("keep.xlsx"));
     ASSERT_TRUE(QFile::copy(dataFile("keep.xlsx"), file));
     QFile::setPermissions(file, QFile::permissions(file) | QFileDevice::WriteOwner);
@@ -341,7 +343,7 @@ TEST(WorkbookExport, LibreOfficeOpensTheSavedWorkbook)
 TEST(WorkbookExport, OnTheDiskBeforeItReplacesTheOldFileAndKeepsItsMode)
 {
     Books d;
-    fillMeeting(d.table(), 5);
+    fillMeeting(*d.f, 5);
     const QString file = d.path(QStringLiteral("ergebnis.xlsx"));
     d.exportTo(file);
     ASSERT_TRUE(QFileInfo(file).isFile());
@@ -360,7 +362,7 @@ TEST(WorkbookExport, OnTheDiskBeforeItReplacesTheOldFileAndKeepsItsMode)
 
     // An existing workbook keeps its permissions.
     ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0640), 0);
-    fillMeeting(d.table(), 6);
+    fillMeeting(*d.f, 6);
     d.exportTo(file);
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
@@ -372,7 +374,7 @@ TEST(WorkbookExport, OnTheDiskBeforeItReplacesTheOldFileAndKeepsItsMode)
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }();
     d.fp.files.failure = [](const QString &call) { return call.startsWith(QStringLiteral("fsync ")) ? EIO : 0; };
-    fillMeeting(d.table(), 7);
+    fillMeeting(*d.f, 7);
     d.exportTo(file);
     ASSERT_EQ(d.errors().size(), 1);
     QFile after(file);

@@ -7,6 +7,7 @@
 #include "ResultsList.h"
 #include "ResultsSheet.h"
 #include "SortGrid.h"
+#include "TableFiles.h"
 #include "SpinEdit.h"
 #include "TextEncoding.h"
 
@@ -49,7 +50,7 @@ void TFormMain::bSaveClick()
     const QStringList kinds = platform::filterExtensions(SaveDialog1.Filter, request.filterIndex);
     try {
         if (kinds.contains(QLatin1String("csv")))
-            SortGrid1->SaveToCSV(request.fileName);
+            ExportCsvFile(request.fileName);
         else if (kinds.contains(QLatin1String("txt")))
             ExportTextFile(request.fileName);
         else if (kinds.contains(QLatin1String("xlsx")))
@@ -65,21 +66,20 @@ void TFormMain::bSaveClick()
 
 void TFormMain::ExportTextFile(const QString &fileName)
 {
-    // Every row whose first cell is filled, each cell followed by a TAB (an empty cell as one
-    // blank), each row ended by CR LF. The title needs no line of its own: row 0 holds it.
-    const TSortGrid *table = SortGrid1;
-    QString content;
-    for (int r = 0; r < table->RowCount(); ++r) {
-        if (table->Cells(0, r).isEmpty())
-            continue;
-        for (int c = 0; c < table->ColCount(); ++c) {
-            const QString text = table->Cells(c, r);
-            content += text.isEmpty() ? QStringLiteral(" ") : text;
-            content += QLatin1Char('\t');
-        }
-        content += QStringLiteral("\r\n");
-    }
-    writeExport(fileName, platform::encodeText(content), platform_.files);
+    writeExport(fileName, results::textExportOf(Model.record()), platform_.files);
+}
+
+void TFormMain::ExportCsvFile(const QString &fileName)
+{
+    // As the results table writes itself: its own message where the file cannot be written.
+    const QByteArray bytes = results::csvExportOf(Model.record());
+    QFile file(fileName);
+    const bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size()
+                    && file.flush();
+    file.close();
+    if (!ok)
+        platform_.dialogs.messageBox(this, QStringLiteral("Can't write to file:\r") + fileName, QStringLiteral("Error"),
+                                     platform::MessageButtons::Ok, platform::MessageIcon::Error);
 }
 
 void TFormMain::ExportPdfFile(const QString &fileName)
@@ -135,13 +135,13 @@ void TFormMain::ExportExcelFile(const QString &fileName)
                     .arg(fileName));
         try {
             // 5. Every cell of the table as text, and one more, empty row.
-            const TSortGrid *table = SortGrid1;
-            const int rows = table->RowCount();
-            const int cols = table->ColCount();
+            const std::vector<meeting::Row> table = results::rowsOf(Model.record());
+            const int rows = static_cast<int>(table.size());
+            const int cols = meeting::kColumns;
             platform::CellBlock values(rows + 1, cols);
             for (int r = 1; r <= rows; ++r)
                 for (int c = 1; c <= cols; ++c)
-                    values.set(r, c, platform::CellValue::fromText(table->Cells(c - 1, r - 1)));
+                    values.set(r, c, platform::CellValue::fromText(table[static_cast<std::size_t>(r - 1)][static_cast<std::size_t>(c - 1)]));
             // 6. One write from A1 on; the cells outside the block stay.
             book->worksheet(1).setRangeValue({1, 1}, {rows + 1, cols}, values);
             // 7. Saved under the chosen name.

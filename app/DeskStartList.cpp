@@ -3,7 +3,7 @@
 
 #include "FormMain.h"
 
-#include "Journal.h"
+#include "JournalFile.h"
 #include "SortGrid.h"
 #include "SpinEdit.h"
 #include "TextEncoding.h"
@@ -30,7 +30,7 @@ struct StartListLimit {
     static constexpr std::size_t UnpackedBytes = 4 * 1024 * 1024;
 };
 // Every table a start list makes fits in the meeting journal.
-static_assert(StartListLimit::Rows <= platform::JournalLimits::Rows);
+static_assert(StartListLimit::Rows <= results::JournalLimits::Rows);
 
 QString megabytes(qint64 bytes) { return QLocale().toString(double(bytes) / (1024 * 1024), 'f', 1); }
 
@@ -91,16 +91,28 @@ void TFormMain::ImportTextList(const QString &fileName)
     // Entered heats that are on no disk are replaced only when the operator says so.
     if (!KeepJournalBeforeImport())
         return;
-    TSortGrid *table = SortGrid1;
-    if (lines.size() > table->RowCount())
-        table->setRowCount(static_cast<int>(lines.size()));
+    meeting::Record &table = Model.recordToWrite();
+    if (lines.size() > table.rowCount())
+        table.setRowCount(static_cast<int>(lines.size()));
     for (int i = 0; i < lines.size(); ++i) {
         // Fields are split at TABs when the line has one, else at semicolons; quotes mean nothing.
+        // They fill the row's cells from the first on, an empty field as one blank; a NUL ends
+        // the line, fields beyond the seventh are left out.
         QString line = lines[i];
+        if (const qsizetype nul = line.indexOf(QChar(0)); nul >= 0)
+            line.truncate(nul);
         const QChar separator = line.contains(QLatin1Char('\t')) ? QLatin1Char('\t') : QLatin1Char(';');
         line.replace(separator, QLatin1Char('\n'));
-        table->Rows(i).setText(line);
+        meeting::Row row;
+        std::size_t next = 0;
+        for (const QString &field : platform::splitLines(line)) {
+            if (next == row.size())
+                break;
+            row[next++] = field.isEmpty() ? QStringLiteral(" ") : field;
+        }
+        table.setRow(i, row);
     }
+    ShowTable();
     BeginStartListMeeting();
 }
 
@@ -140,11 +152,15 @@ void TFormMain::ImportExcelList(const QString &fileName)
         // 8. The table takes exactly the list's rows; entered heats that are on no disk are
         // replaced only when the operator says so.
         if (KeepJournalBeforeImport()) {
-            TSortGrid *table = SortGrid1;
-            table->setRowCount(n);
-            for (int r = 1; r <= n; ++r)
+            meeting::Record &table = Model.recordToWrite();
+            table.setRowCount(n);
+            for (int r = 1; r <= n; ++r) {
+                meeting::Row row;
                 for (int c = 1; c <= 7; ++c)
-                    table->setCells(c - 1, r - 1, platform::cellText(values.at(r, c)));
+                    row[static_cast<std::size_t>(c - 1)] = platform::cellText(values.at(r, c));
+                table.setRow(r - 1, row);
+            }
+            ShowTable();
             BeginStartListMeeting();
         }
     } catch (...) {

@@ -6,7 +6,7 @@
 
 #include "FileWriteQueue.h"
 #include "Interchange.h"
-#include "SortGrid.h"
+#include "TableFiles.h"
 #include "TextEncoding.h"
 #include "TimeText.h"
 
@@ -88,17 +88,6 @@ QString itemised(const QStringList &items)
     return out;
 }
 
-// The wind of a heat header ("1,5 m/s") with a decimal point; empty when there is none.
-QString windWithPoint(const QString &cell)
-{
-    const QString value = cell.trimmed().section(QLatin1Char(' '), 0, 0);
-    bool ok = false;
-    double wind = QLocale().toDouble(value, &ok);
-    if (!ok)
-        wind = QLocale::c().toDouble(value, &ok);
-    return ok ? QString::number(wind, 'f', 1) : QString();
-}
-
 } // namespace
 
 void TFormMain::ImportEvtList(const QString &fileName)
@@ -144,9 +133,9 @@ void TFormMain::ImportEvtList(const QString &fileName)
     // Everything is checked before anything reaches the table.
     for (const int line : list.strayLines)
         notLoaded << QStringLiteral("Zeile %1: eine Bahn vor dem ersten Lauf").arg(line);
-    const int lanes = LineCount;
+    const int lanes = Model.lanes();
     QList<interchange::EvtHeat> heats;
-    QMap<int, platform::HeatOrigin> origins;
+    QMap<int, meeting::HeatOrigin> origins;
     std::set<std::tuple<int, int, int>> seen;
     QStringList unnamed;
     const interchange::EvtHeat *firstBeyond = nullptr; // the first heat after the hundredth
@@ -167,7 +156,7 @@ void TFormMain::ImportEvtList(const QString &fileName)
         }
         interchange::EvtHeat heat = h;
         heat.lanes.clear();
-        platform::HeatOrigin origin{h.event, h.round, h.heat, utf8, {}};
+        meeting::HeatOrigin origin{h.event, h.round, h.heat, utf8, {}};
         QSet<int> taken;
         for (interchange::EvtLane lane : h.lanes) {
             if (lane.id.isEmpty() && lane.last.isEmpty() && lane.first.isEmpty() && lane.affiliation.isEmpty())
@@ -230,26 +219,25 @@ void TFormMain::ImportEvtList(const QString &fileName)
         return;
 
     // The heats replace the table below the title and the date, one block each.
-    TSortGrid *table = SortGrid1;
+    meeting::Record &table = Model.recordToWrite();
     const int rows = HeatHeaderRow(static_cast<int>(heats.size()) + 1, lanes);
-    const int replaced = std::max(rows, table->RowCount());
-    for (int r = 2; r < replaced; ++r)
-        table->Rows(r).Clear();
-    table->setRowCount(rows);
+    table.setRowCount(2);
+    table.setRowCount(rows);
     for (int k = 1; k <= heats.size(); ++k) {
         const interchange::EvtHeat &heat = heats[k - 1];
         const int header = HeatHeaderRow(k, lanes);
-        table->setCells(0, header, QString::number(k));
-        table->setCells(2, header, heat.name);
+        table.at(header).lane = QString::number(k);
+        table.at(header).name = heat.name;
         for (int i = 1; i <= lanes; ++i)
-            table->setCells(0, header + i, QString::number(i) + QLatin1Char('.'));
+            table.at(header + i).lane = QString::number(i) + QLatin1Char('.');
         for (const interchange::EvtLane &lane : heat.lanes) {
-            const int r = header + lane.lane;
-            table->setCells(1, r, lane.id);
-            table->setCells(2, r, interchange::displayName(lane.first, lane.last));
-            table->setCells(4, r, lane.affiliation);
+            meeting::LaneRecord &r = table.at(header + lane.lane);
+            r.number = lane.id;
+            r.name = interchange::displayName(lane.first, lane.last);
+            r.note = lane.affiliation;
         }
     }
+    ShowTable();
     BeginStartListMeeting(std::move(origins));
 
     if (notLoaded.isEmpty() && unnamed.isEmpty())
@@ -266,46 +254,6 @@ void TFormMain::ImportEvtList(const QString &fileName)
                 + itemised(unnamed);
     platform_.dialogs.messageBox(this, text, QGuiApplication::applicationDisplayName(), platform::MessageButtons::Ok,
                                  platform::MessageIcon::Warning);
-}
-
-interchange::LifHeat TFormMain::LifHeatOf(int heat) const
-{
-    const TSortGrid *table = SortGrid1;
-    const int header = HeatHeaderRow(heat, LineCount);
-    const auto origin = HeatOrigins.constFind(heat);
-    const bool fromList = origin != HeatOrigins.cend();
-
-    interchange::LifHeat lif;
-    lif.event = fromList ? origin->event : 0;
-    lif.round = fromList ? origin->round : 0;
-    lif.heat = fromList ? origin->heat : heat;
-    lif.name = table->Cells(2, header).trimmed();
-    lif.wind = windWithPoint(table->Cells(4, header));
-    for (int i = 1; i <= LineCount; ++i) {
-        const int r = header + i;
-        interchange::LifLane lane;
-        lane.lane = i;
-        lane.place = table->Cells(6, r).trimmed();
-        lane.id = table->Cells(1, r).trimmed();
-        lane.affiliation = table->Cells(4, r).trimmed();
-        const QString timeText = table->Cells(5, r);
-        lane.time = TimeTextToLaneTime(timeText);
-        lane.accuracy = TimeTextAccuracy(timeText);
-        const QString name = table->Cells(2, r).trimmed();
-        if (lane.id.isEmpty() && name.isEmpty() && lane.place.isEmpty() && lane.time <= 0)
-            continue; // nobody ran here
-        // The names as the start list gave them; a name typed at the desk or from another list
-        // goes whole into the last name.
-        const platform::LaneName given = fromList ? origin->names.value(i) : platform::LaneName{};
-        if (!name.isEmpty() && interchange::displayName(given.first, given.last) == name) {
-            lane.last = given.last;
-            lane.first = given.first;
-        } else {
-            lane.last = name;
-        }
-        lif.lanes << lane;
-    }
-    return lif;
 }
 
 platform::FileWriteQueue &TFormMain::ResultFiles()
@@ -332,19 +280,15 @@ void TFormMain::WriteResultFile(int heat)
 {
     if (ResultFolder.isEmpty())
         return;
-    interchange::LifHeat lif = LifHeatOf(heat);
-    // The times as the lanes hold them, to the millisecond (rounded up when the desk shows them so).
-    for (interchange::LifLane &lane : lif.lanes) {
-        const std::int32_t time = Line(lane.lane)->LabelTime->Tag();
-        lane.time = RoundUp ? RoundedUpTime(time, lane.accuracy) : time;
-    }
+    const meeting::HeatRecord entered = Model.record().heat(heat);
+    const interchange::LifHeat lif = results::lifHeatOf(entered);
     ResultFiles().write(QDir(ResultFolder).filePath(interchange::lifFileName(lif.event, lif.round, lif.heat)),
-                        interchange::encodeLif(lif, LifPlaceTexts, HeatOrigins.value(heat).utf8));
+                        interchange::encodeLif(lif, LifPlaceTexts, entered.origin && entered.origin->utf8));
 }
 
 void TFormMain::ExportLifFiles(const QString &folder)
 {
-    QList<int> heats = EnteredHeats;
+    QList<int> heats = Model.record().entered;
     std::sort(heats.begin(), heats.end());
     const QString where = QDir::toNativeSeparators(folder);
     if (heats.isEmpty()) {
@@ -363,10 +307,11 @@ void TFormMain::ExportLifFiles(const QString &folder)
     const auto outcome = std::make_shared<Outcome>();
     const qsizetype total = heats.size();
     for (const int heat : heats) {
-        const interchange::LifHeat lif = LifHeatOf(heat);
+        const meeting::HeatRecord entered = Model.record().heat(heat);
+        const interchange::LifHeat lif = results::lifHeatOf(entered);
         const QString name = interchange::lifFileName(lif.event, lif.round, lif.heat);
         ResultFiles().write(
-            QDir(folder).filePath(name), interchange::encodeLif(lif, LifPlaceTexts, HeatOrigins.value(heat).utf8),
+            QDir(folder).filePath(name), interchange::encodeLif(lif, LifPlaceTexts, entered.origin && entered.origin->utf8),
             [this, outcome, name, total, where](const QString &error) {
                 if (error.isEmpty())
                     outcome->written << name;

@@ -323,11 +323,12 @@ void TFormMain::cmd_EinstellungenClick()
         list->setCurrentIndex(ports[k]->Port() != 0 && found > 0 ? found : 0);
     }
     dlg->cbAlg->setEnabled(dlg->cbPort1->currentIndex() > 0);
-    dlg->cbAlg->setCurrentIndex(Alg >= 0 && Alg < dlg->cbAlg->count() ? Alg : -1);
-    dlg->seBahn->setValue(LineCount);
-    dlg->setTipIndex(Accuracy <= 0 ? -1 : std::min(Accuracy - 1, 1));
-    dlg->cbOneLS->setChecked(OneLS);
-    dlg->cbRoundUp->setChecked(RoundUp);
+    const meeting::Settings &settings = Model.settings();
+    dlg->cbAlg->setCurrentIndex(settings.edge >= 0 && settings.edge < dlg->cbAlg->count() ? settings.edge : -1);
+    dlg->seBahn->setValue(settings.lanes);
+    dlg->setTipIndex(settings.accuracy <= 0 ? -1 : std::min(settings.accuracy - 1, 1));
+    dlg->cbOneLS->setChecked(settings.oneBarrier);
+    dlg->cbRoundUp->setChecked(settings.roundUp);
     dlg->cbPortChange(); // as on showing
     dlg->cbLive->setChecked(LiveSettings.On);
     dlg->seLivePort->setValue(LiveSettings.Port);
@@ -343,11 +344,11 @@ void TFormMain::cmd_EinstellungenClick()
     if (platform_.dialogs.execModal(dlg) != QDialog::Accepted)
         return;
 
-    OneLS = dlg->cbOneLS->isChecked();
-    RoundUp = dlg->cbRoundUp->isChecked();
-    Accuracy = dlg->TipIndex() + 1;
+    Model.setOneBarrier(dlg->cbOneLS->isChecked());
+    Model.setRoundUp(dlg->cbRoundUp->isChecked());
+    Model.setAccuracy(dlg->TipIndex() + 1);
     // A lane count typed but not yet confirmed by leaving the field is held to the field's limits.
-    LineCount = dlg->seBahn->clamp(dlg->seBahn->Value());
+    Model.setLanes(dlg->seBahn->clamp(dlg->seBahn->Value()));
     sizeWindowHeight();
 
     for (int k = 1; k <= 4; ++k) {
@@ -359,7 +360,7 @@ void TFormMain::cmd_EinstellungenClick()
     }
     if (dlg->cbPort1->currentIndex() > 0) {
         if (dlg->cbAlg->currentIndex() >= 0) // no item chosen keeps the edge as it was
-            Alg = dlg->cbAlg->currentIndex();
+            Model.setEdge(dlg->cbAlg->currentIndex());
         ports[1]->setPort(static_cast<quint8>(TCfgDialog::PortNumber(dlg->cbPort1)));
         if (ports[1]->Port() > 0) {
             platform_.ticks.sleep(200);

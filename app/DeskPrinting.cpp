@@ -16,42 +16,13 @@
 
 results::ResultsDocument TFormMain::ResultsOfMeeting() const
 {
-    const TSortGrid *table = SortGrid1;
-    const int rows = table->RowCount();
-    const auto row = [table, rows](int r) {
-        std::vector<QString> texts(static_cast<std::size_t>(table->ColCount()));
-        if (r < rows)
-            for (int c = 0; c < table->ColCount(); ++c)
-                texts[static_cast<std::size_t>(c)] = table->Cells(c, r);
-        return texts;
-    };
-
-    results::ResultsDocument document;
-    const TPrintOptions &options = table->PrintOptions;
-    document.title = (options.PageTitle.isEmpty() ? row(0)[0] : options.PageTitle).trimmed();
-    document.date = row(1)[0].trimmed();
-    QList<int> heats = EnteredHeats;
-    std::sort(heats.begin(), heats.end());
-    for (const int heat : heats) {
-        const int header = HeatHeaderRow(heat, LineCount);
-        std::vector<std::vector<QString>> lanes;
-        std::vector<std::int32_t> millis;
-        for (int i = 1; i <= LineCount; ++i) {
-            lanes.push_back(row(header + i));
-            millis.push_back(EnteredMillis.value(header + i));
-        }
-        document.heats.push_back(results::readHeat(heat, row(header), lanes, millis));
-    }
-    document.rankings = results::rankingsOf(document.heats);
-    // Equal shown times may hide different ones: the list says how they were decided.
-    results::markTiesWithThousandths(document);
-    return document;
+    return results::documentOf(Model.record(), SortGrid1->PrintOptions.PageTitle);
 }
 
 int TFormMain::PrintHeat() const
 {
     const int heat = CurrentHeat();
-    return EnteredHeats.contains(heat) ? heat : LastEnteredHeat;
+    return Model.record().entered.contains(heat) ? heat : Model.record().lastEntered;
 }
 
 void TFormMain::ShowNoResults()

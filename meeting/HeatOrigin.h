@@ -6,7 +6,7 @@
 #include <QMap>
 #include <QString>
 
-namespace platform {
+namespace meeting {
 
 struct LaneName {
     QString last;
@@ -23,4 +23,4 @@ struct HeatOrigin {
     bool operator==(const HeatOrigin &) const = default;
 };
 
-} // namespace platform
+} // namespace meeting

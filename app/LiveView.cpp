@@ -1,9 +1,6 @@
 #include "LiveView.h"
 
-#include "Comms.h"
 #include "FormMain.h"
-#include "Label3D.h"
-#include "SortGrid.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -41,37 +38,20 @@ LiveView::~LiveView()
 
 void LiveView::listenToDesk()
 {
-    // What the pages show changes only through a command (a menu entry with its key, a button, a
-    // line edge of a port), an edit of a field or a check box, or a change of the results table.
-    // The view hears all of these, and nothing of the clock, which only counts: a running time is
-    // counted on by the pages themselves.
-    for (QAction *a : desk_.findChildren<QAction *>())
-        connect(a, &QAction::triggered, this, &LiveView::deskChanged);
-    auto onDesk = [this](const QWidget *w) { return w->window() == &desk_; };
-    for (QAbstractButton *b : desk_.findChildren<QAbstractButton *>()) {
-        if (!onDesk(b))
-            continue;
-        connect(b, &QAbstractButton::clicked, this, &LiveView::deskChanged);
-        connect(b, &QAbstractButton::toggled, this, &LiveView::deskChanged);
-    }
-    for (QLineEdit *e : desk_.findChildren<QLineEdit *>())
-        if (onDesk(e))
-            connect(e, &QLineEdit::textChanged, this, &LiveView::deskChanged);
-    for (QComboBox *c : desk_.findChildren<QComboBox *>())
-        if (onDesk(c))
-            connect(c, &QComboBox::currentTextChanged, this, &LiveView::deskChanged);
-    for (TLabel3D *place : desk_.findChildren<TLabel3D *>()) {
-        connect(place, &TLabel3D::OnDblClick, this, &LiveView::deskChanged);
-        connect(place, &TLabel3D::OnMouseDown, this, &LiveView::deskChanged);
-    }
-    for (TFrameLine *row : desk_.findChildren<TFrameLine *>())
-        connect(row, &TFrameLine::PlacesChanged, this, &LiveView::deskChanged);
-    for (TComPort *port : {desk_.ComPort1, desk_.ComPort2, desk_.ComPort3, desk_.ComPort4})
-        connect(port, &TComPort::OnLineEdge, this, &LiveView::deskChanged);
-    connect(desk_.SortGrid1, &TSortGrid::CellsChanged, this, [this] {
+    // What the pages show changes only through the meeting: its commands (a key, a button, a line
+    // edge), an edit of a field, a change of its table. The view hears all of these, and nothing of
+    // the clock, which only counts: a running time is counted on by the pages themselves.
+    const meeting::Meeting &model = desk_.Model;
+    for (auto signal : {&meeting::Meeting::raceChanged, &meeting::Meeting::deskChanged, &meeting::Meeting::settingsChanged})
+        connect(&model, signal, this, &LiveView::deskChanged);
+    connect(&model, &meeting::Meeting::laneChanged, this, &LiveView::deskChanged);
+    const auto tableChanged = [this] {
         meetingStale_ = true;
         deskChanged();
-    });
+    };
+    connect(&model, &meeting::Meeting::heatEntered, this, tableChanged);
+    connect(&model, &meeting::Meeting::recordChanged, this, tableChanged);
+    connect(&model, &meeting::Meeting::settingsChanged, this, tableChanged);
 }
 
 QStringList LiveView::Addresses(const QString &bind)
@@ -221,7 +201,7 @@ void LiveView::refresh()
     sinceRefresh_.start();
     ++refreshCount_;
     Snapshot heat;
-    ReadHeat(desk_, heat);
+    ReadHeat(desk_.Model, heat);
     bool changed = false;
     if (!published_ || !(heat == last_)) {
         heatMembers_ = heat.heatMembers();
@@ -230,7 +210,7 @@ void LiveView::refresh()
     // The meeting is read again only when the results table or the lane count changed.
     if (meetingStale_ || !published_ || heat.lanes.size() != last_.lanes.size()) {
         Snapshot meeting;
-        ReadMeeting(desk_, meeting);
+        ReadMeeting(desk_.Model, meeting);
         QByteArray members = meeting.meetingMembers();
         if (members != meetingMembers_) {
             meetingMembers_ = std::move(members);

@@ -5,6 +5,7 @@
 #include "FormMain.h"
 
 #include "Journal.h"
+#include "JournalFile.h"
 #include "SortGrid.h"
 #include "SpinEdit.h"
 #include "TimeText.h"
@@ -41,22 +42,6 @@ void TFormMain::WriteJournal()
 {
     if (!OwnsJournal())
         return;
-    platform::MeetingJournal j;
-    const TSortGrid *table = SortGrid1;
-    j.title = eTitle->text();
-    j.date = table->Cells(0, 1);
-    j.written = QDateTime::currentDateTime();
-    j.lanes = LineCount;
-    j.lastHeat = LastEnteredHeat;
-    j.heats = EnteredHeats;
-    j.rowCount = table->RowCount();
-    j.colCount = table->ColCount();
-    for (int r = 0; r < j.rowCount; ++r)
-        for (int c = 0; c < j.colCount; ++c)
-            if (QString text = table->Cells(c, r); !text.isEmpty())
-                j.cells.append({r, c, std::move(text)});
-    j.origins = HeatOrigins;
-    j.millis = EnteredMillis;
     if (!journal_) {
         journal_ = std::make_unique<platform::JournalWriter>(platform_.settings.journalFile(ProgramName),
                                                              platform_.files);
@@ -71,13 +56,16 @@ void TFormMain::WriteJournal()
                 Qt::QueuedConnection);
         });
     }
-    journal_->write(std::move(j));
+    // A copy of the table (its texts are shared, not copied) is written down on the writer's thread.
+    journal_->write([record = Model.record(), title = eTitle->text(), written = QDateTime::currentDateTime()] {
+        return results::encodeJournal(results::journalOf(record, title, written));
+    });
 }
 
 bool TFormMain::KeepJournalBeforeImport()
 {
     // A start list replaces the table: heats entered before stay in a copy of the journal.
-    if (EnteredHeats.isEmpty())
+    if (Model.record().entered.isEmpty())
         return true;
     QString error;
     if (!FlushJournal()) {
@@ -167,18 +155,18 @@ void TFormMain::OfferJournalRestore()
     if (!in.exists() || !in.open(QIODevice::ReadOnly))
         return;
     // A file far beyond any journal is not read whole.
-    const QByteArray bytes = in.read(platform::JournalLimits::Bytes + 1);
+    const QByteArray bytes = in.read(results::JournalLimits::Bytes + 1);
     in.close();
     const QString caption = QGuiApplication::applicationDisplayName();
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
 
     QString why;
-    const std::optional<platform::MeetingJournal> journal = platform::decodeJournal(bytes, &why);
+    const std::optional<results::MeetingJournal> journal = results::decodeJournal(bytes, &why);
     if (!journal) {
         // Never trusted, never overwritten: the file is put aside for inspection.
-        const platform::JournalFormat format = platform::journalFormat(bytes);
-        if (format == platform::JournalFormat::Older || format == platform::JournalFormat::Newer) {
-            const bool older = format == platform::JournalFormat::Older;
+        const results::JournalFormat format = results::journalFormat(bytes);
+        if (format == results::JournalFormat::Older || format == results::JournalFormat::Newer) {
+            const bool older = format == results::JournalFormat::Older;
             const QString aside = asideName(file, (older ? QStringLiteral("aelteres-format-")
                                                          : QStringLiteral("neueres-format-"))
                                                       + stamp);
@@ -226,24 +214,18 @@ void TFormMain::OfferJournalRestore()
     QFile::rename(file, aside);
 }
 
-void TFormMain::RestoreJournal(const platform::MeetingJournal &journal)
+void TFormMain::RestoreJournal(const results::MeetingJournal &journal)
 {
     // The heat blocks were laid out for the journal's lane count: the desk takes it back, as
     // the settings of a run that ended in a crash were never saved.
-    if (journal.lanes != LineCount) {
-        LineCount = journal.lanes;
+    const bool relaid = journal.lanes != Model.lanes();
+    Model.restore(results::recordOf(journal));
+    if (relaid) {
         sizeWindowHeight();
         bResetClick();
     }
-    TSortGrid *table = SortGrid1;
-    table->setRowCount(journal.rowCount);
-    for (const platform::JournalCell &c : journal.cells)
-        table->setCells(c.col, c.row, c.text);
+    ShowTable();
     eTitle->setText(journal.title);
-    HeatOrigins = journal.origins;
-    EnteredMillis = journal.millis;
-    EnteredHeats = journal.heats;
-    LastEnteredHeat = journal.lastHeat;
 
     const int next = std::min(journal.lastHeat + 1, static_cast<int>(MaxHeat));
     if (seLauf->Value() == next)
