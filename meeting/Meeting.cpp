@@ -124,11 +124,6 @@ int Meeting::currentHeat() const
     return std::clamp(desk_.heat, 1, kMaxHeat);
 }
 
-std::int32_t Meeting::finalTime(std::int32_t ms) const
-{
-    return ms;
-}
-
 void Meeting::setAccuracy(int accuracy)
 {
     if (settings_.accuracy == accuracy)
@@ -583,7 +578,13 @@ void Meeting::loadHeat()
 
 void Meeting::beginStartList(const QMap<int, meeting::HeatOrigin> &origins)
 {
-    // A start list begins a meeting: no heat of it has been entered yet.
+    // A start list begins a meeting: no heat of it has been entered yet, and what it left of the
+    // table before it keeps no time of the desk's: those are times of another meeting.
+    for (int r = 0; r < record_.rowCount(); ++r) {
+        LaneRecord &row = record_.at(r);
+        if (row.time.kind == LaneTime::Kind::Taken)
+            row.time = LaneTime::fromText(row.time.shown());
+    }
     record_.entered.clear();
     record_.lastEntered = 0;
     record_.origins = origins;

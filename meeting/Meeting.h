@@ -302,7 +302,6 @@ signals:
 
 private:
     DeskLane &laneToWrite(int n) { return desk_.lanes.at(static_cast<std::size_t>(n)); }
-    std::int32_t finalTime(std::int32_t ms) const;
 
     Settings settings_;
     Record record_;
