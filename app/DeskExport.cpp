@@ -2,6 +2,7 @@
 // one result file a heat for meet-management programs (.lif), or the results lists as a PDF document.
 
 #include "FormMain.h"
+#include "Workbook.h"
 
 #include "AtomicFile.h"
 #include "ResultsList.h"

@@ -2,6 +2,7 @@
 // layout of the results table, fills the table row for row; then heat 1 is loaded onto the lanes.
 
 #include "FormMain.h"
+#include "Workbook.h"
 
 #include "JournalFile.h"
 #include "SortGrid.h"

@@ -2,6 +2,7 @@
 // question, help and information.
 
 #include "FormMain.h"
+#include "Workbook.h"
 
 #include "Comms.h"
 #include "DateTimePicker.h"

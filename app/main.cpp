@@ -10,6 +10,7 @@
 #include "Language.h"
 #include "LiveView.h"
 #include "RealPlatform.h"
+#include "Workbook.h"
 
 #include <QDir>
 #include <QProcessEnvironment>
@@ -63,7 +64,10 @@ int main(int argc, char *argv[])
     // ports; no real serial device is ever opened (training with the simulator, demonstrations,
     // scripts and tests that start the program).
     const bool virtualPortsOnly = options.virtualPorts || qgetenv("ZIELKRON_VIRTUAL_PORTS") == "1";
-    platform::RealPlatform real(TFormMain::CueFiles(), std::move(data), virtualPortsOnly);
+    // Every outside workbook is read by the reader program that came with the desk.
+    platform::WorkbookEngine workbooks;
+    workbooks.reader.program = platform::defaultReaderProgram();
+    platform::RealPlatform real(workbooks, TFormMain::CueFiles(), std::move(data), virtualPortsOnly);
     // The manual beside the program opens in the desk's help window; a .chm file goes to the
     // desktop's handler.
     ManualHelpViewer help(real.bundle().help);

@@ -6,7 +6,6 @@
 #include "AtomicFile.h"
 #include "DataFolders.h"
 #include "Serial.h"
-#include "Workbook.h"
 
 #include <QString>
 #include <QStringList>
@@ -19,6 +18,8 @@ class QWidget;
 class QDialog;
 
 namespace platform {
+
+class SpreadsheetAutomation; // the workbook engine (workbook/Workbook.h)
 
 // Millisecond tick counter (32 bits, wraps after about 49.7 days) and a blocking sleep.
 class TickSource {

@@ -423,15 +423,14 @@ bool VirtualOnlySerialDevices::probe(int port)
     return isVirtualLine(port) && lines_.probe(port);
 }
 
-RealPlatform::RealPlatform(const QStringList &cueFiles, DataFolders data, bool virtualPortsOnly)
-    : data_(std::move(data)), sound_(cueFiles, data_), settings_(QStringLiteral("Tempovia"))
+RealPlatform::RealPlatform(SpreadsheetAutomation &spreadsheet, const QStringList &cueFiles, DataFolders data,
+                           bool virtualPortsOnly)
+    : data_(std::move(data)), sound_(cueFiles, data_), settings_(QStringLiteral("Tempovia")), spreadsheet_(spreadsheet)
 {
     if (virtualPortsOnly)
         serial_ = std::make_unique<VirtualOnlySerialDevices>(defaultDevicesFolder());
     else
         serial_ = std::make_unique<LinuxSerialDevices>(defaultDevicesFolder(), defaultDeviceTable());
-    // Every outside workbook is read by the reader program that came with the desk.
-    spreadsheet_.reader.program = defaultReaderProgram();
 }
 
 // ---------------------------------------------------------------------------------------------

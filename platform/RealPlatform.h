@@ -114,7 +114,9 @@ private:
 // device.
 class RealPlatform {
 public:
-    RealPlatform(const QStringList &cueFiles, DataFolders data, bool virtualPortsOnly = false);
+    // spreadsheet: the workbook engine, which the program makes with its reader program.
+    RealPlatform(SpreadsheetAutomation &spreadsheet, const QStringList &cueFiles, DataFolders data,
+                 bool virtualPortsOnly = false);
     Platform bundle();
     // Serves the help requests of later bundles with another viewer.
     void useHelpViewer(HelpViewer &viewer) { help_ = &viewer; }
@@ -129,7 +131,7 @@ private:
     HelpViewer *help_ = &desktopHelp_;
     MimeFileTypeNames fileTypes_;
     std::unique_ptr<SerialDevices> serial_;
-    WorkbookEngine spreadsheet_;
+    SpreadsheetAutomation &spreadsheet_;
     SystemRealtimeScheduler realtime_;
 };
 

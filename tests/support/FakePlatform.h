@@ -4,6 +4,7 @@
 // real system through them.
 
 #include "Platform.h"
+#include "Workbook.h"
 #include "SerialLinux.h"
 
 #include <QTemporaryDir>
