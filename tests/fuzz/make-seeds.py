@@ -61,8 +61,9 @@ put('ods', 'start.content.xml', zipfile.ZipFile(os.path.join(data, 'start.ods'))
 put('ods', 'start.ods', open(os.path.join(data, 'start.ods'), 'rb').read())
 put('xls', 'start.xls', open(os.path.join(data, 'start.xls'), 'rb').read())
 
-# Hostile files: nesting that overflowed the stack, texts that expanded after every limit, repeat
-# counts that overflowed, a time of day read differently, references the writer misread.
+# Hostile files: nesting that overflowed the stack, texts that expanded after every limit (or were
+# cut short without a word), repeat counts that overflowed, a time of day read differently,
+# references the writer misread.
 # (The nesting of the files found was far deeper; the tests make those. Stored, since the limit on
 # the packing ratio would refuse them before they are read.)
 put('ods', 'nested-spans.ods', ods('<table:table-row><table:table-cell office:value-type="string"><text:p>'
@@ -72,6 +73,8 @@ put('ods', 'nested-row-groups.ods', ods('<table:table-row-group>' * 500 + '<tabl
                                         + '</table:table-row>' + '</table:table-row-group>' * 500, zipfile.ZIP_STORED))
 put('ods', 'repeated-spaces.ods', ods('<table:table-row>' + cell('<text:s text:c="1000"/>' * 1500)
                                       + '</table:table-row>', zipfile.ZIP_STORED))
+put('ods', 'space-markers-beyond-a-cell.ods', ods('<table:table-row>' + cell('<text:s text:c="69000000"/>' * 30 + 'ab')
+                                                 + '</table:table-row>', zipfile.ZIP_STORED))
 put('ods', 'repeat-overflow.ods', ods(
     '<table:table-row table:number-rows-repeated="9223372036854775807">'
     '<table:table-cell table:number-columns-repeated="9223372036854775807"/>' + cell('a') + '</table:table-row>'
