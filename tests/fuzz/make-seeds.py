@@ -113,6 +113,10 @@ for name, request in [('page', 'GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n'),
                       ('range', 'GET /veranstaltung HTTP/1.1\r\nRange: bytes=0-1,5-2,-3\r\n\r\nGET / HTTP/1.1\r\n\r\n')]:
     put('live_server', name + '.http', request)
 
+# An answer of a reader program whose one row claims 4,294,967,295 cells in 31 bytes.
+put('reader_answer', 'cells-beyond-the-bytes.answer',
+    b'ZKWB1\nF\x02R' + (1).to_bytes(4, 'little') * 2 + (0xFFFFFFFF).to_bytes(4, 'little') + b'\x01' * 10)
+
 # What the reader program hands back for the office-suite files and for an error.
 if len(sys.argv) > 1:
     for name in ['start.xlsx', 'start.ods', 'start.xls', 'keep.xlsx', 'missing.xlsx']:

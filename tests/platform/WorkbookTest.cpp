@@ -671,3 +671,37 @@ TEST(WorkbookHostile, PartsBeyondWhatAReadUnpacksAreNeverUnpacked)
         }
     }
 }
+
+TEST(WorkbookReaderAnswer, CellsClaimedBeyondTheBytesThatFollowAreRefusedBeforeAnyMemoryIsTaken)
+{
+    // A row of 4,294,967,295 cells in a 31-byte answer, then rows whose cells would need more
+    // bytes than follow (a cell takes at least 13); the last one is whole and read.
+    auto answer = [](std::uint32_t cells, const QByteArray &tail) {
+        QByteArray out("ZKWB1\nF\x02R", 9);
+        for (std::uint32_t v : {1u, 1u, cells})
+            for (int i = 0; i < 4; ++i)
+                out += static_cast<char>((v >> (8 * i)) & 0xff);
+        return out + tail;
+    };
+    const QByteArray textCell("\x01\0\0\0\x01\0\0\0\x01\x01\0\0\0x", 14); // A1: "x"
+    const QByteArray end("Z\x01\0\0\0", 5);
+    const std::vector<std::pair<QByteArray, bool>> cases = {
+        {answer(0xFFFFFFFFu, QByteArray(10, '\x01')), false},
+        {answer(0x7FFFFFFFu, textCell + end), false},
+        {answer(2, textCell + end), false},
+        {answer(1, textCell + end), true},
+    };
+    ASSERT_EQ(cases[0].first.size(), 31);
+    for (const auto &[bytes, valid] : cases) {
+        std::string refusal;
+        try {
+            const ReaderAnswer read = decodeReaderAnswer(bytes, QStringLiteral("a.ods"));
+            ASSERT_EQ(read.sheet.rows.size(), 1u);
+            EXPECT_EQ(cellText(read.sheet.rows[0].cells.at(0).value), QStringLiteral("x"));
+        } catch (const WorkbookError &e) {
+            refusal = e.what();
+        }
+        EXPECT_EQ(refusal.find("Antwort des Leseprogramms ist ungültig") != std::string::npos, !valid)
+            << bytes.toHex().toStdString() << ": " << refusal;
+    }
+}
