@@ -1,9 +1,9 @@
 #!/bin/bash
 # The Debian package as an operator gets it: checked by lintian (no errors, no program built without
-# hardening), installed with apt-get on this machine, the installed desk asked for its version,
-# its files looked for from an empty folder with a home of its own (--check: lists, cues and
-# manual, and the copies of the defaults in the operator's folder) and started offscreen; then
-# removed again, also when a step fails.
+# hardening), installed with apt-get on this machine, its AppStream metadata validated, the
+# installed desk asked for its version, its files looked for from an empty folder with a home of
+# its own (--check: lists, cues and manual, and the copies of the defaults in the operator's
+# folder) and started offscreen; then removed again, also when a step fails.
 #
 #   packaging/check-package.sh BUILD_DIR      (after "make package"; run as root or with sudo)
 #
@@ -63,9 +63,12 @@ chmod 755 "$TMP"
 for file in /usr/bin/zielkron /usr/bin/zielkron-signal /usr/share/applications/zielkron.desktop \
             /usr/share/icons/hicolor/48x48/apps/zielkron.png /usr/share/icons/hicolor/scalable/apps/zielkron.svg \
             /usr/share/man/man1/zielkron.1.gz /usr/share/man/man1/zielkron-signal.1.gz \
-            /usr/lib/udev/rules.d/99-zielkron-ftdi.rules /usr/share/doc/zielkron/handbuch/index.html; do
+            /usr/lib/udev/rules.d/99-zielkron-ftdi.rules /usr/share/doc/zielkron/handbuch/index.html \
+            /usr/share/metainfo/zielkron.metainfo.xml; do
     [ -e "$file" ] || fail "$file is missing"
 done
+echo "== appstreamcli validate"
+appstreamcli validate --pedantic --no-net /usr/share/metainfo/zielkron.metainfo.xml || fail "the AppStream metadata are not valid"
 grep -qx '@zielkron - rtprio 20' /etc/security/limits.d/zielkron.conf || fail "no real-time limit for the group zielkron"
 getent group zielkron >/dev/null || fail "postinst did not create the group zielkron"
 
