@@ -32,8 +32,10 @@ PACKAGES := cmake ninja-build g++ pkg-config \
             libzip-dev libpugixml-dev libfreexl-dev \
             xvfb xauth dbus-daemon at-spi2-core libglib2.0-bin python3-dbus python3-gi rtkit
 
-# What making and checking the Debian package needs besides (dpkg-shlibdeps, lintian).
-PACKAGE_TOOLS := dpkg-dev lintian
+# What making and checking the Debian package needs besides (dpkg-shlibdeps, lintian, and
+# appstreamcli for the AppStream metadata, which the test suite checks too).
+METAINFO_TOOLS := appstream
+PACKAGE_TOOLS := dpkg-dev lintian $(METAINFO_TOOLS)
 
 .PHONY: run test deps package-deps build rundir package package-check screenshots clean fuzz fuzz-deps
 
@@ -69,6 +71,7 @@ run: rundir
 	cd $(RUN_DIR) && ../zielkron $(ARGS)
 
 test: build
+	$(call install-missing,$(METAINFO_TOOLS))
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 ifeq ($(PACKAGE_CHECK),1)
 	$(MAKE) package-check

@@ -1,8 +1,9 @@
 #!/bin/bash
-# The Debian package as an operator gets it: checked by lintian (no errors), installed with apt-get
-# on this machine, the installed desk asked for its version, its files looked for from an empty
-# folder with a home of its own (--check: lists, cues and manual, and the copies of the defaults in
-# the operator's folder) and started offscreen; then removed again, also when a step fails.
+# The Debian package as an operator gets it: checked by lintian (no errors, no program built without
+# hardening), installed with apt-get on this machine, its AppStream metadata validated, the
+# installed desk asked for its version, its files looked for from an empty folder with a home of
+# its own (--check: lists, cues and manual, and the copies of the defaults in the operator's
+# folder) and started offscreen; then removed again, also when a step fails.
 #
 #   packaging/check-package.sh BUILD_DIR      (after "make package"; run as root or with sudo)
 #
@@ -27,9 +28,11 @@ known() {
 
 echo "== lintian $(basename "$DEB")"
 lint=0
-lintian --fail-on error --tag-display-limit 0 "$DEB" >"$BUILD/lintian.log" 2>&1 || lint=$?
+lintian -I --pedantic --fail-on error --tag-display-limit 0 "$DEB" >"$BUILD/lintian.log" 2>&1 || lint=$?
 grep -v '^running with root privileges' "$BUILD/lintian.log" || true
 [ $lint = 0 ] || fail "lintian reports errors"
+# Every program built hardened as Debian builds its own (fortified calls, bound at start-up ...).
+! grep -q ' hardening-' "$BUILD/lintian.log" || fail "lintian finds a program built without hardening"
 
 exec 9>/tmp/zielkron-package-check.lock
 flock -w 900 9 || fail "another package check has held this machine for 15 minutes"
@@ -60,9 +63,12 @@ chmod 755 "$TMP"
 for file in /usr/bin/zielkron /usr/bin/zielkron-signal /usr/share/applications/zielkron.desktop \
             /usr/share/icons/hicolor/48x48/apps/zielkron.png /usr/share/icons/hicolor/scalable/apps/zielkron.svg \
             /usr/share/man/man1/zielkron.1.gz /usr/share/man/man1/zielkron-signal.1.gz \
-            /usr/lib/udev/rules.d/99-zielkron-ftdi.rules /usr/share/doc/zielkron/handbuch/index.html; do
+            /usr/lib/udev/rules.d/99-zielkron-ftdi.rules /usr/share/doc/zielkron/handbuch/index.html \
+            /usr/share/metainfo/zielkron.metainfo.xml; do
     [ -e "$file" ] || fail "$file is missing"
 done
+echo "== appstreamcli validate"
+appstreamcli validate --pedantic --no-net /usr/share/metainfo/zielkron.metainfo.xml || fail "the AppStream metadata are not valid"
 grep -qx '@zielkron - rtprio 20' /etc/security/limits.d/zielkron.conf || fail "no real-time limit for the group zielkron"
 getent group zielkron >/dev/null || fail "postinst did not create the group zielkron"
 

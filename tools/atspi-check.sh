@@ -93,9 +93,18 @@ def announcements(lane, since):
     return [t for t in announced.get(labels[lane][1], []) if t >= since]
 bus.add_signal_receiver(on_event, signal_name="PropertyChange", dbus_interface="org.a11y.atspi.Event.Object",
                         path_keyword="path")
-registry = bus.get_object("org.a11y.atspi.Registry", "/org/a11y/atspi/registry")
-registry.RegisterEvent("object:property-change:accessible-name", dbus.Array([], signature="s"), "",
-                       dbus_interface="org.a11y.atspi.Registry")
+# The registry the launcher starts may still be starting, and one started meanwhile on demand
+# gives way to it: asked again, for up to 10 s, whoever holds the name by then answers.
+for attempt in range(100):
+    try:
+        registry = bus.get_object("org.a11y.atspi.Registry", "/org/a11y/atspi/registry")
+        registry.RegisterEvent("object:property-change:accessible-name", dbus.Array([], signature="s"), "",
+                               dbus_interface="org.a11y.atspi.Registry")
+        break
+    except dbus.DBusException:
+        if attempt == 99:
+            raise
+        time.sleep(0.1)
 
 # The desk starts once the client listens, under LANG=C, with settings of its own.
 tmp = os.environ["TMP"]

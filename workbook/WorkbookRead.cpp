@@ -778,7 +778,10 @@ SheetData xlsxSheetData(const WorkbookContext &c)
 
 // The text of a paragraph. Spans nest as deep as the file likes: the walk climbs back up through
 // the parents instead of recursing. A text that grows beyond what any cell may hold ends the walk
-// (the caller refuses it), before repeated spaces could make it large.
+// (the caller refuses it). Beyond MaxBytes of UTF-8 a text has more characters than a cell may
+// hold (a character takes at most three bytes per UTF-16 unit), so the blanks of a repeat marker
+// are counted first and never appended beyond that: the text then stops one byte over, and the
+// caller refuses the cell as it refuses the same blanks written out.
 void appendOdsText(const pugi::xml_node &paragraph, std::string &out)
 {
     constexpr std::size_t MaxBytes = 3 * static_cast<std::size_t>(WorkbookLimits::MaxCellChars) + 3;
@@ -789,7 +792,8 @@ void appendOdsText(const pugi::xml_node &paragraph, std::string &out)
             out += n.value();
         } else if (n.type() != pugi::node_element) {
         } else if (xml::is(n, "s")) {
-            out.append(static_cast<std::size_t>(parseCount(xml::attribute(n, "c"), 1000)), ' ');
+            const long long blanks = parseCount(xml::attribute(n, "c"), static_cast<long long>(MaxBytes) + 1);
+            out.append(std::min(static_cast<std::size_t>(blanks), MaxBytes + 1 - out.size()), ' ');
         } else if (xml::is(n, "tab")) {
             out += '\t';
         } else if (xml::is(n, "line-break")) {

@@ -9,11 +9,13 @@
 #include "HighResTimer.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include <ctime>
@@ -46,6 +48,34 @@ std::int64_t timeStamp()
 qsizetype entries(const char *folder)
 {
     return QDir(QString::fromLatin1(folder)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size();
+}
+
+// The threads of this process.
+std::set<int> tasks()
+{
+    std::set<int> out;
+    for (const QString &name : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        out.insert(name.toInt());
+    return out;
+}
+
+std::set<int> tasksBesides(const std::set<int> &before)
+{
+    std::set<int> out;
+    for (const int tid : tasks())
+        if (!before.count(tid))
+            out.insert(tid);
+    return out;
+}
+
+// Whether a thread has left the process. Its entry in /proc/self/task goes a moment after the
+// join that waited for it returns, later still on a busy machine: this waits up to 10 s for it.
+bool threadGone(int tid)
+{
+    const QString entry = QStringLiteral("/proc/self/task/%1").arg(tid);
+    for (int i = 0; i < 10000 && QFileInfo::exists(entry); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return !QFileInfo::exists(entry);
 }
 
 int niceOf(int threadId)
@@ -154,8 +184,9 @@ TEST(HighResTimer, UseTscWritesOnATimeStampMachine)
 
 TEST(HighResTimer, WorkerSamplesEachPeriodAndEndsCleanly)
 {
-    const qsizetype threads = entries("/proc/self/task");
+    const std::set<int> threads = tasks();
     const qsizetype fds = entries("/proc/self/fd");
+    int lastWorker = 0;
     {
         THighResTimer t(nullptr, kHour, THighResTimer::Counters::PerformanceOnly);
         t.setResolution(1);
@@ -164,17 +195,24 @@ TEST(HighResTimer, WorkerSamplesEachPeriodAndEndsCleanly)
         ASSERT_NE(worker, nullptr);
         EXPECT_EQ(worker->Period(), 1u);
         EXPECT_EQ(worker->Accuracy(), 0u);
+        // A wait takes the worker's latest signal, which may have been given before the wait began
+        // for a sample taken earlier still: the sample that ends the third wait from a moment on
+        // is the first one surely taken after it.
+        auto sampleAfterThreeWaits = [worker] {
+            for (int i = 0; i < 3; ++i)
+                if (!worker->WaitForSample(5000))
+                    return std::int64_t{-1};
+            return worker->LatestSample();
+        };
         const std::int64_t before = monotonicNs();
-        ASSERT_TRUE(worker->WaitForSample(5000));
-        ASSERT_TRUE(worker->WaitForSample(5000));
-        const std::int64_t first = worker->LatestSample();
+        const std::int64_t first = sampleAfterThreeWaits();
         EXPECT_GE(first, before); // a sample of the chosen counter, taken after the start
-        ASSERT_TRUE(worker->WaitForSample(5000));
-        EXPECT_GT(worker->LatestSample(), first);
+        EXPECT_GT(sampleAfterThreeWaits(), first);
 
         t.setEnabled(true); // again: still one worker
         EXPECT_EQ(t.Worker(), worker);
-        EXPECT_EQ(entries("/proc/self/task"), threads + 1);
+        const int tid = worker->ThreadId();
+        EXPECT_EQ(tasksBesides(threads), std::set<int>{tid});
 
         t.setAccuracy(2);
         t.setResolution(5);
@@ -183,7 +221,7 @@ TEST(HighResTimer, WorkerSamplesEachPeriodAndEndsCleanly)
 
         t.setEnabled(false);
         EXPECT_EQ(t.Worker(), nullptr);
-        EXPECT_EQ(entries("/proc/self/task"), threads);
+        EXPECT_TRUE(threadGone(tid));
         EXPECT_EQ(entries("/proc/self/fd"), fds);
         t.setEnabled(false); // no worker: nothing
 
@@ -192,8 +230,9 @@ TEST(HighResTimer, WorkerSamplesEachPeriodAndEndsCleanly)
         ASSERT_NE(t.Worker(), nullptr);
         EXPECT_EQ(t.Worker()->Period(), 5u);
         EXPECT_TRUE(t.Worker()->WaitForSample(5000));
+        lastWorker = t.Worker()->ThreadId();
     }
-    EXPECT_EQ(entries("/proc/self/task"), threads);
+    EXPECT_TRUE(threadGone(lastWorker));
     EXPECT_EQ(entries("/proc/self/fd"), fds);
 
     // In a designer, Enabled starts nothing.
@@ -206,21 +245,24 @@ TEST(HighResTimer, WorkerSamplesEachPeriodAndEndsCleanly)
 
 TEST(HighResTimer, NeitherAPeriodChangeNorAStopWaitsForTheNextExpiry)
 {
-    const qsizetype threads = entries("/proc/self/task");
+    int first = 0, second = 0;
     {
         THighResTimer t(nullptr, kHour, THighResTimer::Counters::PerformanceOnly);
         t.setResolution(kHour);
         t.setEnabled(true);
         ASSERT_NE(t.Worker(), nullptr);
+        first = t.Worker()->ThreadId();
         EXPECT_FALSE(t.Worker()->WaitForSample(30));
         t.setResolution(1); // re-armed at once, not after the hour
         EXPECT_TRUE(t.Worker()->WaitForSample(5000));
         t.setResolution(kHour);
         t.setEnabled(false); // ends without the hour's expiry
-        EXPECT_EQ(entries("/proc/self/task"), threads);
+        EXPECT_TRUE(threadGone(first));
         t.setEnabled(true);
+        ASSERT_NE(t.Worker(), nullptr);
+        second = t.Worker()->ThreadId();
     } // destroyed while enabled
-    EXPECT_EQ(entries("/proc/self/task"), threads);
+    EXPECT_TRUE(threadGone(second));
 }
 
 TEST(HighResTimer, ThreadPriorityAndClassActOnARunningWorkerOnly)

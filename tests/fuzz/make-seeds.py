@@ -61,8 +61,9 @@ put('ods', 'start.content.xml', zipfile.ZipFile(os.path.join(data, 'start.ods'))
 put('ods', 'start.ods', open(os.path.join(data, 'start.ods'), 'rb').read())
 put('xls', 'start.xls', open(os.path.join(data, 'start.xls'), 'rb').read())
 
-# Hostile files: nesting that overflowed the stack, texts that expanded after every limit, repeat
-# counts that overflowed, a time of day read differently, references the writer misread.
+# Hostile files: nesting that overflowed the stack, texts that expanded after every limit (or were
+# cut short without a word), repeat counts that overflowed, a time of day read differently,
+# references the writer misread.
 # (The nesting of the files found was far deeper; the tests make those. Stored, since the limit on
 # the packing ratio would refuse them before they are read.)
 put('ods', 'nested-spans.ods', ods('<table:table-row><table:table-cell office:value-type="string"><text:p>'
@@ -72,6 +73,8 @@ put('ods', 'nested-row-groups.ods', ods('<table:table-row-group>' * 500 + '<tabl
                                         + '</table:table-row>' + '</table:table-row-group>' * 500, zipfile.ZIP_STORED))
 put('ods', 'repeated-spaces.ods', ods('<table:table-row>' + cell('<text:s text:c="1000"/>' * 1500)
                                       + '</table:table-row>', zipfile.ZIP_STORED))
+put('ods', 'space-markers-beyond-a-cell.ods', ods('<table:table-row>' + cell('<text:s text:c="69000000"/>' * 30 + 'ab')
+                                                 + '</table:table-row>', zipfile.ZIP_STORED))
 put('ods', 'repeat-overflow.ods', ods(
     '<table:table-row table:number-rows-repeated="9223372036854775807">'
     '<table:table-cell table:number-columns-repeated="9223372036854775807"/>' + cell('a') + '</table:table-row>'
@@ -109,6 +112,10 @@ for name, request in [('page', 'GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n'),
                       ('post', 'POST /api/state HTTP/1.1\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n'),
                       ('range', 'GET /veranstaltung HTTP/1.1\r\nRange: bytes=0-1,5-2,-3\r\n\r\nGET / HTTP/1.1\r\n\r\n')]:
     put('live_server', name + '.http', request)
+
+# An answer of a reader program whose one row claims 4,294,967,295 cells in 31 bytes.
+put('reader_answer', 'cells-beyond-the-bytes.answer',
+    b'ZKWB1\nF\x02R' + (1).to_bytes(4, 'little') * 2 + (0xFFFFFFFF).to_bytes(4, 'little') + b'\x01' * 10)
 
 # What the reader program hands back for the office-suite files and for an error.
 if len(sys.argv) > 1:

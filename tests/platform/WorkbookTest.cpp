@@ -507,6 +507,50 @@ TEST(WorkbookHostile, TextsThatExpandAreRefusedBeforeTheyGrow)
     EXPECT_EQ(readList(path("list.ods")).size(), 2000);
 }
 
+TEST(WorkbookHostile, RepeatedBlanksCountAsIfWrittenOut)
+{
+    QTemporaryDir dir;
+    int n = 0;
+    // Each cell once with its blanks as repeat markers and once written out: read alike or
+    // refused with the same words.
+    auto both = [&](const std::string &markers, const std::string &written, const char *columns = "1") {
+        std::pair<std::string, std::string> out;
+        for (auto [text, result] : {std::pair{&markers, &out.first}, std::pair{&written, &out.second}}) {
+            const QString file = dir.filePath(QStringLiteral("%1.ods").arg(++n));
+            writeOdsFile(file, std::string(R"(<table:table-row><table:table-cell table:number-columns-repeated=")") + columns
+                                   + R"(" office:value-type="string"><text:p>)" + *text + "</text:p></table:table-cell></table:table-row>");
+            *result = openError(file);
+            if (*result == "no error")
+                *result = std::to_string(readList(file)[0][0].size()) + " characters";
+            const std::size_t name = result->find(file.toStdString());
+            if (name != std::string::npos)
+                result->erase(name, static_cast<std::size_t>(file.size()));
+        }
+        return out;
+    };
+    const std::string blanks32767(32767, ' ');
+    struct Case {
+        std::string markers, written, expected;
+        const char *columns = "1";
+    };
+    const std::vector<Case> cases = {
+        {R"(<text:s text:c="32767"/>)", blanks32767, "32767 characters"},
+        {R"(a<text:s text:c="5000"/>b<text:s/>c)", "a" + std::string(5000, ' ') + "b c", "5004 characters"},
+        {R"(<text:s text:c="32766"/>x)", std::string(32766, ' ') + "x", "32767 characters"},
+        {R"(<text:s text:c="32767"/>x)", blanks32767 + "x", "Zelle A1 enthält mehr als 32.767 Zeichen"},
+        {R"(<text:s text:c="69000000"/>)", blanks32767 + " ", "Zelle A1 enthält mehr als 32.767 Zeichen"},
+        {repeated(R"(<text:s text:c="69000000"/>)", 30) + "ab", blanks32767 + "ab", "Zelle A1 enthält mehr als 32.767 Zeichen"},
+        {R"(<text:s text:c="99999999999999999999999"/>)", blanks32767 + " ", "Zelle A1 enthält mehr als 32.767 Zeichen"},
+        // 30,000 blanks in 200 columns: six million characters on the sheet.
+        {R"(<text:s text:c="30000"/>)", std::string(30000, ' '), "mehr als 4 Millionen Zeichen", "200"},
+    };
+    for (const Case &c : cases) {
+        const auto [markers, written] = both(c.markers, c.written, c.columns);
+        EXPECT_NE(markers.find(c.expected), std::string::npos) << c.markers.substr(0, 60) << ": " << markers;
+        EXPECT_EQ(markers, written) << c.markers.substr(0, 60);
+    }
+}
+
 TEST(WorkbookHostile, RepeatCountsNearTheLargestNumberStopAtTheSheetsEdges)
 {
     QTemporaryDir dir;
@@ -625,5 +669,39 @@ TEST(WorkbookHostile, PartsBeyondWhatAReadUnpacksAreNeverUnpacked)
         } catch (const WorkbookError &e) {
             EXPECT_NE(std::string(e.what()).find("mehr als 4 MB"), std::string::npos) << e.what();
         }
+    }
+}
+
+TEST(WorkbookReaderAnswer, CellsClaimedBeyondTheBytesThatFollowAreRefusedBeforeAnyMemoryIsTaken)
+{
+    // A row of 4,294,967,295 cells in a 31-byte answer, then rows whose cells would need more
+    // bytes than follow (a cell takes at least 13); the last one is whole and read.
+    auto answer = [](std::uint32_t cells, const QByteArray &tail) {
+        QByteArray out("ZKWB1\nF\x02R", 9);
+        for (std::uint32_t v : {1u, 1u, cells})
+            for (int i = 0; i < 4; ++i)
+                out += static_cast<char>((v >> (8 * i)) & 0xff);
+        return out + tail;
+    };
+    const QByteArray textCell("\x01\0\0\0\x01\0\0\0\x01\x01\0\0\0x", 14); // A1: "x"
+    const QByteArray end("Z\x01\0\0\0", 5);
+    const std::vector<std::pair<QByteArray, bool>> cases = {
+        {answer(0xFFFFFFFFu, QByteArray(10, '\x01')), false},
+        {answer(0x7FFFFFFFu, textCell + end), false},
+        {answer(2, textCell + end), false},
+        {answer(1, textCell + end), true},
+    };
+    ASSERT_EQ(cases[0].first.size(), 31);
+    for (const auto &[bytes, valid] : cases) {
+        std::string refusal;
+        try {
+            const ReaderAnswer read = decodeReaderAnswer(bytes, QStringLiteral("a.ods"));
+            ASSERT_EQ(read.sheet.rows.size(), 1u);
+            EXPECT_EQ(cellText(read.sheet.rows[0].cells.at(0).value), QStringLiteral("x"));
+        } catch (const WorkbookError &e) {
+            refusal = e.what();
+        }
+        EXPECT_EQ(refusal.find("Antwort des Leseprogramms ist ungültig") != std::string::npos, !valid)
+            << bytes.toHex().toStdString() << ": " << refusal;
     }
 }

@@ -54,19 +54,23 @@ bool underAddressSanitizer()
 
 TEST(WorkbookGuard, EveryFaultOfTheReaderEndsInAnErrorBox)
 {
+    // Only a reader that would never end is given the short time: the others end by themselves,
+    // however long a busy machine makes them take (filling 256 MB, writing 32 MB through a pipe).
     struct Case {
         const char *how;
         const char *words;
+        int timeoutMs = 60000;
     };
     std::vector<Case> cases = {{"CRASH", "abgestürzt"},
-                               {"HANG", "länger als 1,5 Sekunden"},
-                               {"SPIN", "länger als 1,5 Sekunden"},
+                               {"HANG", "länger als 1,5 Sekunden", 1500},
+                               {"SPIN", "länger als 1,5 Sekunden", 1500},
                                {"FLOOD", "mehr Daten"},
                                {"GARBAGE", "ungültig"}};
     if (!underAddressSanitizer()) // the sanitizer's shadow memory leaves no room for the limit
         cases.push_back({"EAT", "Arbeitsspeicher"});
     for (const Case &c : cases) {
         Guarded d;
+        d.fp.spreadsheet.engine.reader.timeoutMs = c.timeoutMs;
         fillTable(*d.f, 9);
         const QList<QStringList> before = d.rows();
         const QString file = d.misbehaving(c.how);
