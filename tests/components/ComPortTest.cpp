@@ -2,6 +2,7 @@
 
 #include "Comms.h"
 #include "FakePlatform.h"
+#include "ThreadProbe.h"
 #include "VirtualLines.h"
 #include "Wait.h"
 
@@ -247,4 +248,174 @@ TEST(ComPort, WithoutATickSourceEdgesCarryTheMonotonicMilliseconds)
     EXPECT_TRUE(edges[0].active);
     const auto ms = static_cast<std::uint32_t>(edges[0].nanos / 1000000);
     EXPECT_LE(static_cast<std::uint32_t>(edges[0].tick - ms), 5u);
+}
+
+namespace {
+
+LineEdge edgeAt(std::int64_t nanos, unsigned line = EvDsr)
+{
+    LineEdge e;
+    e.line = line;
+    e.active = nanos % 2 == 1;
+    e.nanos = e.seen = nanos;
+    return e;
+}
+
+// The monitor of a scripted device, seen from the UI thread: each edge as its instant, the
+// events by name, a loss as "lost <count>".
+struct Scripted {
+    TComPort port;
+    fake::ScriptedSerialDevice scripted;
+    probe::ProbedSerialDevice device{scripted};
+    QStringList seen;
+    std::unique_ptr<TComThread> thread;
+
+    Scripted()
+    {
+        QObject::connect(&port, &TComPort::OnLineEdge,
+                         [this](TComPort *, LineEdge e) { seen << QString::number(e.nanos); });
+        QObject::connect(&port, &TComPort::OnEdgesLost,
+                         [this](TComPort *, unsigned count) { seen << QStringLiteral("lost %1").arg(count); });
+        QObject::connect(&port, &TComPort::OnCTS, [this] { seen << "CTS"; });
+        QObject::connect(&port, &TComPort::OnDSR, [this] { seen << "DSR"; });
+        QObject::connect(&port, &TComPort::OnRLSD, [this] { seen << "RLSD"; });
+        thread = std::make_unique<TComThread>(&port, &device, EvCts | EvDsr | EvRlsd);
+    }
+    ~Scripted() { thread.reset(); }
+    // Waits (without running the UI thread's events) until the monitor has handed reports over.
+    bool handedOver(unsigned reports)
+    {
+        for (int i = 0; i < 20000 && scripted.waitsBegun() < reports + 1; ++i)
+            QThread::usleep(250);
+        return scripted.waitsBegun() >= reports + 1;
+    }
+};
+
+QStringList numbers(int from, int to)
+{
+    QStringList l;
+    for (int i = from; i <= to; ++i)
+        l << QString::number(i);
+    return l;
+}
+
+} // namespace
+
+TEST(ComThread, AReportLongerThanASlotKeepsItsOrderAndItsEventsFollowItsEdges)
+{
+    Scripted s;
+    std::vector<LineEdge> nine;
+    for (int i = 1; i <= 9; ++i)
+        nine.push_back(edgeAt(i));
+    s.scripted.report(EvCts | EvDsr, nine);
+    s.scripted.report(EvRlsd, {edgeAt(10, EvRlsd)});
+    s.scripted.report(EvDsr);
+    ASSERT_TRUE(waitUntil([&] { return s.seen.size() >= 14; }));
+    EXPECT_EQ(s.seen, numbers(1, 9) + QStringList({"CTS", "DSR", "10", "RLSD", "DSR"}));
+}
+
+TEST(ComThread, AFullRingNeverHoldsTheWatcherAndTellsTheLossInItsPlace)
+{
+    Scripted s;
+    const int total = static_cast<int>(TComThread::kSlots) + 100;
+    // The UI thread takes nothing meanwhile: the dispatcher blocks on the first report, and the
+    // watcher still takes every report (two edges each) in and comes back to wait.
+    for (int i = 1; i <= total; ++i)
+        s.scripted.report(EvDsr, {edgeAt(2 * i - 1), edgeAt(2 * i)});
+    ASSERT_TRUE(s.handedOver(static_cast<unsigned>(total)));
+    // Then the UI thread comes back: a prefix of the edges, then the loss of the rest, then the
+    // events of the reports lost; nothing twice.
+    ASSERT_TRUE(waitUntil([&] { return !s.seen.filter(QStringLiteral("lost")).isEmpty(); }, 20000));
+    const QStringList edges = s.seen.filter(QRegularExpression("^\\d+$"));
+    const int kept = static_cast<int>(edges.size());
+    EXPECT_GE(kept, 2 * (static_cast<int>(TComThread::kSlots) - 1));
+    EXPECT_EQ(edges, numbers(1, kept));
+    const QString lost = QStringLiteral("lost %1").arg(2 * total - kept);
+    ASSERT_EQ(s.seen.indexOf(lost), s.seen.indexOf(QString::number(kept)) + 2); // after the last edge and its DSR
+    EXPECT_EQ(s.seen.mid(s.seen.indexOf(lost)), (QStringList{lost, "DSR"}));
+    // The ring works on, and a later loss is told again.
+    s.seen.clear();
+    s.scripted.report(EvCts, {edgeAt(1, EvCts)});
+    ASSERT_TRUE(waitUntil([&] { return s.seen.size() >= 2; }));
+    EXPECT_EQ(s.seen, (QStringList{"1", "CTS"}));
+    s.seen.clear();
+    for (int i = 1; i <= total; ++i)
+        s.scripted.report(EvDsr, {edgeAt(i)});
+    ASSERT_TRUE(s.handedOver(static_cast<unsigned>(2 * total + 1)));
+    ASSERT_TRUE(waitUntil([&] { return !s.seen.filter(QStringLiteral("lost")).isEmpty(); }, 20000));
+    EXPECT_EQ(s.seen.filter(QRegularExpression("^\\d+$")).size() + s.seen.filter("lost").first().mid(5).toInt(),
+              total);
+}
+
+TEST(ComThread, TheWatcherNeitherAllocatesNorLocksFromTheWaitToTheHandOver)
+{
+    // The probe counts in this program: an allocation and a lock on a counted thread show.
+    const probe::Counts before = probe::counts();
+    probe::countThisThread(true);
+    {
+        void *memory = ::operator new(16);
+        std::mutex m;
+        std::lock_guard<std::mutex> lock(m);
+        ::operator delete(memory);
+    }
+    probe::countThisThread(false);
+    EXPECT_EQ(probe::counts(), (probe::Counts{before.allocations + 1, before.locks + 1}));
+
+    // Scripted reports: long ones, and a full ring with its losses.
+    const probe::Counts start = probe::counts();
+    {
+        Scripted s;
+        for (int i = 1; i <= static_cast<int>(TComThread::kSlots) + 20; ++i)
+            s.scripted.report(EvDsr, std::vector<LineEdge>(i % 7 == 0 ? 9 : 1, edgeAt(i)));
+        ASSERT_TRUE(s.handedOver(static_cast<unsigned>(TComThread::kSlots) + 20));
+        ASSERT_TRUE(waitUntil([&] { return !s.seen.filter(QStringLiteral("lost")).isEmpty(); }, 20000));
+    }
+    // The virtual lines' own device, messages read and parsed on the watcher.
+    {
+        Line l;
+        probe::ProbedSerialDevices probed(l.serial.devices);
+        l.port.setDevices(&probed);
+        l.port.Open();
+        ASSERT_TRUE(l.server.waitForDesk(2000));
+        for (int i = 0; i < 20; ++i)
+            l.server.pulse(LineCts | LineDcd, 0);
+        ASSERT_TRUE(waitUntil([&] { return l.edges.size() >= 80; }));
+        l.port.Close();
+    }
+    EXPECT_EQ(probe::counts(), start);
+}
+
+TEST(ComThread, ABurstOfChangesBeyondOneReportArrivesWholeOverSeveralReports)
+{
+    fake::SerialDevices serial;
+    VirtualLineServer server(serial.socketFor(1));
+    ASSERT_TRUE(server.start());
+    std::unique_ptr<SerialDevice> device = serial.devices.open(1, SerialSettings{});
+    ASSERT_TRUE(server.waitForDesk(2000));
+    // 30 messages that each turn three watched lines (90 edges) wait in the socket together (a
+    // message is there when set returns).
+    for (int i = 0; i < 30; ++i)
+        server.set(LineCts | LineDsr | LineDcd, i % 2 == 0);
+    std::vector<LineEdge> all;
+    unsigned received = 0;
+    LineEdges edges;
+    while (all.size() < 90) {
+        ASSERT_EQ(device->waitEvents(EvCts | EvDsr | EvRlsd, received, edges), SerialDevice::Wait::Events);
+        // Three edges a message: a report filled to the last edge refused one.
+        ASSERT_LT(edges.size(), LineEdges::kCapacity);
+        all.insert(all.end(), edges.begin(), edges.end());
+    }
+    ASSERT_EQ(all.size(), 90u);
+    // Per report the lines in their fixed order; per line on, off, on ... with nondecreasing instants.
+    for (const unsigned line : {EvCts, EvDsr, EvRlsd}) {
+        std::vector<LineEdge> of;
+        std::copy_if(all.begin(), all.end(), std::back_inserter(of), [line](const LineEdge &e) { return e.line == line; });
+        ASSERT_EQ(of.size(), 30u) << line;
+        for (std::size_t i = 0; i < of.size(); ++i) {
+            EXPECT_EQ(of[i].active, i % 2 == 0) << line << " " << i;
+            if (i > 0) {
+                EXPECT_GE(of[i].nanos, of[i - 1].nanos);
+            }
+        }
+    }
 }

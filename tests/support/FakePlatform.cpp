@@ -3,6 +3,8 @@
 #include <QFile>
 
 #include <cerrno>
+#include <ctime>
+#include <stdexcept>
 
 namespace fake {
 
@@ -252,6 +254,39 @@ int Files::unlink(const char *path)
         return -1;
     }
     return platform::FileCalls::unlink(path);
+}
+
+} // namespace fake
+
+namespace fake {
+
+void ScriptedSerialDevice::report(unsigned received, const std::vector<platform::LineEdge> &edges)
+{
+    const std::size_t n = queued_.load();
+    if (n == kMaxReports)
+        throw std::length_error("more reports than a scripted device holds");
+    Scripted &s = script_[n];
+    s.received = received;
+    s.edges.clear();
+    for (const platform::LineEdge &e : edges)
+        s.edges.push_back(e);
+    queued_.store(n + 1);
+}
+
+platform::SerialDevice::Wait ScriptedSerialDevice::waitEvents(unsigned, unsigned &received, platform::LineEdges &edges)
+{
+    ++waits_;
+    while (!stopped_.load()) {
+        if (taken_ < queued_.load()) {
+            const Scripted &s = script_[taken_++];
+            received = s.received;
+            edges = s.edges;
+            return Wait::Events;
+        }
+        const timespec step{0, 100000};
+        nanosleep(&step, nullptr);
+    }
+    return Wait::Stopped;
 }
 
 } // namespace fake
