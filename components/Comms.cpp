@@ -124,36 +124,57 @@ void TComThread::publish(unsigned received, const platform::LineEdges &edges)
 
 void TComThread::handOver()
 {
-    platform::LineEdges edges;
-    auto dispatch = [this](auto &&call) { QMetaObject::invokeMethod(port_, call, Qt::BlockingQueuedConnection); };
+    // Everything the ring holds goes over in one call: a UI thread that comes back after a while
+    // (or gets little of the processor) takes the whole backlog at once, not one report per
+    // round trip between the threads.
+    struct Handed {
+        Slot::Kind kind;
+        unsigned received; // Edges: the report's events; Lost: the events of reports lost whole
+        std::size_t first; // Edges: its edges in edges[first, first + count)
+        std::size_t count; // Lost: the edges lost
+    };
+    std::vector<Handed> batch;
+    std::vector<platform::LineEdge> edges;
+    std::size_t first = 0;
     for (;;) {
         const std::uint32_t wakeUps = wakeUps_.load();
         if (stopping_.load())
             break;
         const bool watcherDone = watcherDone_.load();
-        const std::uint64_t tail = tail_.load(std::memory_order_relaxed);
-        if (tail == head_.load(std::memory_order_acquire)) {
+        const std::uint64_t head = head_.load(std::memory_order_acquire);
+        for (std::uint64_t tail = tail_.load(std::memory_order_relaxed); tail != head; ++tail) {
+            const Slot slot = slots_[tail % kSlots];
+            tail_.store(tail + 1); // the slot is free again
+            if (slot.kind == Slot::Lost) {
+                const unsigned lost = lostEdges_.exchange(0);
+                batch.push_back({Slot::Lost, lostEvents_.exchange(0), 0, lost});
+                continue;
+            }
+            edges.insert(edges.end(), slot.edges.begin(), slot.edges.begin() + slot.count);
+            if (slot.last) {
+                batch.push_back({Slot::Edges, slot.received, first, edges.size() - first});
+                first = edges.size();
+            }
+        }
+        if (batch.empty()) {
             if (watcherDone)
                 break;
             wakeUps_.wait(wakeUps);
             continue;
         }
-        const Slot slot = slots_[tail % kSlots];
-        tail_.store(tail + 1); // the slot is free again
-        if (slot.kind == Slot::Lost) {
-            const unsigned lost = lostEdges_.exchange(0);
-            const unsigned events = lostEvents_.exchange(0);
-            dispatch([port = port_, lost, events] { port->DispatchLost(lost, events); });
-            continue;
-        }
-        for (std::size_t i = 0; i < slot.count; ++i)
-            edges.push_back(slot.edges[i]);
-        if (!slot.last)
-            continue;
-        dispatch([port = port_, &edges, received = slot.received] {
-            port->DispatchEvents(received, edges.data(), edges.size());
-        });
-        edges.clear();
+        QMetaObject::invokeMethod(
+            port_,
+            [port = port_, &batch, &edges] {
+                for (const Handed &h : batch)
+                    if (h.kind == Slot::Lost)
+                        port->DispatchLost(static_cast<unsigned>(h.count), h.received);
+                    else
+                        port->DispatchEvents(h.received, edges.data() + h.first, h.count);
+            },
+            Qt::BlockingQueuedConnection);
+        batch.clear();
+        edges.erase(edges.begin(), edges.begin() + static_cast<std::ptrdiff_t>(first));
+        first = 0;
     }
     dispatcherDone_ = true;
 }

@@ -40,8 +40,8 @@ class TComPort;
 // Waits for the port's events and hands each report to the UI thread. Two threads: the watcher
 // waits and stamps every report with the tick counter the moment it arrives (at real-time
 // priority when the desk gets it); the dispatcher hands the reports over to the UI thread in
-// order, blocking until each was dispatched. So an edge that comes while the UI thread is busy
-// with the last one still gets its own time.
+// order, all it finds at once, blocking until they were dispatched. So an edge that comes while
+// the UI thread is busy with the last one still gets its own time.
 //
 // The watcher never waits for a thread of normal priority: a dispatcher (or UI thread) preempted
 // by ordinary programs must not delay its next wait, or the next edge of a real port is stamped

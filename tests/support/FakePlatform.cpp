@@ -263,9 +263,9 @@ namespace fake {
 void ScriptedSerialDevice::report(unsigned received, const std::vector<platform::LineEdge> &edges)
 {
     const std::size_t n = queued_.load();
-    if (n == kMaxReports)
+    if (n - taken_.load() == kMaxReports)
         throw std::length_error("more reports than a scripted device holds");
-    Scripted &s = script_[n];
+    Scripted &s = script_[n % kMaxReports];
     s.received = received;
     s.edges.clear();
     for (const platform::LineEdge &e : edges)
@@ -277,10 +277,12 @@ platform::SerialDevice::Wait ScriptedSerialDevice::waitEvents(unsigned, unsigned
 {
     ++waits_;
     while (!stopped_.load()) {
-        if (taken_ < queued_.load()) {
-            const Scripted &s = script_[taken_++];
+        const std::size_t next = taken_.load();
+        if (next < queued_.load()) {
+            const Scripted &s = script_[next % kMaxReports];
             received = s.received;
             edges = s.edges;
+            taken_.store(next + 1);
             return Wait::Events;
         }
         const timespec step{0, 100000};

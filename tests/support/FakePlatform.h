@@ -116,7 +116,8 @@ class ScriptedSerialDevice final : public platform::SerialDevice {
 public:
     static constexpr std::size_t kMaxReports = 4096;
     ScriptedSerialDevice() : script_(std::make_unique<Scripted[]>(kMaxReports)) {}
-    // Queues a report (from the test's thread); edges beyond a report's room are left out.
+    // Queues a report (from the test's thread); edges beyond a report's room are left out. At most
+    // kMaxReports wait at a time.
     void report(unsigned received, const std::vector<platform::LineEdge> &edges = {});
     // Waits begun: once n + 1 have begun, the monitor has taken the first n reports in and handed
     // them over.
@@ -135,7 +136,7 @@ private:
     };
     std::unique_ptr<Scripted[]> script_;
     std::atomic<std::size_t> queued_{0};
-    std::size_t taken_ = 0;
+    std::atomic<std::size_t> taken_{0};
     std::atomic<unsigned> waits_{0};
     std::atomic<bool> stopped_{false};
 };
