@@ -19,7 +19,8 @@
 //      against the true interval, and whether the places follow the order of the edges.
 //   B  one-barrier mode: finish pulses of 1 ms and of 2 ms, 15 ms apart: pulses lost, error.
 //   The simulator's lines are dated by the kernel when they are sent, so A and B hold with or
-//   without real-time priority: they show the desk's handling, not what a real port would carry.
+//   without the desk's real-time priority: they show the desk's handling, not what a real port
+//   would carry. (The instants the sender records are true only when the sender runs real-time.)
 //
 // With real-time priority (the default) the benchmark refuses to run, with a message and exit
 // status 3, when the port threads or its own floor thread do not get it; --no-realtime measures
@@ -465,7 +466,8 @@ int runOne(int argc, char **argv, const Options &o)
         reportsSeen += port->ReportsSeen();
     std::printf("   reports the port threads took in: %u; edges the UI thread got: %zu, lost in the hand-over: %d\n",
                 reportsSeen, waits.size(), lostEdges);
-    std::printf("   the desk's handling of edges the simulator dated in the kernel (holds with or without real-time):\n");
+    std::printf("   the desk's handling of edges the simulator dated in the kernel (holds with or without the desk's "
+                "real-time priority; the true instants need a real-time sender):\n");
     std::printf("A  %d races, contact start -> four lanes on four ports 50 us apart\n", o.races);
     report("lane times", stopErrors);
     std::printf("   lane times equal to the edges' own milliseconds: %d of %zu; stops lost: %d\n", exactStops,
