@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <ctime>
-#include <stdexcept>
 
 namespace fake {
 
@@ -263,8 +262,10 @@ namespace fake {
 void ScriptedSerialDevice::report(unsigned received, const std::vector<platform::LineEdge> &edges)
 {
     const std::size_t n = queued_.load();
-    if (n - taken_.load() == kMaxReports)
-        throw std::length_error("more reports than a scripted device holds");
+    while (n - taken_.load() == kMaxReports && !stopped_.load()) {
+        const timespec step{0, 100000};
+        nanosleep(&step, nullptr);
+    }
     Scripted &s = script_[n % kMaxReports];
     s.received = received;
     s.edges.clear();

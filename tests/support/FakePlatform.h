@@ -116,8 +116,8 @@ class ScriptedSerialDevice final : public platform::SerialDevice {
 public:
     static constexpr std::size_t kMaxReports = 4096;
     ScriptedSerialDevice() : script_(std::make_unique<Scripted[]>(kMaxReports)) {}
-    // Queues a report (from the test's thread); edges beyond a report's room are left out. At most
-    // kMaxReports wait at a time.
+    // Queues a report (from the test's thread); edges beyond a report's room are left out. While
+    // kMaxReports wait, it waits for the monitor to take one.
     void report(unsigned received, const std::vector<platform::LineEdge> &edges = {});
     // Waits begun: once n + 1 have begun, the monitor has taken the first n reports in and handed
     // them over.
