@@ -71,7 +71,6 @@ public:
     }
     void clear() { size_ = 0; }
     std::size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
     std::size_t room() const { return kCapacity - size_; }
     LineEdge &operator[](std::size_t i) { return edges_[i]; }
     const LineEdge &operator[](std::size_t i) const { return edges_[i]; }
@@ -79,7 +78,6 @@ public:
     LineEdge *end() { return edges_.data() + size_; }
     const LineEdge *begin() const { return edges_.data(); }
     const LineEdge *end() const { return edges_.data() + size_; }
-    const LineEdge *data() const { return edges_.data(); }
     LineEdge &front() { return edges_[0]; }
     LineEdge &back() { return edges_[size_ - 1]; }
     const LineEdge &front() const { return edges_[0]; }

@@ -613,10 +613,10 @@ private:
     // Reads the messages that have arrived, as many as the pending edges have room for (the rest
     // wait in the socket, with their stamps, for the next wait). Each change is dated to the
     // instant its message was sent (the kernel's stamp, on the real-time clock, turned into the
-    // monotonic one), never
-    // earlier than the change before it nor later than its reading: messages that piled up while
-    // this thread waited for the processor keep their own times, a pulse shorter than that wait
-    // stays two edges, and the order of edges across ports is the order they were sent in.
+    // monotonic one), never earlier than the change before it nor later than its reading:
+    // messages that piled up while this thread waited for the processor keep their own times, a
+    // pulse shorter than that wait stays two edges, and the order of edges across ports is the
+    // order they were sent in.
     void readMessages()
     {
         timespec real{}, mono{};
