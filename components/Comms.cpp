@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QMetaMethod>
 
+#include <algorithm>
 #include <chrono>
 
 using platform::SerialDevice;
@@ -12,8 +13,9 @@ using platform::SerialDevice;
 // ---------------------------------------------------------------------------------------------
 
 TComThread::TComThread(TComPort *port, SerialDevice *device, unsigned eventMask, platform::TickSource *ticks)
-    : port_(port), device_(device), mask_(eventMask), ticks_(ticks)
+    : port_(port), device_(device), mask_(eventMask), ticks_(ticks), slots_(std::make_unique<Slot[]>(kSlots))
 {
+    static_assert(std::atomic<std::uint64_t>::is_always_lock_free && std::atomic<std::uint32_t>::is_always_lock_free);
     watcher_ = std::thread([this] {
         watcherId_ = platform::currentThreadId();
         watcherId_.notify_all();
@@ -28,11 +30,8 @@ TComThread::TComThread(TComPort *port, SerialDevice *device, unsigned eventMask,
 
 TComThread::~TComThread()
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true; // reports not yet handed over are dropped
-    }
-    queued_.notify_all();
+    stopping_ = true; // reports not yet handed over are dropped
+    wake();
     // Ask again and again until the threads have ended: a stop that arrives just before the wait
     // blocks would otherwise be missed. A dispatch handed over meanwhile runs here, on the UI
     // thread, so that the hand-over returns.
@@ -54,55 +53,128 @@ std::uint32_t TComThread::tickAt(std::int64_t nanos)
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(nanos) / 1000000u);
 }
 
+void TComThread::wake()
+{
+    wakeUps_.fetch_add(1);
+    wakeUps_.notify_one();
+}
+
 void TComThread::watch()
 {
-    for (;;) {
-        Report report;
-        if (device_->waitEvents(mask_, report.received, report.edges) == SerialDevice::Wait::Stopped)
-            break;
+    unsigned received = 0;
+    platform::LineEdges edges;
+    while (device_->waitEvents(mask_, received, edges) == SerialDevice::Wait::Events) {
         // Each edge gets the tick of its own instant, so that a device that took a moment to settle
         // its counts (or a USB round trip for the levels) never makes an edge late, and the tick
         // and the instant of an edge agree.
-        for (platform::LineEdge &e : report.edges)
+        for (platform::LineEdge &e : edges)
             e.tick = tickAt(e.nanos);
         ++reportsSeen_;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (reports_.size() < kMaxQueuedReports) {
-                reports_.push_back(std::move(report));
-            } else {
-                // A UI thread that stays away that long gets the rest as one report.
-                Report &last = reports_.back();
-                last.received |= report.received;
-                last.edges.insert(last.edges.end(), report.edges.begin(), report.edges.end());
-            }
-        }
-        queued_.notify_one();
+        publish(received, edges);
     }
     device_->purge();
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        watching_ = false;
-    }
-    queued_.notify_all();
     watcherDone_ = true;
+    wake();
+}
+
+void TComThread::publish(unsigned received, const platform::LineEdges &edges)
+{
+    const std::uint64_t head = head_.load(std::memory_order_relaxed);
+    const std::uint64_t tail = tail_.load();
+    std::uint64_t next = head;
+    std::size_t taken = 0;
+    Slot *lastTaken = nullptr;
+    // The ring's last free slot is kept for a notice of what did not fit.
+    while (next - tail < kSlots - 1) {
+        Slot &slot = slots_[next++ % kSlots];
+        slot.kind = Slot::Edges;
+        slot.count = static_cast<std::uint8_t>(std::min(kSlotEdges, edges.size() - taken));
+        std::copy_n(edges.begin() + taken, slot.count, slot.edges.begin());
+        taken += slot.count;
+        slot.last = taken == edges.size();
+        slot.received = received;
+        lastTaken = &slot;
+        if (slot.last)
+            break;
+    }
+    if (!lastTaken || !lastTaken->last) {
+        // Full: the rest is lost, and told. A report cut short still has its events after the
+        // edges it kept.
+        if (lastTaken)
+            lastTaken->last = true;
+        else
+            lostEvents_.fetch_or(received);
+        lostEdges_.fetch_add(static_cast<std::uint32_t>(edges.size() - taken));
+        // A notice still waiting in the ring tells these too (at the place of the first loss): the
+        // dispatcher takes the counts only after it has moved past the notice's slot. (Counted
+        // first, then the look at the tail: a count made after the dispatcher took the counts
+        // finds the notice gone and writes a new one.)
+        if (!noticeSent_ || tail_.load() > noticeAt_) {
+            Slot &notice = slots_[next % kSlots];
+            notice.kind = Slot::Lost;
+            noticeAt_ = next++;
+            noticeSent_ = true;
+        }
+    }
+    if (next != head) {
+        head_.store(next, std::memory_order_release);
+        wake();
+    }
 }
 
 void TComThread::handOver()
 {
+    // Everything the ring holds goes over in one call: a UI thread that comes back after a while
+    // (or gets little of the processor) takes the whole backlog at once, not one report per
+    // round trip between the threads.
+    struct Handed {
+        Slot::Kind kind;
+        unsigned received; // Edges: the report's events; Lost: the events of reports lost whole
+        std::size_t first; // Edges: its edges in edges[first, first + count)
+        std::size_t count; // Lost: the edges lost
+    };
+    std::vector<Handed> batch;
+    std::vector<platform::LineEdge> edges;
+    std::size_t first = 0;
     for (;;) {
-        Report report;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            queued_.wait(lock, [this] { return stopping_ || !watching_ || !reports_.empty(); });
-            if (stopping_ || reports_.empty())
+        const std::uint32_t wakeUps = wakeUps_.load();
+        if (stopping_.load())
+            break;
+        const bool watcherDone = watcherDone_.load();
+        const std::uint64_t head = head_.load(std::memory_order_acquire);
+        for (std::uint64_t tail = tail_.load(std::memory_order_relaxed); tail != head; ++tail) {
+            const Slot slot = slots_[tail % kSlots];
+            tail_.store(tail + 1); // the slot is free again
+            if (slot.kind == Slot::Lost) {
+                const unsigned lost = lostEdges_.exchange(0);
+                batch.push_back({Slot::Lost, lostEvents_.exchange(0), 0, lost});
+                continue;
+            }
+            edges.insert(edges.end(), slot.edges.begin(), slot.edges.begin() + slot.count);
+            if (slot.last) {
+                batch.push_back({Slot::Edges, slot.received, first, edges.size() - first});
+                first = edges.size();
+            }
+        }
+        if (batch.empty()) {
+            if (watcherDone)
                 break;
-            report = std::move(reports_.front());
-            reports_.pop_front();
+            wakeUps_.wait(wakeUps);
+            continue;
         }
         QMetaObject::invokeMethod(
-            port_, [port = port_, &report] { port->DispatchEvents(report.received, report.edges); },
+            port_,
+            [port = port_, &batch, &edges] {
+                for (const Handed &h : batch)
+                    if (h.kind == Slot::Lost)
+                        port->DispatchLost(static_cast<unsigned>(h.count), h.received);
+                    else
+                        port->DispatchEvents(h.received, edges.data() + h.first, h.count);
+            },
             Qt::BlockingQueuedConnection);
+        batch.clear();
+        edges.erase(edges.begin(), edges.begin() + static_cast<std::ptrdiff_t>(first));
+        first = 0;
     }
     dispatcherDone_ = true;
 }
@@ -202,11 +274,11 @@ qint32 TComPort::GetInQueue()
     return device_ ? device_->inQueue() : 0;
 }
 
-void TComPort::DispatchEvents(unsigned received, const std::vector<platform::LineEdge> &edges)
+void TComPort::DispatchEvents(unsigned received, const platform::LineEdge *edges, std::size_t count)
 {
     using namespace platform;
-    for (const LineEdge &edge : edges)
-        emit OnLineEdge(this, edge);
+    for (std::size_t i = 0; i < count; ++i)
+        emit OnLineEdge(this, edges[i]);
     if (received & EvRxChar) {
         static const QMetaMethod rx = QMetaMethod::fromSignal(&TComPort::OnRxChar);
         if (isSignalConnected(rx))
@@ -228,4 +300,14 @@ void TComPort::DispatchEvents(unsigned received, const std::vector<platform::Lin
         emit OnRLSD(this);
     if (received & EvError)
         emit OnError(this);
+}
+
+void TComPort::DispatchLost(unsigned edges, unsigned events)
+{
+    if (edges > 0) {
+        qWarning("COM%d: %u line edges lost, the user interface did not take them in time", int(port_), edges);
+        emit OnEdgesLost(this, edges);
+    }
+    if (events)
+        DispatchEvents(events, nullptr, 0);
 }

@@ -8,11 +8,10 @@
 
 #include <QObject>
 
+#include <array>
 #include <atomic>
-#include <condition_variable>
-#include <deque>
+#include <cstdint>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -38,10 +37,27 @@ constexpr TEvents AllEvents = 0x1FF;
 
 class TComPort;
 
-// Waits for the port's events and hands each report to the UI thread, blocking until it was
-// dispatched. The waiting never stops for a hand-over: one thread waits and stamps every report
-// with the tick counter the moment it arrives, a second one hands the reports over in order. So
-// an edge that comes while the UI thread is busy with the last one still gets its own time.
+// Waits for the port's events and hands each report to the UI thread. Two threads: the watcher
+// waits and stamps every report with the tick counter the moment it arrives (at real-time
+// priority when the desk gets it); the dispatcher hands the reports over to the UI thread in
+// order, all it finds at once, blocking until they were dispatched. So an edge that comes while
+// the UI thread is busy with the last one still gets its own time.
+//
+// The watcher never waits for a thread of normal priority: a dispatcher (or UI thread) preempted
+// by ordinary programs must not delay its next wait, or the next edge of a real port is stamped
+// late. Review note, for every change of its path from the device's wait to the hand-over
+// (watch(), publish(), and the devices' waitEvents):
+//  - no lock: the reports go through a single-producer, single-consumer ring of fixed-size slots
+//    (head_ written by the watcher alone, tail_ by the dispatcher alone), and the dispatcher is
+//    woken by an atomic notify (a futex on Linux; no lock in the standard library there). No
+//    std::mutex, condition variable, QMutex, no Qt call, no logging on the path;
+//  - no allocation: the device fills fixed storage (LineEdges), the ring is allocated before the
+//    watcher starts; no std::vector, std::string, std::function on the path;
+//  - a full ring never blocks it and never loses an edge silently: what does not fit is counted,
+//    and a notice takes the ring's last free slot, so the UI thread learns of the loss
+//    (TComPort::OnEdgesLost) right after the edges that came before the first edge lost.
+// tests/components/ComPortTest.cpp runs the path with every allocation and mutex lock of the
+// watcher thread counted.
 class TComThread {
 public:
     // ticks: the desk's tick counter; nullptr: CLOCK_MONOTONIC in ms truncated to 32 bits.
@@ -51,14 +67,32 @@ public:
 
     // The kernel thread id of the thread that waits and stamps (for its real-time priority).
     long threadId() const { return watcherId_.load(); }
+    // Reports the port's own thread has taken so far, handed over or not (for tests).
+    unsigned reportsSeen() const { return reportsSeen_.load(); }
+
+    // Slots of the ring: as many reports as the UI thread may fall behind by before edges are
+    // lost (a report with more edges than a slot holds takes several). A UI thread that gets
+    // little of a loaded machine was seen 1,000 reports behind a finish barrier pulsing every
+    // 15 ms; this holds two minutes of that, in 1.2 MB per open port.
+    static constexpr std::uint64_t kSlots = 16384;
+    static constexpr std::size_t kSlotEdges = 2;
 
 private:
-    struct Report {
-        unsigned received = 0;
-        std::vector<platform::LineEdge> edges;
+    // One slot of the ring: a report of the device, or one part of it (a report with more edges
+    // takes consecutive slots, its events on the last), or the notice of edges a full ring could
+    // not take, in their place. Each kind of report has its place in the order of the port's
+    // reports: a device that went away will be one more kind.
+    struct Slot {
+        enum Kind : std::uint8_t { Edges, Lost } kind = Edges;
+        bool last = true;        // Edges: the report's last slot; its events follow its edges
+        std::uint8_t count = 0;  // Edges: edges in this slot
+        unsigned received = 0;   // Edges: the report's events
+        std::array<platform::LineEdge, kSlotEdges> edges{};
     };
-    static constexpr std::size_t kMaxQueuedReports = 1024;
+
     void watch();
+    void publish(unsigned received, const platform::LineEdges &edges);
+    void wake();
     void handOver();
     std::uint32_t tickAt(std::int64_t nanos);
 
@@ -66,21 +100,19 @@ private:
     platform::SerialDevice *device_;
     unsigned mask_;
     platform::TickSource *ticks_;
-    std::mutex mutex_;
-    std::condition_variable queued_;
-    std::deque<Report> reports_;
-    bool watching_ = true;
-    bool stopping_ = false;
+    std::unique_ptr<Slot[]> slots_;
+    alignas(64) std::atomic<std::uint64_t> head_{0}; // the next slot the watcher fills
+    std::uint64_t noticeAt_ = 0;                     // the watcher's last notice of lost edges
+    bool noticeSent_ = false;
+    alignas(64) std::atomic<std::uint64_t> tail_{0}; // the next slot the dispatcher takes
+    std::atomic<std::uint32_t> lostEdges_{0};        // not yet told to the UI thread
+    std::atomic<unsigned> lostEvents_{0};
+    std::atomic<std::uint32_t> wakeUps_{0};          // raised (and notified) for the dispatcher
+    std::atomic<bool> stopping_{false};
     std::atomic<bool> watcherDone_{false};
+    std::atomic<bool> dispatcherDone_{false};
     std::atomic<long> watcherId_{0};
     std::atomic<unsigned> reportsSeen_{0};
-
-public:
-    // Reports the port's own thread has taken so far, handed over or not (for tests).
-    unsigned reportsSeen() const { return reportsSeen_.load(); }
-
-private:
-    std::atomic<bool> dispatcherDone_{false};
     std::thread watcher_;
     std::thread dispatcher_;
 };
@@ -136,12 +168,23 @@ public:
 
     // Runs the handlers of one wait's events: OnLineEdge for each edge in order, then the
     // generic events in the fixed order of the port.
-    void DispatchEvents(unsigned received, const std::vector<platform::LineEdge> &edges = {});
+    void DispatchEvents(unsigned received, const platform::LineEdge *edges, std::size_t count);
+    void DispatchEvents(unsigned received, const std::vector<platform::LineEdge> &edges = {})
+    {
+        DispatchEvents(received, edges.data(), edges.size());
+    }
+    // Tells edges the monitor could not hand over (its ring was full: the UI thread stayed away
+    // too long), and the events of reports lost whole.
+    void DispatchLost(unsigned edges, unsigned events);
 
 signals:
     // One transition of a watched modem-status line, with the time it was seen; emitted before
     // the generic OnCTS, OnDSR ... of the same report.
     void OnLineEdge(TComPort *sender, platform::LineEdge edge);
+    // Edges of the lines that came while the UI thread stayed away so long that the monitor had
+    // no room left for them: they are lost, and this tells how many, in their place among the
+    // port's edges.
+    void OnEdgesLost(TComPort *sender, unsigned count);
     void OnRxChar(TComPort *sender, qint32 inQue);
     void OnTxEmpty(TComPort *sender);
     void OnBreak(TComPort *sender);

@@ -9,7 +9,6 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
-#include <vector>
 
 namespace platform {
 
@@ -55,6 +54,40 @@ struct LineEdge {
 // The modem-status events in the order a report hands their edges over.
 inline constexpr unsigned kLineEventOrder[] = {EvCts, EvDsr, EvRlsd, EvRing};
 
+// The edges of one report in storage of fixed size: a port's monitor thread fills it without
+// allocating. Enough for every modem-status line chattering at once (kMaxEdgesPerLine each); an
+// edge beyond that is refused (push_back false), never stored elsewhere.
+inline constexpr std::uint32_t kMaxEdgesPerLine = 16;
+class LineEdges {
+public:
+    static constexpr std::size_t kCapacity = 4 * kMaxEdgesPerLine;
+
+    bool push_back(const LineEdge &edge)
+    {
+        if (size_ == kCapacity)
+            return false;
+        edges_[size_++] = edge;
+        return true;
+    }
+    void clear() { size_ = 0; }
+    std::size_t size() const { return size_; }
+    std::size_t room() const { return kCapacity - size_; }
+    LineEdge &operator[](std::size_t i) { return edges_[i]; }
+    const LineEdge &operator[](std::size_t i) const { return edges_[i]; }
+    LineEdge *begin() { return edges_.data(); }
+    LineEdge *end() { return edges_.data() + size_; }
+    const LineEdge *begin() const { return edges_.data(); }
+    const LineEdge *end() const { return edges_.data() + size_; }
+    LineEdge &front() { return edges_[0]; }
+    LineEdge &back() { return edges_[size_ - 1]; }
+    const LineEdge &front() const { return edges_[0]; }
+    const LineEdge &back() const { return edges_[size_ - 1]; }
+
+private:
+    std::array<LineEdge, kCapacity> edges_{};
+    std::size_t size_ = 0;
+};
+
 // The transitions of one line between two reports: the level at the last report, the number of
 // transitions the driver counted since (transitions), and the level read now. An odd count flips
 // the level, an even one is a pulse (or several) there and back. A level change without a count
@@ -63,9 +96,8 @@ inline constexpr unsigned kLineEventOrder[] = {EvCts, EvDsr, EvRlsd, EvRing};
 // it back, so that the edges always end at the level read now. A line that chattered more than
 // kMaxEdgesPerLine times gives that many (keeping first direction and last level). Appends the
 // edges, all stamped with nanos.
-inline constexpr std::uint32_t kMaxEdgesPerLine = 16;
-void appendLineEdges(std::vector<LineEdge> &edges, unsigned line, bool previous, std::uint32_t transitions,
-                     bool current, std::int64_t nanos);
+void appendLineEdges(LineEdges &edges, unsigned line, bool previous, std::uint32_t transitions, bool current,
+                     std::int64_t nanos);
 
 // True when a count of transitions and the two levels tell the same story (odd count, changed
 // level; even count, same level).
@@ -90,11 +122,13 @@ public:
     virtual ~SerialDevice() = default;
     enum class Wait { Events, Stopped };
     // Blocks until one of the events of mask occurs (received gets them) or stop() was called.
-    // Called by the port's monitor thread only. An empty mask waits for the stop alone.
-    // received and edges are replaced, not added to. edges gets the transitions of the watched modem-status lines of the report (tick left 0 for
-    // the caller to stamp): per line in the order CTS, DSR, RLSD, RI, each line's transitions in
-    // the order they happened, all with the time the device saw the report.
-    virtual Wait waitEvents(unsigned mask, unsigned &received, std::vector<LineEdge> &edges) = 0;
+    // Called by the port's monitor thread only, and on its time-critical path: neither allocates
+    // nor takes a lock that another thread may hold (see Comms.h). An empty mask waits for the
+    // stop alone. received and edges are replaced, not added to. edges gets the transitions of
+    // the watched modem-status lines of the report (tick left 0 for the caller to stamp): per line
+    // in the order CTS, DSR, RLSD, RI, each line's transitions in the order they happened, all
+    // with the time the device saw the report.
+    virtual Wait waitEvents(unsigned mask, unsigned &received, LineEdges &edges) = 0;
     // Thread-safe: ends the current wait and every later one. Cheap enough to repeat.
     virtual void stop() = 0;
     // Modem-status bits (MsCts ...), nothing when they cannot be read.

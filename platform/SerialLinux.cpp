@@ -27,6 +27,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <ctime>
 
@@ -146,7 +147,7 @@ public:
         ::close(fd_);
     }
 
-    Wait waitEvents(unsigned mask, unsigned &received, std::vector<LineEdge> &edges) override
+    Wait waitEvents(unsigned mask, unsigned &received, LineEdges &edges) override
     {
         received = 0;
         edges.clear();
@@ -181,15 +182,13 @@ public:
         int n = 0;
         if (ioctl(fd_, TIOCINQ, &n) != 0)
             n = 0;
-        std::lock_guard<std::mutex> lock(queueMutex_);
-        return n + static_cast<int>(queue_.size());
+        return n + static_cast<int>(queued_.load());
     }
 
     void purge() override
     {
         tcflush(fd_, TCIOFLUSH);
-        std::lock_guard<std::mutex> lock(queueMutex_);
-        queue_.clear();
+        queued_ = 0;
     }
 
 private:
@@ -231,7 +230,7 @@ private:
     // moved. A USB adapter reads the levels live but counts the changes of its status packets,
     // which can lag by one packet: while the two disagree the state is read again (the edges keep
     // the time of the wake-up) for up to kSettleMs.
-    bool lineReport(unsigned mask, std::int64_t nanos, unsigned &received, std::vector<LineEdge> &edges)
+    bool lineReport(unsigned mask, std::int64_t nanos, unsigned &received, LineEdges &edges)
     {
         int bits = 0;
         serial_icounter_struct now = count_;
@@ -269,7 +268,7 @@ private:
     }
 
     // The modem lines alone: blocks in TIOCMIWAIT, no polling, no other wake-ups.
-    Wait waitLines(unsigned mask, unsigned &received, std::vector<LineEdge> &edges)
+    Wait waitLines(unsigned mask, unsigned &received, LineEdges &edges)
     {
         const int watched = tiocmFromEvents(mask);
         if (watched == 0)
@@ -385,9 +384,10 @@ private:
         helper_.join();
     }
 
-    // Reads what arrived into the port's own queue (the event character must be seen, which
-    // takes reading it) and adds EvRxFlag when the event character (0) was among it. True when
-    // anything arrived.
+    // Reads what arrived (the event character must be seen, which takes reading it), counts it
+    // into the port's own queue and adds EvRxFlag when the event character (0) was among it. True
+    // when anything arrived. Nobody reads the characters themselves, so the queue is their number
+    // alone: no lock and no allocation on the monitor thread.
     bool takeInput(unsigned &received)
     {
         bool flag = false, any = false;
@@ -397,11 +397,9 @@ private:
             if (n <= 0)
                 break;
             any = true;
-            std::lock_guard<std::mutex> lock(queueMutex_);
-            for (ssize_t i = 0; i < n; ++i) {
-                flag = flag || buf[i] == kEventChar;
-                if (queue_.size() < queueLimit_)
-                    queue_.push_back(buf[i]);
+            flag = flag || std::memchr(buf, kEventChar, static_cast<std::size_t>(n)) != nullptr;
+            std::size_t was = queued_.load();
+            while (!queued_.compare_exchange_weak(was, std::min(was + static_cast<std::size_t>(n), queueLimit_))) {
             }
         }
         if (flag)
@@ -424,7 +422,7 @@ private:
         return e;
     }
 
-    Wait waitWithData(unsigned mask, unsigned &received, std::vector<LineEdge> &edges)
+    Wait waitWithData(unsigned mask, unsigned &received, LineEdges &edges)
     {
         if (!dataSetUp_)
             setUpDataWait(mask);
@@ -509,8 +507,7 @@ private:
     int lastOutQueue_ = 0;
     bool haveErrorCount_ = false;
     serial_icounter_struct errors_{};
-    std::mutex queueMutex_;
-    std::string queue_;
+    std::atomic<std::size_t> queued_{0};
     std::size_t queueLimit_;
 };
 
@@ -570,7 +567,7 @@ public:
         ::close(stopFd_);
     }
 
-    Wait waitEvents(unsigned mask, unsigned &received, std::vector<LineEdge> &edges) override
+    Wait waitEvents(unsigned mask, unsigned &received, LineEdges &edges) override
     {
         received = 0;
         edges.clear();
@@ -613,11 +610,13 @@ public:
     void purge() override {}
 
 private:
-    // Reads every message that has arrived. Each change is dated to the instant its message was
-    // sent (the kernel's stamp, on the real-time clock, turned into the monotonic one), never
-    // earlier than the change before it nor later than its reading: messages that piled up while
-    // this thread waited for the processor keep their own times, a pulse shorter than that wait
-    // stays two edges, and the order of edges across ports is the order they were sent in.
+    // Reads the messages that have arrived, as many as the pending edges have room for (the rest
+    // wait in the socket, with their stamps, for the next wait). Each change is dated to the
+    // instant its message was sent (the kernel's stamp, on the real-time clock, turned into the
+    // monotonic one), never earlier than the change before it nor later than its reading:
+    // messages that piled up while this thread waited for the processor keep their own times, a
+    // pulse shorter than that wait stays two edges, and the order of edges across ports is the
+    // order they were sent in.
     void readMessages()
     {
         timespec real{}, mono{};
@@ -625,7 +624,7 @@ private:
         clock_gettime(CLOCK_MONOTONIC, &mono);
         const std::int64_t realMinusMono = (static_cast<std::int64_t>(real.tv_sec) - mono.tv_sec) * 1000000000
                                            + (real.tv_nsec - mono.tv_nsec);
-        for (;;) {
+        while (pending_.room() >= std::size(kVirtualLines)) {
             char buf[kMaxLineMessage];
             alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
             iovec iov{buf, sizeof buf};
@@ -655,9 +654,9 @@ private:
                 }
             sent = std::clamp(sent, std::min(lastSent_, seen), seen);
             lastSent_ = sent;
-            std::string message(buf, static_cast<std::size_t>(n));
+            std::string_view message(buf, static_cast<std::size_t>(n));
             while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
-                message.pop_back();
+                message.remove_suffix(1);
             const unsigned before = levels_.load();
             if (const std::optional<unsigned> after = parseLevels(message, before)) {
                 for (const auto &[line, bit] : kVirtualLines)
@@ -673,7 +672,7 @@ private:
     int fd_;
     int stopFd_;
     std::atomic<unsigned> levels_;
-    std::vector<LineEdge> pending_;
+    LineEdges pending_;
     bool connected_ = true;
     std::int64_t lastSent_ = 0;
 };
@@ -695,8 +694,8 @@ std::int64_t monotonicNanos()
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-void appendLineEdges(std::vector<LineEdge> &edges, unsigned line, bool previous, std::uint32_t transitions,
-                     bool current, std::int64_t nanos)
+void appendLineEdges(LineEdges &edges, unsigned line, bool previous, std::uint32_t transitions, bool current,
+                     std::int64_t nanos)
 {
     std::uint32_t n = transitions;
     if (!transitionsAgree(previous, n, current))

@@ -93,18 +93,27 @@ std::string formatLevels(unsigned levels)
     return s;
 }
 
-std::optional<unsigned> parseLevels(const std::string &message, unsigned previous)
+std::optional<unsigned> parseLevels(std::string_view message, unsigned previous)
 {
-    std::istringstream in(message);
-    std::string item;
+    auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
     unsigned levels = previous;
     bool any = false;
-    while (in >> item) {
+    std::size_t i = 0;
+    while (i < message.size()) {
+        if (space(message[i])) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < message.size() && !space(message[end]))
+            ++end;
+        const std::string_view item = message.substr(i, end - i);
+        i = end;
         const auto eq = item.find('=');
-        if (eq == std::string::npos)
+        if (eq == std::string_view::npos)
             return std::nullopt;
-        const std::string name = item.substr(0, eq);
-        const std::string value = item.substr(eq + 1);
+        const std::string_view name = item.substr(0, eq);
+        const std::string_view value = item.substr(eq + 1);
         if (value != "0" && value != "1")
             return std::nullopt;
         bool known = false;

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -40,7 +41,8 @@ std::optional<std::string> receiveLineMessage(int fd, int timeoutMs);
 
 std::string formatLevels(unsigned levels);
 // The levels of a message "CTS=1 DSR=0 DCD=1 RI=0" (any order, missing names keep 'previous').
-std::optional<unsigned> parseLevels(const std::string &message, unsigned previous);
+// Allocates nothing: a port's monitor thread reads its messages with it.
+std::optional<unsigned> parseLevels(std::string_view message, unsigned previous);
 
 // A parsed command "<line>[+<line>...] on|off|pulse [ms]": lines are cts, dsr, dcd (or rlsd), ri.
 struct LineCommand {

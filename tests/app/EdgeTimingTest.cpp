@@ -220,7 +220,7 @@ namespace {
 class OneEdgeDevice final : public platform::SerialDevice {
 public:
     explicit OneEdgeDevice(std::int64_t nanos) : nanos_(nanos) {}
-    Wait waitEvents(unsigned, unsigned &received, std::vector<LineEdge> &edges) override
+    Wait waitEvents(unsigned, unsigned &received, platform::LineEdges &edges) override
     {
         edges.clear();
         if (!given_.exchange(true)) {

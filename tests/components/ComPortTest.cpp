@@ -2,6 +2,7 @@
 
 #include "Comms.h"
 #include "FakePlatform.h"
+#include "ThreadProbe.h"
 #include "VirtualLines.h"
 #include "Wait.h"
 
@@ -10,6 +11,10 @@
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
 
 using namespace platform;
 
@@ -247,4 +252,162 @@ TEST(ComPort, WithoutATickSourceEdgesCarryTheMonotonicMilliseconds)
     EXPECT_TRUE(edges[0].active);
     const auto ms = static_cast<std::uint32_t>(edges[0].nanos / 1000000);
     EXPECT_LE(static_cast<std::uint32_t>(edges[0].tick - ms), 5u);
+}
+
+namespace {
+
+LineEdge edgeAt(std::int64_t nanos, unsigned line = EvDsr)
+{
+    LineEdge e;
+    e.line = line;
+    e.active = nanos % 2 == 1;
+    e.nanos = e.seen = nanos;
+    return e;
+}
+
+// The monitor of a scripted device, seen from the UI thread: each edge as its instant, the
+// events by name, a loss as "lost <count>".
+struct Scripted {
+    TComPort port;
+    fake::ScriptedSerialDevice scripted;
+    probe::ProbedSerialDevice device{scripted};
+    QStringList seen;
+    std::unique_ptr<TComThread> thread;
+
+    Scripted()
+    {
+        QObject::connect(&port, &TComPort::OnLineEdge,
+                         [this](TComPort *, LineEdge e) { seen << QString::number(e.nanos); });
+        QObject::connect(&port, &TComPort::OnEdgesLost,
+                         [this](TComPort *, unsigned count) { seen << QStringLiteral("lost %1").arg(count); });
+        QObject::connect(&port, &TComPort::OnCTS, [this] { seen << "CTS"; });
+        QObject::connect(&port, &TComPort::OnDSR, [this] { seen << "DSR"; });
+        QObject::connect(&port, &TComPort::OnRLSD, [this] { seen << "RLSD"; });
+        thread = std::make_unique<TComThread>(&port, &device, EvCts | EvDsr | EvRlsd);
+    }
+    ~Scripted() { thread.reset(); }
+    // Waits (without running the UI thread's events) until the monitor has handed reports over.
+    bool handedOver(unsigned reports)
+    {
+        for (int i = 0; i < 20000 && scripted.waitsBegun() < reports + 1; ++i)
+            QThread::usleep(250);
+        return scripted.waitsBegun() >= reports + 1;
+    }
+};
+
+} // namespace
+
+TEST(ComThread, AReportLongerThanASlotKeepsItsOrderAndItsEventsFollowItsEdges)
+{
+    Scripted s;
+    std::vector<LineEdge> nine;
+    for (int i = 1; i <= 9; ++i)
+        nine.push_back(edgeAt(i));
+    s.scripted.report(EvCts | EvDsr, nine);
+    s.scripted.report(EvRlsd, {edgeAt(10, EvRlsd)});
+    s.scripted.report(EvDsr);
+    ASSERT_TRUE(waitUntil([&] { return s.seen.size() >= 14; }));
+    EXPECT_EQ(s.seen, QStringList({"1", "2", "3", "4", "5", "6", "7", "8", "9", "CTS", "DSR", "10", "RLSD", "DSR"}));
+}
+
+TEST(ComThread, AFullRingNeverHoldsTheWatcherAndTellsTheLossInItsPlace)
+{
+    Scripted s;
+    const int total = 2 * static_cast<int>(TComThread::kSlots) + 100;
+    // The UI thread takes nothing meanwhile: the dispatcher blocks on the first reports it took,
+    // the ring fills, and the watcher still takes every report (two edges each) in and comes back
+    // to wait.
+    for (int i = 1; i <= total; ++i)
+        s.scripted.report(EvDsr, {edgeAt(2 * i - 1), edgeAt(2 * i)});
+    ASSERT_TRUE(s.handedOver(static_cast<unsigned>(total)));
+    // Then the UI thread comes back: the edges in order, none twice; the loss told where the first
+    // edge went missing, after at least a ring's worth; then the events of the reports lost whole.
+    ASSERT_TRUE(waitUntil([&] { return !s.seen.filter(QStringLiteral("lost")).isEmpty(); }, 20000));
+    std::vector<int> got;
+    for (const QString &e : s.seen.filter(QRegularExpression("^\\d+$")))
+        got.push_back(e.toInt());
+    EXPECT_TRUE(std::adjacent_find(got.begin(), got.end(), std::greater_equal<int>()) == got.end());
+    int before = 0; // the edges before the first one missing
+    while (before < static_cast<int>(got.size()) && got[static_cast<std::size_t>(before)] == before + 1)
+        ++before;
+    EXPECT_GE(before, 2 * (static_cast<int>(TComThread::kSlots) - 1));
+    const QString lost = QStringLiteral("lost %1").arg(2 * total - static_cast<int>(got.size()));
+    const auto at = s.seen.indexOf(lost);
+    ASSERT_EQ(at, s.seen.indexOf(QString::number(before)) + 2); // after the edge and its DSR
+    EXPECT_EQ(s.seen.value(at + 1), QStringLiteral("DSR"));
+    // The ring works on, and a later loss is told again.
+    s.seen.clear();
+    s.scripted.report(EvCts, {edgeAt(1, EvCts)});
+    ASSERT_TRUE(waitUntil([&] { return s.seen.size() >= 2; }));
+    EXPECT_EQ(s.seen, (QStringList{"1", "CTS"}));
+    s.seen.clear();
+    for (int i = 1; i <= total; ++i)
+        s.scripted.report(EvDsr, {edgeAt(i)});
+    ASSERT_TRUE(s.handedOver(static_cast<unsigned>(2 * total + 1)));
+    ASSERT_TRUE(waitUntil([&] { return !s.seen.filter(QStringLiteral("lost")).isEmpty(); }, 20000));
+    EXPECT_EQ(s.seen.filter(QRegularExpression("^\\d+$")).size() + s.seen.filter("lost").first().mid(5).toInt(),
+              total);
+}
+
+TEST(ComThread, TheWatcherNeitherAllocatesNorLocksFromTheWaitToTheHandOver)
+{
+    // The probe counts in this program: an allocation and a lock on a counted thread show.
+    const probe::Counts before = probe::counts();
+    probe::countThisThread(true);
+    {
+        void *memory = ::operator new(16);
+        std::mutex m;
+        std::lock_guard<std::mutex> lock(m);
+        ::operator delete(memory);
+    }
+    probe::countThisThread(false);
+    EXPECT_EQ(probe::counts(), (probe::Counts{before.allocations + 1, before.locks + 1}));
+
+    // Scripted reports: long ones, and a full ring with its losses.
+    const probe::Counts start = probe::counts();
+    {
+        Scripted s;
+        const int total = 2 * static_cast<int>(TComThread::kSlots) + 20;
+        for (int i = 1; i <= total; ++i)
+            s.scripted.report(EvDsr, std::vector<LineEdge>(i % 7 == 0 ? 9 : 1, edgeAt(i)));
+        ASSERT_TRUE(s.handedOver(static_cast<unsigned>(total)));
+        ASSERT_TRUE(waitUntil([&] { return !s.seen.filter(QStringLiteral("lost")).isEmpty(); }, 20000));
+    }
+    // The virtual lines' own device, messages read and parsed on the watcher.
+    {
+        Line l;
+        probe::ProbedSerialDevices probed(l.serial.devices);
+        l.port.setDevices(&probed);
+        l.port.Open();
+        ASSERT_TRUE(l.server.waitForDesk(2000));
+        for (int i = 0; i < 20; ++i)
+            l.server.pulse(LineCts | LineDcd, 0);
+        ASSERT_TRUE(waitUntil([&] { return l.edges.size() >= 80; }));
+        l.port.Close();
+    }
+    EXPECT_EQ(probe::counts(), start);
+}
+
+TEST(ComThread, ABurstOfChangesBeyondOneReportArrivesWholeOverSeveralReports)
+{
+    fake::SerialDevices serial;
+    VirtualLineServer server(serial.socketFor(1));
+    ASSERT_TRUE(server.start());
+    std::unique_ptr<SerialDevice> device = serial.devices.open(1, SerialSettings{});
+    ASSERT_TRUE(server.waitForDesk(2000));
+    // 30 messages that each turn three watched lines (90 edges) wait in the socket together (a
+    // message is there when set returns).
+    for (int i = 0; i < 30; ++i)
+        server.set(LineCts | LineDsr | LineDcd, i % 2 == 0);
+    std::map<unsigned, int> perLine;
+    unsigned received = 0;
+    LineEdges edges;
+    for (int taken = 0; taken < 90; taken += static_cast<int>(edges.size())) {
+        ASSERT_EQ(device->waitEvents(EvCts | EvDsr | EvRlsd, received, edges), SerialDevice::Wait::Events);
+        // Three edges a message: a report filled to the last edge refused one.
+        ASSERT_LT(edges.size(), LineEdges::kCapacity);
+        for (const LineEdge &e : edges) // per line on, off, on ...
+            EXPECT_EQ(e.active, perLine[e.line]++ % 2 == 0) << e.line;
+    }
+    EXPECT_EQ(perLine, (std::map<unsigned, int>{{EvCts, 30}, {EvDsr, 30}, {EvRlsd, 30}}));
 }

@@ -61,7 +61,7 @@ TEST(VirtualLines, AnEdgeIsNeverDatedAfterItWasReadNorBeforeTheEdgeAheadOfIt)
         const std::int64_t before = monotonicNanos();
         send();
         unsigned received = 0;
-        std::vector<LineEdge> edges;
+        LineEdges edges;
         realtimeShiftNs = shift;
         const SerialDevice::Wait wait = device->waitEvents(EvCts | EvDsr | EvRlsd, received, edges);
         realtimeShiftNs = 0;

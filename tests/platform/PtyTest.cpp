@@ -4,6 +4,7 @@
 
 #include "Comms.h"
 #include "SerialLinux.h"
+#include "ThreadProbe.h"
 #include "Wait.h"
 
 #include <QElapsedTimer>
@@ -99,6 +100,7 @@ struct PtyPort {
     Pty pty;
     QTemporaryDir folder;
     std::unique_ptr<platform::LinuxSerialDevices> devices;
+    std::unique_ptr<probe::ProbedSerialDevices> probed; // the monitor thread's allocations and locks counted
     std::unique_ptr<TComPort> port;
     QList<qint32> inQues;
     QStringList seen;
@@ -108,7 +110,8 @@ struct PtyPort {
         if (pty.slave.isEmpty() || !QFile::link(pty.slave, folder.filePath(QStringLiteral("com5"))))
             return false;
         devices = std::make_unique<platform::LinuxSerialDevices>(folder.path(), platform::DeviceTable{});
-        port = std::make_unique<TComPort>(nullptr, devices.get());
+        probed = std::make_unique<probe::ProbedSerialDevices>(*devices);
+        port = std::make_unique<TComPort>(nullptr, probed.get());
         port->setPort(5);
         port->Events = events;
         QObject::connect(port.get(), &TComPort::OnRxChar, [this](TComPort *, qint32 inQue) {
@@ -157,6 +160,7 @@ TEST(PtyPort, ReceivedCharactersReachOnRxCharWithTheQueueLength)
 
 TEST(PtyPort, TheEventCharacterRaisesOnRxFlagAndStaysInTheQueue)
 {
+    const probe::Counts before = probe::counts();
     PtyPort p;
     if (!p.open((1u << evRxChar) | (1u << evRxFlag)))
         GTEST_SKIP() << "no pseudo terminals here";
@@ -177,6 +181,7 @@ TEST(PtyPort, TheEventCharacterRaisesOnRxFlagAndStaysInTheQueue)
     timer.start();
     p.port->Close();
     EXPECT_LT(timer.elapsed(), 500);
+    EXPECT_EQ(probe::counts(), before); // reading and counting the input took no lock, no memory
 }
 
 TEST(PtyPort, EveryDataEventSetStillClosesAtOnce)

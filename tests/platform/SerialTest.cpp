@@ -154,7 +154,7 @@ TEST(VirtualLines, OneDeskAtATimeAndChangesInOneReport)
     // CTS and DSR in one message: one wait reports both.
     server.set(LineCts | LineDcd, true);
     unsigned received = 0;
-    std::vector<LineEdge> edges;
+    LineEdges edges;
     ASSERT_EQ(device->waitEvents(EvCts | EvDsr | EvRlsd, received, edges), SerialDevice::Wait::Events);
     EXPECT_EQ(received, EvCts | EvRlsd);
     EXPECT_EQ(device->modemStatus(), MsCts | MsDsr | MsRlsd);
@@ -187,7 +187,7 @@ TEST(VirtualLines, OneDeskAtATimeAndChangesInOneReport)
 namespace {
 
 // "C+ D- R+ I-": line (CTS, DSR, RLSD, RI) and direction of each edge.
-std::string edgeText(const std::vector<LineEdge> &edges)
+std::string edgeText(const LineEdges &edges)
 {
     std::string s;
     for (const LineEdge &e : edges) {
@@ -201,7 +201,7 @@ std::string edgeText(const std::vector<LineEdge> &edges)
 
 std::string edgesOf(bool previous, std::uint32_t transitions, bool current)
 {
-    std::vector<LineEdge> edges;
+    LineEdges edges;
     appendLineEdges(edges, EvDsr, previous, transitions, current, 77);
     for (const LineEdge &e : edges)
         EXPECT_EQ(e.nanos, 77);
@@ -225,7 +225,7 @@ TEST(LineEdges, PreviousLevelCountAndLevelNowGiveTheTransitions)
     EXPECT_EQ(edgesOf(false, 1, false), "D+ D-");
     EXPECT_EQ(edgesOf(true, 2, false), "D- D+ D-");
     // A chattering line: bounded, first direction and last level kept.
-    std::vector<LineEdge> edges;
+    LineEdges edges;
     appendLineEdges(edges, EvCts, false, 1001, true, 0);
     ASSERT_EQ(edges.size(), 15u);
     EXPECT_TRUE(edges.front().active);
@@ -249,7 +249,7 @@ TEST(VirtualLines, EdgesCarryLineDirectionAndTheInstantTheyWereSent)
     ASSERT_TRUE(server.waitForDesk(2000));
     const unsigned lines = EvCts | EvDsr | EvRlsd;
     unsigned received = 0;
-    std::vector<LineEdge> edges;
+    LineEdges edges;
 
     // One change: its direction, and a time between sending and the end of the wait.
     const std::int64_t before = monotonicNanos();

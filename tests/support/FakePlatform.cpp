@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <ctime>
 
 namespace fake {
 
@@ -252,6 +253,43 @@ int Files::unlink(const char *path)
         return -1;
     }
     return platform::FileCalls::unlink(path);
+}
+
+} // namespace fake
+
+namespace fake {
+
+void ScriptedSerialDevice::report(unsigned received, const std::vector<platform::LineEdge> &edges)
+{
+    const std::size_t n = queued_.load();
+    while (n - taken_.load() == kMaxReports && !stopped_.load()) {
+        const timespec step{0, 100000};
+        nanosleep(&step, nullptr);
+    }
+    Scripted &s = script_[n % kMaxReports];
+    s.received = received;
+    s.edges.clear();
+    for (const platform::LineEdge &e : edges)
+        s.edges.push_back(e);
+    queued_.store(n + 1);
+}
+
+platform::SerialDevice::Wait ScriptedSerialDevice::waitEvents(unsigned, unsigned &received, platform::LineEdges &edges)
+{
+    ++waits_;
+    while (!stopped_.load()) {
+        const std::size_t next = taken_.load();
+        if (next < queued_.load()) {
+            const Scripted &s = script_[next % kMaxReports];
+            received = s.received;
+            edges = s.edges;
+            taken_.store(next + 1);
+            return Wait::Events;
+        }
+        const timespec step{0, 100000};
+        nanosleep(&step, nullptr);
+    }
+    return Wait::Stopped;
 }
 
 } // namespace fake

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 namespace fake {
@@ -107,6 +108,38 @@ struct SerialDevices {
     {
         return folder.filePath(QStringLiteral("com%1").arg(port)).toStdString();
     }
+};
+
+// A serial device whose reports the test hands in, one wait each; a wait without one sleeps in
+// steps of 0.1 ms until a report or the stop comes. Its waits neither allocate nor lock, like the
+// real devices'.
+class ScriptedSerialDevice final : public platform::SerialDevice {
+public:
+    static constexpr std::size_t kMaxReports = 4096;
+    ScriptedSerialDevice() : script_(std::make_unique<Scripted[]>(kMaxReports)) {}
+    // Queues a report (from the test's thread); edges beyond a report's room are left out. While
+    // kMaxReports wait, it waits for the monitor to take one.
+    void report(unsigned received, const std::vector<platform::LineEdge> &edges = {});
+    // Waits begun: once n + 1 have begun, the monitor has taken the first n reports in and handed
+    // them over.
+    unsigned waitsBegun() const { return waits_.load(); }
+
+    Wait waitEvents(unsigned mask, unsigned &received, platform::LineEdges &edges) override;
+    void stop() override { stopped_ = true; }
+    std::optional<unsigned> modemStatus() override { return 0u; }
+    int inQueue() override { return 0; }
+    void purge() override {}
+
+private:
+    struct Scripted {
+        unsigned received = 0;
+        platform::LineEdges edges;
+    };
+    std::unique_ptr<Scripted[]> script_;
+    std::atomic<std::size_t> queued_{0};
+    std::atomic<std::size_t> taken_{0};
+    std::atomic<unsigned> waits_{0};
+    std::atomic<bool> stopped_{false};
 };
 
 // The spreadsheet application: the real workbook engine with its reader program (tests give it
