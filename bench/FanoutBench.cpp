@@ -15,9 +15,11 @@
 // lanes run for `seconds` with the N clients connected, and nginx's memory. Every lane time the
 // desk stored is compared with the true interval between its edges.
 //
-//   bench_fanout [--load] [heats=5] [seconds=10] [N ...]        (N: 64 1000 5000 by default)
+//   bench_fanout [--load] [--workers=1] [heats=5] [seconds=10] [N ...]   (N: 64 1000 5000 by default)
 //
-// --load: one busy loop per core at normal priority beside it, as on a laptop. 5,000 clients need
+// --load: one busy loop per core at normal priority beside it, as on a laptop. --workers: nginx's
+// worker processes (one, as the README asks for the stands; with two, nchan gives some streams that
+// connect while thousands do none of the stored messages of the other worker's channels). 5,000 clients need
 // about 10,300 file descriptors in this process and as many in nginx (ulimit -n; the hard limit
 // is raised to, never beyond). It measures the desk as an operator runs it and refuses root:
 //
@@ -90,6 +92,8 @@ public:
     {
         epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
         buffers_.resize(static_cast<size_t>(n));
+        received_.assign(static_cast<size_t>(n), 0);
+        events_.assign(static_cast<size_t>(n), 0);
         done_.assign(static_cast<size_t>(n), 0);
         at_.assign(static_cast<size_t>(n), 0);
         awaited_ = Meeting;
@@ -138,6 +142,17 @@ public:
     }
 
     int size() const { return static_cast<int>(buffers_.size()); }
+
+    // What a client that does not have the awaited change has received: for the report of a failure.
+    std::string missing()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (size_t i = 0; i < done_.size(); ++i)
+            if (!done_[i])
+                return "client " + std::to_string(i) + ": " + std::to_string(received_[i]) + " bytes, "
+                       + std::to_string(events_[i]) + " events, pending \"" + buffers_[i].substr(0, 200) + "\"";
+        return {};
+    }
 
     void await(Awaited what, int lane, std::int64_t edge)
     {
@@ -207,6 +222,7 @@ private:
                     if (got < 0)
                         break;
                     b.append(chunk.data(), static_cast<size_t>(got));
+                    received_[i] += static_cast<std::size_t>(got);
                 }
                 const std::int64_t now = nowNanos();
                 // Complete events: "event: TYPE\nid: ...\ndata: {...}\n\n".
@@ -219,6 +235,7 @@ private:
                     if (end == std::string::npos)
                         break;
                     from = end + 2;
+                    ++events_[i];
                     const std::size_t data = b.find("\ndata: ", start);
                     if (data == std::string::npos || data > end)
                         continue;
@@ -243,6 +260,8 @@ private:
     std::mutex fdsMutex_;
     std::vector<int> fds_;
     std::vector<std::string> buffers_;
+    std::vector<std::size_t> received_;
+    std::vector<int> events_;
     std::thread reader_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
@@ -315,8 +334,10 @@ int barriersAndClients(const QString &folder, int nginxPort, int toDesk, int fro
         if (n > 0 && clients.open(nginxPort, n))
             ready = static_cast<int>(clients.collect(60000).size());
         writeAll(toDesk, &ready, sizeof ready);
-        if (ready != n)
+        if (ready != n) {
+            std::fprintf(stderr, "%s\n", clients.missing().c_str());
             return 1;
+        }
         // Waits for every client, or a while when there are none.
         auto collect = [&](int timeoutMs) {
             if (n == 0) {
@@ -410,10 +431,13 @@ double raceCpu(TFormMain &f, int seconds)
 int main(int argc, char **argv)
 {
     bool load = false;
+    int workers = 1;
     std::vector<int> numbers, counts;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--load") == 0)
             load = true;
+        else if (std::strncmp(argv[i], "--workers=", 10) == 0)
+            workers = std::max(1, std::atoi(argv[i] + 10));
         else
             numbers.push_back(std::atoi(argv[i]));
     }
@@ -469,7 +493,7 @@ int main(int argc, char **argv)
 
     QTemporaryDir folder;
     QTemporaryDir prefix;
-    NginxFanOut nginx(prefix.path(), QStringLiteral(ZK_SITE_CONF), QStringLiteral(ZK_LIVE_PAGES), most + 512);
+    NginxFanOut nginx(prefix.path(), QStringLiteral(ZK_SITE_CONF), QStringLiteral(ZK_LIVE_PAGES), most + 512, workers);
     if (!nginx.start()) {
         std::fprintf(stderr, "nginx did not start: %s\n", qPrintable(nginx.error()));
         return 1;
@@ -529,9 +553,9 @@ int main(int argc, char **argv)
     live::LiveView view(f);
     f.LiveSettings.PublishUrl = QStringLiteral("http://127.0.0.1:%1/verteiler").arg(nginx.port());
     view.apply();
-    std::printf("%s; platform %s; nginx %d with nchan on 127.0.0.1:%d; %d heats per N, CPU over %d s\n",
+    std::printf("%s; platform %s; nginx (%d worker%s) with nchan on 127.0.0.1:%d; %d heats per N, CPU over %d s\n",
                 load ? "busy loops on every core beside the desk" : "no busy loops",
-                qPrintable(QGuiApplication::platformName()), 2, nginx.port(), heats, seconds);
+                qPrintable(QGuiApplication::platformName()), workers, workers == 1 ? "" : "s", nginx.port(), heats, seconds);
     std::printf("%6s  %-36s  %-30s  %9s  %10s  %-28s\n", "N", "stop edge -> event: median/p99/max ms",
                 "Eintragen -> meeting p99/max", "desk CPU", "nginx RSS", "lane times - edges: |err| ms");
     std::fflush(stdout);
