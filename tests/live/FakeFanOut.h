@@ -27,8 +27,9 @@ public:
     std::atomic<int> delayMs{0};
     enum Close { Never, Announced, Silent };
     std::atomic<Close> closeEach{Never};
+    std::string rawAnswer; // sent instead of an answer of its own, when given
 
-    explicit FakeFanOut(int port = 0)
+    explicit FakeFanOut(int port = 0, std::string raw = {}) : rawAnswer(std::move(raw))
     {
         listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int yes = 1;
@@ -106,7 +107,7 @@ private:
                     messages_.push_back(m);
                 }
                 const std::string body = "queued messages: 1\n";
-                const std::string answer = "HTTP/1.1 " + std::to_string(s) + (s < 300 ? " Created" : " Forbidden")
+                const std::string answer = !rawAnswer.empty() ? rawAnswer : "HTTP/1.1 " + std::to_string(s) + (s < 300 ? " Created" : " Forbidden")
                                            + (closeEach == Announced ? "\r\nConnection: close" : "")
                                            + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
                 ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);

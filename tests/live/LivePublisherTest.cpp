@@ -180,6 +180,31 @@ TEST(LivePublisher, ConnectionsTheFanOutEndsAreOpenedAnewButNeverOverAndOver)
     EXPECT_LE(silent.connections() - before, 8);
 }
 
+TEST(LivePublisher, AnAnswerThatIsNoFanOutsIsAFailureWithItsReason)
+{
+    const struct {
+        std::string answer;
+        const char *problem;
+    } cases[] = {
+        {"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n", "Antwort 500 Internal Server Error"},
+        {"SSH-2.0-OpenSSH_9.2\r\n\r\n", "Antwort unverständlich"},
+        {"HTTP/1.1 201 Created\r\nContent-Length: 99999999999\r\n\r\n", "Antwort zu lang"},
+        {"HTTP/1.1 201 Created\r\nX: " + std::string(20000, 'x'), "Antwort unverständlich"},
+        {"HTTP/1.1 201 Created\r\nContent-Length: 5\r\n\r\nab", "keine Antwort"},
+    };
+    for (const auto &c : cases) {
+        FakeFanOut odd(0, c.answer);
+        live::PublisherOptions o = quick();
+        o.ioTimeoutMs = 300;
+        live::LivePublisher publisher(at(odd.port()), o);
+        publisher.start();
+        publisher.publish("\"heat\":\"1\"", "", 5);
+        EXPECT_TRUE(waitUntil([&] { return publisher.state() == live::LivePublisher::State::Unreachable; }))
+            << c.problem;
+        EXPECT_EQ(publisher.problem(), QString::fromUtf8(c.problem));
+    }
+}
+
 TEST(LivePublisher, StoppingNeverWaitsForAFanOutThatDoesNotAnswer)
 {
     FakeFanOut silent;
