@@ -114,7 +114,7 @@ TCfgDialog::TCfgDialog(std::uint32_t availablePorts, QWidget *parent)
     setObjectName(QStringLiteral("CfgDialog"));
     setWindowTitle(QStringLiteral("Einstellungen"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(420, 408);
+    setFixedSize(420, 468);
 
     label(this, QStringLiteral("Bahnen:"), 16, 20, 70);
     seBahn = new TSpinEdit(this);
@@ -196,29 +196,45 @@ TCfgDialog::TCfgDialog(std::uint32_t availablePorts, QWidget *parent)
     eLiveBind->setPlaceholderText(QStringLiteral("alle Netzwerke"));
     eLiveBind->setToolTip(QStringLiteral("Adresse der Live-Anzeige: leer = alle Netzwerke, "
                                          "127.0.0.1 = nur dieser Rechner"));
+    // For the stands: the fan-out the desk publishes to, and the proxies in front of its own server.
+    eLivePublish = new QLineEdit(this);
+    label(this, QStringLiteral("Verteiler:"), 16, 328)->setBuddy(eLivePublish);
+    eLivePublish->setObjectName(QStringLiteral("eLivePublish"));
+    eLivePublish->setGeometry(126, 326, 280, 24);
+    eLivePublish->setPlaceholderText(QStringLiteral("keiner, z. B. http://127.0.0.1/verteiler"));
+    eLivePublish->setToolTip(QStringLiteral("Publisher-Adresse eines nginx mit nchan, der die Live-Anzeige an "
+                                            "viele Zuschauer verteilt; leer = aus"));
+    eLiveProxies = new QLineEdit(this);
+    label(this, QStringLiteral("Proxys:"), 16, 358)->setBuddy(eLiveProxies);
+    eLiveProxies->setObjectName(QStringLiteral("eLiveProxies"));
+    eLiveProxies->setGeometry(126, 356, 280, 24);
+    eLiveProxies->setPlaceholderText(QStringLiteral("keine"));
+    eLiveProxies->setToolTip(QStringLiteral("Adressen vertrauenswürdiger Reverse-Proxys vor der Live-Anzeige, "
+                                            "durch Komma getrennt: ihre Verbindungen zählen für den Zuschauer, "
+                                            "den X-Forwarded-For nennt"));
 
-    QLabel *resultLabel = label(this, QStringLiteral("Ergebnisordner:"), 16, 330);
+    QLabel *resultLabel = label(this, QStringLiteral("Ergebnisordner:"), 16, 390);
     eResultFolder = new QLineEdit(this);
     eResultFolder->setObjectName(QStringLiteral("eResultFolder"));
-    eResultFolder->setGeometry(126, 330, 244, 24);
+    eResultFolder->setGeometry(126, 390, 244, 24);
     eResultFolder->setPlaceholderText(QStringLiteral("keiner"));
     eResultFolder->setToolTip(QStringLiteral("Nach jedem Eintragen schreibt das Pult den Lauf als .lif-Datei für "
                                              "das Wettkampfprogramm in diesen Ordner; leer = aus"));
     resultLabel->setBuddy(eResultFolder);
     bResultFolder = new QPushButton(QStringLiteral("…"), this);
     bResultFolder->setObjectName(QStringLiteral("bResultFolder"));
-    bResultFolder->setGeometry(376, 330, 30, 24);
+    bResultFolder->setGeometry(376, 390, 30, 24);
     bResultFolder->setToolTip(QStringLiteral("Ergebnisordner wählen"));
     bResultFolder->setAccessibleDescription(QStringLiteral("Ergebnisordner wählen"));
     connect(bResultFolder, &QPushButton::clicked, this, &TCfgDialog::bResultFolderClick);
 
     OKBtn = new QPushButton(QStringLiteral("OK"), this);
     OKBtn->setObjectName(QStringLiteral("OKBtn"));
-    OKBtn->setGeometry(216, 366, 90, 30);
+    OKBtn->setGeometry(216, 426, 90, 30);
     OKBtn->setDefault(true);
     CancelBtn = new QPushButton(QStringLiteral("Abbrechen"), this);
     CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
-    CancelBtn->setGeometry(316, 366, 90, 30);
+    CancelBtn->setGeometry(316, 426, 90, 30);
     connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -333,11 +349,14 @@ void TFormMain::cmd_EinstellungenClick()
     dlg->cbLive->setChecked(LiveSettings.On);
     dlg->seLivePort->setValue(LiveSettings.Port);
     dlg->eLiveBind->setText(LiveSettings.Bind);
+    dlg->eLivePublish->setText(LiveSettings.PublishUrl);
+    dlg->eLiveProxies->setText(LiveSettings.TrustedProxies);
     dlg->eResultFolder->setText(ResultFolder);
     dlg->setDialogs(&platform_.dialogs);
     auto liveOfDialog = [dlg] {
         return TLiveSettings{dlg->cbLive->isChecked(), dlg->seLivePort->clamp(dlg->seLivePort->Value()),
-                             dlg->eLiveBind->text().trimmed()};
+                             dlg->eLiveBind->text().trimmed(), dlg->eLivePublish->text().trimmed(),
+                             dlg->eLiveProxies->text().trimmed()};
     };
     const TLiveSettings liveShown = liveOfDialog();
 

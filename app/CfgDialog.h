@@ -58,6 +58,10 @@ public:
     QCheckBox *cbLive;
     TSpinEdit *seLivePort;
     QLineEdit *eLiveBind;
+    // The fan-out for the stands the desk publishes to (empty: none), and the reverse proxies whose
+    // connections count for the client they name.
+    QLineEdit *eLivePublish;
+    QLineEdit *eLiveProxies;
     // The results folder for meet-management programs (empty: none) and its folder chooser "…".
     QLineEdit *eResultFolder;
     QPushButton *bResultFolder;

@@ -24,6 +24,13 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
             options.check = true;
         } else if (arg == QLatin1String("--virtual-ports")) {
             options.virtualPorts = true;
+        } else if (arg == QLatin1String("--live-publish") || arg.startsWith(QLatin1String("--live-publish="))) {
+            // The URL itself is read and checked with the live view's settings.
+            const bool joined = arg.size() > 14;
+            if (!joined && i + 1 < arguments.size())
+                ++i;
+            else if (!joined && options.error.isEmpty())
+                options.error = QStringLiteral("Zu --live-publish fehlt die Adresse des Verteilers.");
         } else if (arg == QLatin1String("--live") || arg.startsWith(QLatin1String("--live="))) {
             QString value;
             if (arg.size() > 6) {
@@ -70,6 +77,10 @@ QString commandLineHelp(const QString &program)
                "      --live [ADRESSE:]PORT\n"
                "                     die Live-Anzeige im Netz auf diesem Port anbieten (0: ein freier Port),\n"
                "                     mit ADRESSE nur dort (127.0.0.1: nur auf diesem Rechner);\n"
+               "                     gilt nur für diesen Programmlauf und wird nicht gespeichert\n"
+               "      --live-publish URL\n"
+               "                     jeden Stand der Live-Anzeige an einen Verteiler für viele Zuschauer\n"
+               "                     senden (nginx mit nchan, z. B. http://127.0.0.1/verteiler);\n"
                "                     gilt nur für diesen Programmlauf und wird nicht gespeichert\n"
                "Weitere Optionen von Qt (z. B. -platform offscreen) werden an Qt weitergereicht.\n"
                "\n"

@@ -814,6 +814,8 @@ void TFormMain::readLiveSettings()
     if (const auto port = key->readInteger(QStringLiteral("LivePort")); port && *port >= 1 && *port <= 65535)
         live.Port = *port;
     live.Bind = key->readString(QStringLiteral("LiveBind")).value_or(QString()).trimmed();
+    live.PublishUrl = key->readString(QStringLiteral("LivePublish")).value_or(QString()).trimmed();
+    live.TrustedProxies = key->readString(QStringLiteral("LiveProxies")).value_or(QString()).trimmed();
     LiveSettings = live;
     LiveSettingsStored = live;
 }
@@ -981,6 +983,8 @@ void TFormMain::FormDestroy()
         key->writeInteger(QStringLiteral("LiveOn"), LiveSettingsStored.On ? 1 : 0);
         key->writeInteger(QStringLiteral("LivePort"), LiveSettingsStored.Port);
         key->writeString(QStringLiteral("LiveBind"), LiveSettingsStored.Bind);
+        key->writeString(QStringLiteral("LivePublish"), LiveSettingsStored.PublishUrl);
+        key->writeString(QStringLiteral("LiveProxies"), LiveSettingsStored.TrustedProxies);
         key->writeString(QStringLiteral("ResultFolder"), ResultFolder);
         key->writeInteger(QStringLiteral("RoundUp"), Model.settings().roundUp ? 1 : 0);
         key->commit();

@@ -81,10 +81,19 @@ struct TFileDialog {
 };
 
 // The live results view in the browser (served while On, at Port; Bind empty: every network).
+// PublishUrl: the publisher location of a fan-out for the stands (nginx with nchan), empty: none;
+// TrustedProxies: addresses of reverse proxies in front of the desk's own server.
 struct TLiveSettings {
     bool On = false;
     int Port = 8080;
     QString Bind;
+    QString PublishUrl;
+    QString TrustedProxies;
+    TLiveSettings(bool on = false, int port = 8080, QString bind = {}, QString publishUrl = {}, QString trustedProxies = {})
+        : On(on), Port(port), Bind(std::move(bind)), PublishUrl(std::move(publishUrl)),
+          TrustedProxies(std::move(trustedProxies))
+    {
+    }
     bool operator==(const TLiveSettings &) const = default;
 };
 

@@ -9,6 +9,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QNetworkInterface>
+#include <QRegularExpression>
+
+#include <optional>
 
 namespace live {
 
@@ -33,6 +36,7 @@ LiveView::LiveView(TFormMain &desk, QObject *parent) : QObject(parent), desk_(de
 LiveView::~LiveView()
 {
     pending_.stop();
+    publisher_.reset();
     server_.reset();
 }
 
@@ -77,10 +81,29 @@ QStringList LiveView::Addresses(const QString &bind)
 
 bool LiveView::ParseOption(const QStringList &arguments, TLiveSettings &settings, QString &message)
 {
-    const qsizetype at = arguments.indexOf(QStringLiteral("--live"));
-    if (at < 0)
+    // "--NAME VALUE" or "--NAME=VALUE"; nothing when the option is not there.
+    auto option = [&arguments](const QString &name) -> std::optional<QString> {
+        for (qsizetype i = 1; i < arguments.size(); ++i) {
+            if (arguments[i] == QLatin1String("--"))
+                break;
+            if (arguments[i] == name)
+                return arguments.value(i + 1);
+            if (arguments[i].startsWith(name + QLatin1Char('=')))
+                return arguments[i].mid(name.size() + 1);
+        }
+        return std::nullopt;
+    };
+    if (const std::optional<QString> url = option(QStringLiteral("--live-publish"))) {
+        if (!ParsePublisherUrl(*url)) {
+            message = QStringLiteral("--live-publish URL erwartet, z. B. --live-publish http://127.0.0.1/verteiler");
+            return false;
+        }
+        settings.PublishUrl = url->trimmed();
+    }
+    const std::optional<QString> live = option(QStringLiteral("--live"));
+    if (!live)
         return true;
-    const QString value = arguments.value(at + 1);
+    const QString value = *live;
     const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
     QString host = colon >= 0 ? value.left(colon) : QString();
     if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
@@ -102,18 +125,28 @@ void LiveView::apply()
 {
     const TLiveSettings &s = desk_.LiveSettings;
     const QString bind = s.Bind.trimmed();
-    if (applied_ && s.On == appliedOn_ && (!s.On || (s.Port == appliedPort_ && bind == appliedBind_)))
+    const QString proxies = s.TrustedProxies.simplified();
+    const QString publish = s.PublishUrl.trimmed();
+    const bool serverSame = applied_ && s.On == appliedOn_
+                            && (!s.On || (s.Port == appliedPort_ && bind == appliedBind_ && proxies == appliedProxies_));
+    const bool publisherSame = applied_ && publish == appliedPublish_;
+    if (serverSame && publisherSame)
         return; // nothing changed: clients stay connected
     applied_ = true;
     appliedOn_ = s.On;
     appliedPort_ = s.Port;
     appliedBind_ = bind;
+    appliedProxies_ = proxies;
+    appliedPublish_ = publish;
 
     pending_.stop();
-    server_.reset();
     published_ = false;
     meetingStale_ = true;
-    if (!s.On) {
+    if (!serverSame)
+        startServer();
+    if (!publisherSame)
+        startPublisher();
+    if (!server_ && !publisher_ && serverError_.isEmpty() && publisherError_.isEmpty()) {
         if (AddressLabel)
             AddressLabel->hide();
         return;
@@ -129,15 +162,29 @@ void LiveView::apply()
         f.setPixelSize(11);
         AddressLabel->setFont(f);
         AddressLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        AddressLabel->setWordWrap(true);
         AddressLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
         AddressLabel->setFocusPolicy(Qt::NoFocus);
     }
+    refresh();
+    showState();
+}
+
+void LiveView::startServer()
+{
+    server_.reset();
+    serverError_.clear();
+    const TLiveSettings &s = desk_.LiveSettings;
+    if (!s.On)
+        return;
     ServerOptions options;
-    options.bind = everyNetwork(bind) ? std::string("0.0.0.0") : bind.toStdString();
+    options.bind = everyNetwork(appliedBind_) ? std::string("0.0.0.0") : appliedBind_.toStdString();
     options.port = s.Port;
+    for (const QString &proxy : s.TrustedProxies.split(QRegularExpression(QStringLiteral("[\\s,;]+")), Qt::SkipEmptyParts))
+        options.trustedProxies.push_back(proxy.toStdString());
     server_ = std::make_unique<LiveServer>();
     if (!server_->start(options)) {
-        showError(server_->errorText());
+        serverError_ = server_->errorText();
         server_.reset();
         return;
     }
@@ -147,45 +194,89 @@ void LiveView::apply()
         desk_.LiveSettings.Port = server_->port();
         appliedPort_ = server_->port();
     }
-    refresh();
-    showAddresses();
 }
 
-void LiveView::showAddresses()
+void LiveView::startPublisher()
 {
-    const QStringList addresses = Addresses(appliedBind_);
-    QStringList lines{QStringLiteral("Live-Anzeige:")};
-    QStringList urls;
-    for (const QString &a : addresses) {
-        const QString host = a.contains(QLatin1Char(':')) ? QLatin1Char('[') + a + QLatin1Char(']') : a;
-        const QString hostPort = host + QLatin1Char(':') + QString::number(port());
-        if (lines.size() < 3)
-            lines << hostPort;
-        urls << QStringLiteral("http://%1/  aktueller Lauf\nhttp://%1/anzeige  Anzeigetafel\n"
-                               "http://%1/veranstaltung  Veranstaltung")
-                    .arg(hostPort);
+    publisher_.reset();
+    publisherError_.clear();
+    if (appliedPublish_.isEmpty())
+        return;
+    const std::optional<PublisherUrl> url = ParsePublisherUrl(appliedPublish_);
+    if (!url) {
+        publisherError_ = QStringLiteral("Verteiler-Adresse ungültig");
+        return;
     }
-    AddressLabel->setText(lines.join(QLatin1Char('\n')));
-    AddressLabel->setToolTip(urls.join(QStringLiteral("\n\n")));
-    QPalette pal = AddressLabel->palette();
-    pal.setColor(QPalette::WindowText, Qt::white);
-    AddressLabel->setPalette(pal);
-    AddressLabel->show();
+    publisher_ = std::make_unique<LivePublisher>(*url);
+    // Told on the publisher's thread; shown on this one, by a queued call that is dropped with the view.
+    publisher_->setStateListener([this] { QMetaObject::invokeMethod(this, [this] { showState(); }, Qt::QueuedConnection); });
+    publisher_->start();
 }
 
-void LiveView::showError(const QString &text)
+// The label: the addresses of the desk's own server, or why it does not serve, and the fan-out's
+// state. Three short lines fit; a fan-out out of reach takes the place of the addresses, which stay
+// in the tool tip.
+void LiveView::showState()
 {
-    AddressLabel->setText(QStringLiteral("Live-Anzeige:\n") + text);
-    AddressLabel->setToolTip(text);
+    if (!AddressLabel)
+        return;
+    QStringList lines;
+    QStringList tips;
+    bool warn = false;
+    if (!serverError_.isEmpty()) {
+        lines << serverError_;
+        tips << serverError_;
+        warn = true;
+    } else if (server_) {
+        const int room = publisher_ || !publisherError_.isEmpty() ? 1 : 2;
+        for (const QString &a : Addresses(appliedBind_)) {
+            const QString host = a.contains(QLatin1Char(':')) ? QLatin1Char('[') + a + QLatin1Char(']') : a;
+            const QString hostPort = host + QLatin1Char(':') + QString::number(port());
+            if (lines.size() < room)
+                lines << hostPort;
+            tips << QStringLiteral("http://%1/  aktueller Lauf\nhttp://%1/anzeige  Anzeigetafel\n"
+                                   "http://%1/veranstaltung  Veranstaltung")
+                        .arg(hostPort);
+        }
+    }
+    QString fanOut;
+    bool fanOutWarn = false;
+    if (!publisherError_.isEmpty()) {
+        fanOut = publisherError_;
+        fanOutWarn = true;
+        tips << publisherError_ + QStringLiteral(": ") + appliedPublish_;
+    } else if (publisher_) {
+        switch (publisher_->state()) {
+        case LivePublisher::State::Connecting:
+            fanOut = QStringLiteral("Verteiler verbindet …");
+            break;
+        case LivePublisher::State::Connected:
+            fanOut = QStringLiteral("Verteiler aktiv");
+            break;
+        case LivePublisher::State::Unreachable:
+            fanOut = QStringLiteral("Verteiler nicht erreichbar");
+            fanOutWarn = true;
+            break;
+        }
+        const QString problem = publisher_->problem();
+        tips << QStringLiteral("Verteiler %1%2").arg(appliedPublish_, problem.isEmpty() ? QString() : QStringLiteral(": ") + problem);
+    }
+    if (fanOutWarn)
+        lines = QStringList{fanOut}; // the one thing to see at a glance
+    else if (!fanOut.isEmpty())
+        lines << fanOut;
+    lines.prepend(QStringLiteral("Live-Anzeige:"));
+    AddressLabel->setText(lines.join(QLatin1Char('\n')));
+    AddressLabel->setToolTip(tips.join(QStringLiteral("\n\n")));
     QPalette pal = AddressLabel->palette();
-    pal.setColor(QPalette::WindowText, QColor(255, 255, 0));
+    pal.setColor(QPalette::WindowText, warn || fanOutWarn ? QColor(255, 255, 0) : QColor(Qt::white));
     AddressLabel->setPalette(pal);
     AddressLabel->show();
 }
 
 void LiveView::deskChanged()
 {
-    if (!server_ || pending_.isActive())
+    if ((!server_ && !publisher_) || pending_.isActive())
         return;
     // The first change after a quiet spell is read as soon as the command that made it has run;
     // a burst of changes (a start list, a name typed, ten lanes stopping) once every CoalesceMs.
@@ -196,7 +287,7 @@ void LiveView::deskChanged()
 void LiveView::refresh()
 {
     pending_.stop();
-    if (!server_)
+    if (!server_ && !publisher_)
         return;
     sinceRefresh_.start();
     ++refreshCount_;
@@ -223,8 +314,12 @@ void LiveView::refresh()
     last_ = std::move(heat);
     published_ = true;
     ++publishCount_;
-    // The meeting handed over unchanged is the same shared bytes: the server sends only the heat.
-    server_->publish(heatMembers_, meetingMembers_, desk_.Platform().ticks.tickCount());
+    // The meeting handed over unchanged is the same shared bytes: only the heat goes out.
+    const std::uint32_t tick = desk_.Platform().ticks.tickCount();
+    if (server_)
+        server_->publish(heatMembers_, meetingMembers_, tick);
+    if (publisher_)
+        publisher_->publish(heatMembers_, meetingMembers_, tick);
 }
 
 } // namespace live

@@ -156,6 +156,21 @@ std::string Published::state(std::uint32_t tick) const
     return object({}, &tick, {&heat, &meeting}, {});
 }
 
+std::shared_ptr<const Published> Published::next(const Published *before, const QByteArray &heat,
+                                                  const QByteArray &meeting, std::uint32_t tick, std::uint64_t number)
+{
+    const auto same = [](const QByteArray &a, const QByteArray &b) {
+        return (a.constData() == b.constData() && a.size() == b.size()) || a == b;
+    };
+    auto p = std::make_shared<Published>();
+    p->heat = heat;
+    p->meeting = meeting;
+    p->tick = tick;
+    p->heatVersion = before && same(before->heat, heat) ? before->heatVersion : number;
+    p->meetingVersion = before && same(before->meeting, meeting) ? before->meetingVersion : number;
+    return p;
+}
+
 std::size_t HeadEnd(std::string_view bytes, std::size_t from)
 {
     // Lines end in CRLF; a bare LF is taken as well. The head ends with the first empty line.
@@ -209,6 +224,7 @@ HeadStatus ParseRequestHead(std::string_view bytes, std::size_t maxBytes, HttpRe
 
     bool keepAlive = version == "HTTP/1.1";
     bool body = false;
+    request.forwardedFor.clear();
     for (line = nextLine(); !line.empty(); line = nextLine()) {
         const std::size_t colon = line.find(':');
         if (colon == 0 || colon == std::string_view::npos)
@@ -225,6 +241,10 @@ HeadStatus ParseRequestHead(std::string_view bytes, std::size_t maxBytes, HttpRe
                 keepAlive = false;
             else if (namesToken(value, "keep-alive"))
                 keepAlive = true;
+        } else if (equalsIgnoringCase(name, "x-forwarded-for")) {
+            if (!request.forwardedFor.empty())
+                request.forwardedFor += ',';
+            request.forwardedFor.append(value);
         } else if (equalsIgnoringCase(name, "transfer-encoding")
                    || (equalsIgnoringCase(name, "content-length") && value != "0")) {
             body = true;
@@ -252,6 +272,16 @@ std::string HeatEvent(const Published &state, std::uint32_t tick, bool first)
     return object(first ? "retry: 2000\nevent: heat\ndata: " : "event: heat\ndata: ", &tick, {&state.heat}, "\n\n");
 }
 
+std::string HeatData(const Published &state, std::uint32_t tick)
+{
+    return object({}, &tick, {&state.heat}, {});
+}
+
+std::string MeetingData(const Published &state)
+{
+    return object({}, nullptr, {&state.meeting}, {});
+}
+
 std::string MeetingEvent(const Published &state)
 {
     return object("event: meeting\ndata: ", nullptr, {&state.meeting}, "\n\n");
@@ -270,11 +300,11 @@ bool NextAnswer(std::string &in, std::size_t maxRequestBytes, const Published *s
     case HeadStatus::Incomplete:
         return false;
     case HeadStatus::TooLarge:
-        out = {TooLargeAnswer(), true, false};
+        out = {TooLargeAnswer(), true, false, {}};
         in.clear();
         return true;
     case HeadStatus::Malformed:
-        out = {textAnswer(400, "Fehlerhafte Anfrage.\n", false, false), true, false};
+        out = {textAnswer(400, "Fehlerhafte Anfrage.\n", false, false), true, false, {}};
         in.clear();
         return true;
     case HeadStatus::Complete:
@@ -284,6 +314,7 @@ bool NextAnswer(std::string &in, std::size_t maxRequestBytes, const Published *s
     const bool head = request.method == "HEAD";
     const bool keepAlive = request.keepAlive;
     out = HttpAnswer{};
+    out.forwardedFor = std::move(request.forwardedFor);
     out.close = !keepAlive;
     if (!head && request.method != "GET") {
         out.bytes = textAnswer(405, "Nur Lesen (GET).\n", false, false, "Allow: GET, HEAD\r\n");

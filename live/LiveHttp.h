@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -29,12 +30,19 @@ struct Published {
     std::uint32_t tickNow() const;
     // The whole state as one JSON object with the desk's clock `tick` in front (as /api/state gives it).
     std::string state(std::uint32_t tick) const;
+
+    // The snapshot that follows `before` (nullptr: none yet) as publication number `number`: a part
+    // equal to the one before keeps its version, so that nobody sends it again. A part handed over
+    // as the very same shared bytes costs no comparison.
+    static std::shared_ptr<const Published> next(const Published *before, const QByteArray &heat,
+                                                 const QByteArray &meeting, std::uint32_t tick, std::uint64_t number);
 };
 
 struct HttpRequest {
     std::string method;
     std::string path;      // the target without query and fragment
     bool keepAlive = true; // the connection may carry another request after this one
+    std::string forwardedFor; // the X-Forwarded-For fields, joined with commas in their order
 };
 
 enum class HeadStatus {
@@ -57,6 +65,7 @@ struct HttpAnswer {
     std::string bytes;   // status line, header fields and, unless the request was HEAD, the body
     bool close = false;  // the connection ends once this is written
     bool stream = false; // an event stream: the head only; the events follow as the desk changes
+    std::string forwardedFor; // the request's X-Forwarded-For (for connections of a trusted proxy)
 };
 
 // The answer to the request at the start of `in`, against `state` (nullptr before the desk's
@@ -74,6 +83,9 @@ std::string TooLargeAnswer();
 // when `first`); "meeting": the meeting's heats and rankings, sent only when they change; "tick":
 // only the desk's clock, sent while nothing changes.
 std::string HeatEvent(const Published &state, std::uint32_t tick, bool first);
+// The data of those events alone (one JSON object each), as a fan-out is handed them.
+std::string HeatData(const Published &state, std::uint32_t tick);
+std::string MeetingData(const Published &state);
 std::string MeetingEvent(const Published &state);
 std::string TickEvent(std::uint32_t tick);
 

@@ -42,7 +42,9 @@ using Message = std::shared_ptr<const std::string>;
 struct Connection {
     enum class Phase { Request, Answer, Stream };
     int fd = -1;
-    std::string address; // the client's address as bytes: the key of the count per address
+    std::string address; // the client's address as bytes: the key of the count per address; empty:
+                         // not counted (a trusted proxy's connection, until a request names its client)
+    bool viaProxy = false; // from a trusted proxy: its requests' X-Forwarded-For names the client
     Phase phase = Phase::Request;
     std::string in;          // received bytes not yet answered
     std::size_t scanned = 0; // bytes of `in` already looked through for the end of a head
@@ -78,6 +80,15 @@ std::string addressKey(const sockaddr_storage &a)
     return {};
 }
 
+std::string_view trimmedSpace(std::string_view s)
+{
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    return s;
+}
+
 int millisUntil(SteadyClock::time_point t, SteadyClock::time_point now)
 {
     if (t <= now)
@@ -87,6 +98,44 @@ int millisUntil(SteadyClock::time_point t, SteadyClock::time_point now)
 }
 
 } // namespace
+
+std::string AddressBytes(std::string_view text)
+{
+    if (text.size() >= 2 && text.front() == '[' && text.back() == ']')
+        text = text.substr(1, text.size() - 2);
+    if (text.empty() || text.size() > 45)
+        return {};
+    const std::string z(text);
+    in_addr v4{};
+    if (::inet_pton(AF_INET, z.c_str(), &v4) == 1)
+        return std::string(reinterpret_cast<const char *>(&v4), 4);
+    in6_addr v6{};
+    if (::inet_pton(AF_INET6, z.c_str(), &v6) == 1) {
+        const auto *bytes = reinterpret_cast<const char *>(&v6);
+        return IN6_IS_ADDR_V4MAPPED(&v6) ? std::string(bytes + 12, 4) : std::string(bytes, 16);
+    }
+    return {};
+}
+
+std::string ForwardedClient(std::string_view forwardedFor, const std::vector<std::string> &trusted)
+{
+    // The proxy appends the address it was connected from; what stands left of it came from the
+    // client and may be made up. So the list is read from the right, past the trusted proxies.
+    while (!forwardedFor.empty()) {
+        const std::size_t comma = forwardedFor.rfind(',');
+        const std::string_view entry =
+            trimmedSpace(comma == std::string_view::npos ? forwardedFor : forwardedFor.substr(comma + 1));
+        forwardedFor = comma == std::string_view::npos ? std::string_view() : forwardedFor.substr(0, comma);
+        if (entry.empty())
+            continue;
+        std::string key = AddressBytes(entry);
+        if (key.empty()) // "unknown", an obfuscated name: a client of its own, by its text
+            return "?" + std::string(entry.substr(0, 64));
+        if (std::find(trusted.begin(), trusted.end(), key) == trusted.end())
+            return key;
+    }
+    return {};
+}
 
 class LiveServer::Impl {
 public:
@@ -108,6 +157,7 @@ public:
     // The loop's own.
     std::vector<std::unique_ptr<Connection>> connections;
     std::unordered_map<std::string, int> perAddress;
+    std::vector<std::string> trusted; // the trusted proxies' addresses as bytes
     std::shared_ptr<const Published> latest; // the snapshot the streams are sent
     Message latestHeat;                      // its events, made once for every stream
     Message latestMeeting;
@@ -132,6 +182,7 @@ public:
     void fanOut();
     void tick();
     void expire();
+    bool countFor(Connection &c, const std::string &client);
     void close(Connection &c);
     void shutdown();
 };
@@ -272,27 +323,36 @@ void LiveServer::Impl::acceptClients()
                 continue;
             return;
         }
-        const std::string address = addressKey(a);
-        int &fromThere = perAddress[address];
-        // One address never takes every place: a phone or a script gone wrong locks no one else out.
-        if (connectionsOpen.load() >= limit || fromThere >= options.maxPerAddress) {
-            if (fromThere == 0)
-                perAddress.erase(address);
+        std::string address = addressKey(a);
+        const bool viaProxy = std::find(trusted.begin(), trusted.end(), address) != trusted.end();
+        if (viaProxy)
+            address.clear(); // counted for the client its requests name
+        if (connectionsOpen.load() >= limit) {
             refuse(fd);
             continue;
+        }
+        // One address never takes every place: a phone or a script gone wrong locks no one else out.
+        if (!viaProxy) {
+            const auto at = perAddress.find(address);
+            if (at != perAddress.end() && at->second >= options.maxPerAddress) {
+                refuse(fd);
+                continue;
+            }
         }
         const int yes = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
         auto c = std::make_unique<Connection>();
         c->fd = fd;
         c->address = address;
+        c->viaProxy = viaProxy;
         c->requestBy = now + std::chrono::milliseconds(options.readTimeoutMs);
         epoll_event e{EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET, {.ptr = c.get()}};
         if (::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &e) != 0) {
             ::close(fd);
             continue;
         }
-        ++fromThere;
+        if (!viaProxy)
+            ++perAddress[address];
         connectionsOpen.fetch_add(1);
         connections.push_back(std::move(c));
     }
@@ -356,7 +416,9 @@ bool LiveServer::Impl::answerNext(Connection &c)
     c.scanned = 0;
     c.offset = 0;
     c.outSince = now;
-    if (answer.stream && streamsOpen.load() >= options.maxStreams) {
+    // A proxy's connection counts for the client the request names, as a direct one would.
+    const bool overLimit = c.viaProxy && !countFor(c, ForwardedClient(answer.forwardedFor, trusted));
+    if (overLimit || (answer.stream && streamsOpen.load() >= options.maxStreams)) {
         answer.bytes = RefusalAnswer();
         answer.stream = false;
         answer.close = true;
@@ -497,6 +559,28 @@ void LiveServer::Impl::expire()
     }
 }
 
+// Moves a proxy's connection to the count of `client` (empty: no count); false when that client
+// has all its connections already.
+bool LiveServer::Impl::countFor(Connection &c, const std::string &client)
+{
+    if (client == c.address)
+        return true;
+    if (!c.address.empty()) {
+        const auto at = perAddress.find(c.address);
+        if (at != perAddress.end() && --at->second <= 0)
+            perAddress.erase(at);
+        c.address.clear();
+    }
+    if (client.empty())
+        return true;
+    int &fromThere = perAddress[client];
+    if (fromThere >= options.maxPerAddress)
+        return false;
+    ++fromThere;
+    c.address = client;
+    return true;
+}
+
 void LiveServer::Impl::close(Connection &c)
 {
     if (c.closed)
@@ -507,6 +591,8 @@ void LiveServer::Impl::close(Connection &c)
     if (c.phase == Connection::Phase::Stream)
         streamsOpen.fetch_sub(1);
     connectionsOpen.fetch_sub(1);
+    if (c.address.empty())
+        return;
     const auto at = perAddress.find(c.address);
     if (at != perAddress.end() && --at->second <= 0)
         perAddress.erase(at);
@@ -542,6 +628,15 @@ bool LiveServer::start(const ServerOptions &options)
     if (d->loopThread.joinable() || d->stopping)
         return false;
     d->options = options;
+    d->trusted.clear();
+    for (const std::string &proxy : options.trustedProxies) {
+        const std::string key = AddressBytes(trimmedSpace(proxy));
+        if (key.empty()) {
+            d->error = QStringLiteral("Proxy-Adresse %1 ungültig").arg(QString::fromStdString(proxy));
+            return false;
+        }
+        d->trusted.push_back(key);
+    }
     if (!d->listen())
         return false;
     d->epollFd = ::epoll_create1(EPOLL_CLOEXEC);
@@ -587,17 +682,7 @@ QString LiveServer::errorText() const
 void LiveServer::publish(const QByteArray &heat, const QByteArray &meeting, std::uint32_t tick)
 {
     const std::shared_ptr<const Published> before = d->current.load();
-    const auto same = [](const QByteArray &a, const QByteArray &b) {
-        return (a.constData() == b.constData() && a.size() == b.size()) || a == b;
-    };
-    auto p = std::make_shared<Published>();
-    p->heat = heat;
-    p->meeting = meeting;
-    p->tick = tick;
-    const std::uint64_t number = ++d->publications;
-    p->heatVersion = before && same(before->heat, heat) ? before->heatVersion : number;
-    p->meetingVersion = before && same(before->meeting, meeting) ? before->meetingVersion : number;
-    d->current.store(std::move(p));
+    d->current.store(Published::next(before.get(), heat, meeting, tick, ++d->publications));
     if (d->wakeFd >= 0) {
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t n = ::write(d->wakeFd, &one, sizeof one);

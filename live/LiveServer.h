@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace live {
 
@@ -24,7 +26,20 @@ struct ServerOptions {
     int maxRequestBytes = 16384;  // request line and headers together; also the most a client may have
                                   // sent ahead of its answers before it is dropped
     int tickIntervalMs = 5000;    // the stream sends the desk's clock at least this often
+    // Reverse proxies in front of the server (IPv4 or IPv6 addresses). Their connections are not
+    // limited per address; the client their X-Forwarded-For names is, for each request. The header
+    // of any other client is never read.
+    std::vector<std::string> trustedProxies;
 };
+
+// The client a request from a trusted proxy is counted for: the last address of its X-Forwarded-For
+// (`forwardedFor`) that is not itself one of `trusted` (address bytes, as the server keys clients).
+// Empty when it names none: such a request is not limited per address. An entry that is no address
+// is counted under its own text.
+std::string ForwardedClient(std::string_view forwardedFor, const std::vector<std::string> &trusted);
+// The bytes of an IPv4 or IPv6 address given as text (4 for IPv4, also when mapped into IPv6); empty
+// when the text is no address.
+std::string AddressBytes(std::string_view text);
 
 class LiveServer {
 public:

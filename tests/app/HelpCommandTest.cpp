@@ -151,7 +151,7 @@ TEST(CommandLine, HelpAndVersionAnswerOtherOptionsAreLeftToQt)
 
     QString text;
     EXPECT_EQ(run({prog, QStringLiteral("--help")}, &text), 0);
-    for (const char *option : {"--help", "--version", "--check", "--virtual-ports", "--live [ADRESSE:]PORT",
+    for (const char *option : {"--help", "--version", "--check", "--virtual-ports", "--live [ADRESSE:]PORT", "--live-publish URL",
                                "ZIELKRON_VIRTUAL_PORTS=1", "ZIELKRON_DEVICES", "~/.local/share/Tempovia/zielkron"})
         EXPECT_TRUE(text.contains(QString::fromLatin1(option))) << option;
     EXPECT_TRUE(text.startsWith(QStringLiteral("Aufruf: zielkron [Optionen]")));
@@ -178,10 +178,13 @@ TEST(CommandLine, HelpAndVersionAnswerOtherOptionsAreLeftToQt)
     for (const QStringList &args : {QStringList{prog, QStringLiteral("--live"), QStringLiteral("achtzig")},
                                     QStringList{prog, QStringLiteral("--live"), QStringLiteral("-1")},
                                     QStringList{prog, QStringLiteral("--live"), QStringLiteral("65536")},
-                                    QStringList{prog, QStringLiteral("--live")}}) {
+                                    QStringList{prog, QStringLiteral("--live")},
+                                    QStringList{prog, QStringLiteral("--live-publish")}}) {
         EXPECT_EQ(run(args, nullptr, &errors), 2) << qPrintable(args.join(u' '));
         EXPECT_TRUE(errors.contains(QStringLiteral("--live"))) << qPrintable(errors);
     }
+    // The fan-out's URL is the next word (checked with the live view's settings), never an option.
+    EXPECT_FALSE(parseCommandLine({prog, QStringLiteral("--live-publish"), QStringLiteral("--help")}).help);
     EXPECT_EQ(parseCommandLine({prog, QStringLiteral("--live"), QStringLiteral("65535")}).livePort, 65535);
     // An address before the port, and port 0 for any free port.
     EXPECT_EQ(parseCommandLine({prog, QStringLiteral("--live"), QStringLiteral("127.0.0.1:8081")}).livePort, 8081);

@@ -25,7 +25,7 @@ QStringList shutDownOrder()
 {
     return {"Left",      "Top",   "Width", "Height",  "Port1",     "Port2",    "Port3", "Port4", "Alg",
             "Sound",     "FilterInd", "Monitor", "Title", "LineCount", "Accuracy", "OneLS", "Wind",  "DataON",
-            "LiveOn",    "LivePort", "LiveBind", "ResultFolder", "RoundUp"};
+            "LiveOn",    "LivePort", "LiveBind", "LivePublish", "LiveProxies", "ResultFolder", "RoundUp"};
 }
 } // namespace
 

@@ -28,6 +28,8 @@ live::LiveServer &server()
         options.maxStreams = 4;
         options.readTimeoutMs = 200;
         options.writeTimeoutMs = 200;
+        // As behind a reverse proxy: every input's X-Forwarded-For is read and counted for.
+        options.trustedProxies = {"127.0.0.1"};
         if (!made->start(options))
             std::abort();
         made->publish(R"("title":"Kreismeisterschaften","heat":"1","lanes":[{"lane":1,"name":"Anna","time":"12,34"}])",

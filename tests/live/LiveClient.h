@@ -77,17 +77,19 @@ public:
     }
     bool contains(const std::string &part) const { return text().find(part) != std::string::npos; }
     bool ended() const { return ended_; }
-    // The JSON of the last complete event of `type` ("heat", "meeting"), "" when none.
+    // The JSON of the last complete event of `type` ("heat", "meeting"), "" when none. Lines
+    // between the type and the data (a fan-out's "id:") are passed over.
     std::string lastEvent(const std::string &type) const
     {
         const std::string t = text();
-        const std::string mark = "event: " + type + "\ndata: ";
-        const std::size_t start = t.rfind(mark);
+        const std::size_t start = t.rfind("event: " + type + "\n");
         if (start == std::string::npos)
             return {};
-        const std::size_t data = start + mark.size();
-        const std::size_t end = t.find("\n\n", data);
-        return end == std::string::npos ? std::string() : t.substr(data, end - data);
+        const std::size_t end = t.find("\n\n", start);
+        const std::size_t data = t.find("\ndata: ", start);
+        if (end == std::string::npos || data == std::string::npos || data > end)
+            return {};
+        return t.substr(data + 7, end - data - 7);
     }
     std::string lastSnapshot() const { return lastEvent("heat"); } // the heat on the desk
     std::string lastMeeting() const { return lastEvent("meeting"); }

@@ -1,6 +1,7 @@
 // The live view's server: event stream, pages, limits, slow clients, settings and the label.
 
 #include "DeskFixture.h"
+#include "FakeFanOut.h"
 #include "LiveClient.h"
 #include "LiveHttp.h"
 #include "LiveServer.h"
@@ -738,4 +739,154 @@ TEST(LiveHttp, RequestsAreReadStrictlyAndAnsweredInOrder)
     EXPECT_EQ(events.find("<html"), std::string::npos);
     // Before the desk's first snapshot the state is not there yet.
     EXPECT_EQ(live::AnswerBytes("GET /api/state HTTP/1.1\r\n\r\n", nullptr).rfind("HTTP/1.1 503", 0), 0u);
+}
+
+TEST(LiveServer, ATrustedProxysConnectionsCountForTheClientItNames)
+{
+    // X-Forwarded-For is read from the right, past the trusted proxies: what a client wrote left
+    // of them never counts.
+    const std::vector<std::string> trusted{live::AddressBytes("127.0.0.1"), live::AddressBytes("::1")};
+    const struct {
+        const char *header;
+        std::string client;
+    } cases[] = {
+        {"10.0.0.7", live::AddressBytes("10.0.0.7")},
+        {"1.2.3.4, 10.0.0.7", live::AddressBytes("10.0.0.7")},
+        {"10.0.0.7,127.0.0.1", live::AddressBytes("10.0.0.7")},
+        {" ::ffff:10.0.0.7 ,,", live::AddressBytes("10.0.0.7")},
+        {"[2001:db8::1]", live::AddressBytes("2001:db8::1")},
+        {"127.0.0.1, ::1", ""},
+        {"", ""},
+        {"10.0.0.7, unknown", "?unknown"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(live::ForwardedClient(c.header, trusted), c.client) << c.header;
+
+    live::LiveServer server;
+    live::ServerOptions o;
+    o.bind = "127.0.0.1";
+    o.port = 0;
+    o.maxPerAddress = 2;
+    o.trustedProxies = {"127.0.0.1"};
+    ASSERT_TRUE(server.start(o));
+    server.publish("\"a\":1", "", 7);
+    auto served = [](const LiveClient &c) { return waitUntil([&] { return c.snapshotCount() >= 1; }, 5000); };
+    auto refused = [](const LiveClient &c) {
+        return waitUntil([&] { return c.ended(); }, 5000) && c.text().rfind("HTTP/1.1 503", 0) == 0;
+    };
+    auto via = [&](const std::string &client, int from = 0) {
+        return std::make_unique<LiveClient>(server.port(), "/events", true,
+                                            client.empty() ? std::string() : "X-Forwarded-For: " + client + "\r\n", from);
+    };
+    // Through the proxy 127.0.0.1: 10.0.0.7 gets its two streams and no third; another client
+    // and the proxy's own requests are not held up by that.
+    auto a1 = via("10.0.0.7"), a2 = via("9.9.9.9, 10.0.0.7");
+    ASSERT_TRUE(served(*a1) && served(*a2));
+    auto a3 = via("10.0.0.7");
+    EXPECT_TRUE(refused(*a3));
+    auto b = via("10.0.0.8");
+    EXPECT_TRUE(served(*b));
+    std::vector<std::unique_ptr<LiveClient>> own;
+    for (int i = 0; i < 4; ++i) {
+        own.push_back(via(""));
+        EXPECT_TRUE(served(*own.back())) << i;
+    }
+    // Any other host's header is not read: 127.0.0.5 is limited as itself, whoever it names.
+    auto d1 = via("10.0.0.20", 5), d2 = via("10.0.0.21", 5);
+    ASSERT_TRUE(served(*d1) && served(*d2));
+    auto d3 = via("10.0.0.22", 5);
+    EXPECT_TRUE(refused(*d3));
+    // A client's place is free again when one of its streams ends.
+    a1.reset();
+    ASSERT_TRUE(waitUntil([&] { return server.streamCount() == 8; }, 5000));
+    auto a4 = via("10.0.0.7");
+    EXPECT_TRUE(served(*a4));
+    // A proxy address that is no address keeps the server from starting, with the reason.
+    live::LiveServer wrong;
+    o.trustedProxies = {"10.0.0"};
+    EXPECT_FALSE(wrong.start(o));
+    EXPECT_TRUE(wrong.errorText().contains("10.0.0"));
+}
+
+TEST(LiveView, AFanOutOutOfReachIsShownAndTheDeskRacesOn)
+{
+    LiveDesk d(false);
+    const int port = closedPort();
+    d.f->LiveSettings.PublishUrl = QStringLiteral("http://127.0.0.1:%1/verteiler").arg(port);
+    d.view->apply();
+    ASSERT_NE(d.view->publisher(), nullptr);
+    EXPECT_FALSE(d.view->isServing()); // the desk's own server stays as it was set: off
+    QLabel *label = d.view->AddressLabel;
+    ASSERT_TRUE(waitUntil([&] { return label->text().contains(QStringLiteral("Verteiler nicht erreichbar")); }));
+    EXPECT_TRUE(label->isVisible() || !d.f->isVisible());
+    EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(255, 255, 0));
+    EXPECT_TRUE(label->toolTip().contains(QStringLiteral("Verbindung abgelehnt"))) << label->toolTip().toStdString();
+
+    // The race goes on as ever, and its newest state is what the fan-out gets once it is there.
+    d.f->mStart->trigger();
+    d.stopAt(2, 9870);
+    EXPECT_EQ(live::SnapshotOf(d.f->Model).lanes[1].time, QStringLiteral("9,87"));
+    FakeFanOut fanOut(port);
+    ASSERT_TRUE(waitUntil([&] { return label->text().contains(QStringLiteral("Verteiler aktiv")); }, 15000));
+    EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(Qt::white));
+    std::string heat;
+    for (const auto &m : fanOut.messages())
+        if (m.event == "heat")
+            heat = m.body;
+    ASSERT_FALSE(heat.empty());
+    EXPECT_EQ(placeOf(parse(heat), 2), "1") << heat;
+    // With the desk's own server on as well, its address stays in the label.
+    d.f->LiveSettings.On = true;
+    d.f->LiveSettings.Port = 0;
+    d.f->LiveSettings.Bind = QStringLiteral("127.0.0.1");
+    d.view->apply();
+    ASSERT_TRUE(d.view->isServing());
+    EXPECT_EQ(d.view->publisher()->connectionsMade(), 1); // the publisher was left running
+    EXPECT_EQ(label->text(), QStringLiteral("Live-Anzeige:\n127.0.0.1:%1\nVerteiler aktiv").arg(d.port()));
+}
+
+TEST(LiveView, TheFanOutAndTheProxiesAreSetInTheDialogStoredAndGivenForOneRun)
+{
+    {
+        LiveDesk d(false);
+        d.fp.dialogs.modalAnswers.push_back([](QDialog *dlg) {
+            auto *cfg = static_cast<TCfgDialog *>(dlg);
+            cfg->eLivePublish->setText(" http://127.0.0.1:1/verteiler ");
+            cfg->eLiveProxies->setText("127.0.0.1, ::1");
+            return QDialog::Accepted;
+        });
+        d.f->cmd_EinstellungenClick();
+        EXPECT_EQ(d.f->LiveSettings, (TLiveSettings{false, 8080, "", "http://127.0.0.1:1/verteiler", "127.0.0.1, ::1"}));
+        ASSERT_NE(d.view->publisher(), nullptr);
+        EXPECT_EQ(d.view->publisher()->url().port, 1);
+        d.view.reset();
+        d.destroy();
+        Desk next;
+        next.key() = d.key();
+        EXPECT_EQ(next.create().LiveSettings, (TLiveSettings{false, 8080, "", "http://127.0.0.1:1/verteiler", "127.0.0.1, ::1"}));
+    }
+    // "--live-publish URL" for this run only; a wrong address is refused.
+    TLiveSettings s;
+    QString message;
+    EXPECT_TRUE(live::LiveView::ParseOption({"zielkron", "--live-publish=http://[::1]:81/v", "--live=9090"}, s, message));
+    EXPECT_EQ(s, (TLiveSettings{true, 9090, QString(), "http://[::1]:81/v", QString()}));
+    TLiveSettings t;
+    EXPECT_FALSE(live::LiveView::ParseOption({"zielkron", "--live-publish", "stadion:80"}, t, message));
+    EXPECT_TRUE(message.contains("--live-publish"));
+    EXPECT_TRUE(t.PublishUrl.isEmpty());
+    {
+        LiveDesk d(false);
+        d.f->LiveSettings.PublishUrl = QStringLiteral("http://127.0.0.1:1/verteiler");
+        d.view->apply();
+        d.view.reset();
+        d.destroy();
+        EXPECT_EQ(d.key().value("LivePublish").toString(), "");
+    }
+    // A wrong address kept in the settings is said in the label; the desk's own server still runs.
+    LiveDesk d(false);
+    d.f->LiveSettings = {true, 0, QStringLiteral("127.0.0.1"), QStringLiteral("http://stadion/verteiler"), QString()};
+    d.view->apply();
+    EXPECT_TRUE(d.view->isServing());
+    EXPECT_EQ(d.view->publisher(), nullptr);
+    EXPECT_TRUE(d.view->AddressLabel->text().contains(QStringLiteral("Verteiler-Adresse ungültig")));
 }
