@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -310,8 +311,25 @@ namespace {
 // same time, and a running clock shows the same last digits over and over. A picture is a copy of
 // what the label drew there itself (the fill, then the glyphs at the same sub-pixel positions), so
 // copying it in gives the very pixels drawing would.
+// What a repainted part of a running time shows depends on its size, the colours, the font and the
+// glyphs with their positions relative to its corner (sub-pixel parts included): that is its key.
+struct PictureKey {
+    static constexpr qsizetype MaxGlyphs = 8; // a part with more is drawn, not kept
+    int font, format, width, height;
+    QRgb fill, ink;
+    qsizetype count;
+    std::array<quint32, MaxGlyphs> glyphs;
+    std::array<qreal, MaxGlyphs> xs, ys;
+    PictureKey() { std::memset(static_cast<void *>(this), 0, sizeof *this); } // hashed as bytes: no stray padding
+    bool operator==(const PictureKey &other) const { return std::memcmp(this, &other, sizeof *this) == 0; }
+};
+size_t qHash(const PictureKey &key, size_t seed = 0)
+{
+    return qHashBits(&key, sizeof key, seed);
+}
+
 struct TimePictures {
-    QHash<QByteArray, QImage> pictures;
+    QHash<PictureKey, QImage> pictures;
     qsizetype bytes = 0;
     static constexpr qsizetype MaxBytes = 4 * 1024 * 1024;
 };
@@ -387,22 +405,24 @@ void TTimeLabel::paintTime(QPainter &p, const QRect &area, bool keep)
         drawGlyphs(p, indexes, positions, ink);
         return;
     }
-    // What the area shows depends on its size, the colours, the font and the glyphs with their
-    // positions relative to the area's corner (sub-pixel parts included): that is the key.
-    QByteArray &key = pictureKey_;
-    key.resize(0);
-    key.reserve(64 + indexes.size() * 20);
-    auto put = [&key](auto value) { key.append(reinterpret_cast<const char *>(&value), sizeof value); };
-    put(fontId_);
-    put(static_cast<int>(target->format()));
-    put(area.width());
-    put(area.height());
-    put(fill.rgba());
-    put(ink.rgba());
+    if (indexes.size() > PictureKey::MaxGlyphs) {
+        p.fillRect(area, fill);
+        drawGlyphs(p, indexes, positions, ink);
+        return;
+    }
+    PictureKey key;
+    key.font = fontId_;
+    key.format = static_cast<int>(target->format());
+    key.width = area.width();
+    key.height = area.height();
+    key.fill = fill.rgba();
+    key.ink = ink.rgba();
+    key.count = indexes.size();
     for (qsizetype i = 0; i < indexes.size(); ++i) {
-        put(indexes[i]);
-        put(positions[i].x() - area.left());
-        put(positions[i].y() - area.top());
+        const auto at = static_cast<std::size_t>(i);
+        key.glyphs[at] = indexes[i];
+        key.xs[at] = positions[i].x() - area.left();
+        key.ys[at] = positions[i].y() - area.top();
     }
     TimePictures &cache = timePictures();
     auto found = cache.pictures.constFind(key);
@@ -423,6 +443,20 @@ void TTimeLabel::paintTime(QPainter &p, const QRect &area, bool keep)
         }
         cache.bytes += picture.sizeInBytes();
         cache.pictures.insert(key, picture);
+        return;
+    }
+    // The picture goes in as it is, line by line, where nothing clips the area (the painter's
+    // image is the window's own, shared with no one); otherwise the painter copies it.
+    auto *image = const_cast<QImage *>(target);
+    const QRect to(p.deviceTransform().map(area.topLeft()), found->size());
+    if (keep && image->isDetached() && found->format() == image->format() && image->rect().contains(to)
+        && found->depth() == 32) {
+        const auto bytes = static_cast<std::size_t>(found->width()) * 4;
+        const qsizetype toLine = image->bytesPerLine(), fromLine = found->bytesPerLine();
+        uchar *line = image->bits() + to.y() * toLine + std::ptrdiff_t{to.x()} * 4;
+        const uchar *from = found->constBits();
+        for (int y = 0, h = found->height(); y < h; ++y, line += toLine, from += fromLine)
+            std::memcpy(line, from, bytes);
         return;
     }
     const QPainter::CompositionMode mode = p.compositionMode();

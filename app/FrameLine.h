@@ -90,7 +90,6 @@ private:
     std::array<QRectF, 128> inks_{};      // ink rectangle per character, from the baseline origin
     QList<quint32> paintIndexes_;         // kept from paint to paint (paintEvent)
     QList<QPointF> paintPositions_;
-    QByteArray pictureKey_;
     QRect pendingDirty_; // batched running-time change not yet painted
 };
 
