@@ -27,6 +27,25 @@
 
 namespace {
 
+// A short text kept by value, sharing no buffer with the labels' texts (the running clock writes its
+// texts in place, which a shared buffer would turn into a copy).
+struct KeptText {
+    std::array<char16_t, 40> chars{};
+    qsizetype size = -1; // -1: none
+    void set(const QString &text)
+    {
+        size = std::min<qsizetype>(text.size(), static_cast<qsizetype>(chars.size()));
+        std::copy_n(reinterpret_cast<const char16_t *>(text.constData()), size, chars.begin());
+        if (text.size() > size)
+            size = -1; // too long to keep: never equal
+    }
+    bool equals(const QString &text) const
+    {
+        return size == text.size() && std::equal(chars.begin(), chars.begin() + size, reinterpret_cast<const char16_t *>(text.constData()));
+    }
+};
+
+
 // Keeps only the digits 0..9 of what the operator puts into the start-number field by a way other
 // than a typed key: a paste from the context menu, a dropped text, an input method's text. Only the
 // new part of the text is filtered; what the field held stays as it stands, such as a start list's
@@ -165,7 +184,23 @@ bool TTimeLabel::changeText(const QString &text, bool batched)
     if (isVisible()) {
         if (font() != glyphFont_ || !raw_.isValid())
             prepareGlyphs();
-        if (const std::optional<QRect> changed = changedInk(old, text, contents))
+        // The lanes of a running race change from the same text to the same text in labels laid
+        // out alike: the part that changes is worked out once for all of them.
+        struct Last {
+            KeptText old, text;
+            QRect contents;
+            int font = -1;
+            std::optional<QRect> changed;
+        };
+        static Last last;
+        if (!(last.font == fontId_ && last.contents == contents && last.text.equals(text) && last.old.equals(old))) {
+            last.old.set(old);
+            last.text.set(text);
+            last.contents = contents;
+            last.font = fontId_;
+            last.changed = changedInk(old, text, contents);
+        }
+        if (const std::optional<QRect> &changed = last.changed)
             dirty = *changed;
     }
     const bool wasDisabled = testAttribute(Qt::WA_UpdatesDisabled);
@@ -383,23 +418,41 @@ void TTimeLabel::paintEvent(QPaintEvent *event)
 QColor TTimeLabel::fillColour() const
 {
     const QWidget *row = parentWidget();
-    const QColor behind = row ? row->palette().color(QPalette::Window) : palette().color(QPalette::Window);
-    return transparent_ ? behind : palette().color(QPalette::Window);
+    return transparent_ && row ? row->palette().color(QPalette::Window) : palette().color(QPalette::Window);
 }
 
 void TTimeLabel::paintTime(QPainter &p, const QRect &area, bool keep)
 {
     // A running time is drawn from glyphs looked up once: no text layout on every tick.
     const QColor fill = fillColour();
-    const QColor ink = palette().color(isEnabled() ? palette().currentColorGroup() : QPalette::Disabled, foregroundRole());
+    const QPalette &own = palette();
+    const QColor ink = own.color(isEnabled() ? own.currentColorGroup() : QPalette::Disabled, foregroundRole());
+    const QImage *target = plainTarget(p);
+    // The lanes of a running race show the same text in the same place of their labels: a label
+    // that shows what the one painted before it showed takes its picture as it is.
+    struct Last {
+        KeptText text;
+        QRect area;
+        int font = -1;
+        QRgb fill = 0, ink = 0;
+        QImage picture;
+    };
+    static Last last;
+    const QString shown = text();
+    if (target && keep && !last.picture.isNull() && last.area == area && last.text.equals(shown)
+        && last.font == fontId_ && last.fill == fill.rgba() && last.ink == ink.rgba()
+        && copyPicture(p, *target, area, last.picture))
+        return;
+    last = Last{};
+    // Whatever is drawn stays inside the area (the window's own painter has no clip of the label's).
+    p.setClipRect(area, Qt::IntersectClip);
     // The glyph lists and the picture's key are kept from paint to paint: a frame of the running
     // clock allocates none of them anew.
     QList<quint32> &indexes = paintIndexes_;
     QList<QPointF> &positions = paintPositions_;
     indexes.resize(0);
     positions.resize(0);
-    glyphsIn(text(), area, indexes, positions);
-    const QImage *target = plainTarget(p);
+    glyphsIn(shown, area, indexes, positions);
     if (!target) {
         p.fillRect(area, fill);
         drawGlyphs(p, indexes, positions, ink);
@@ -445,24 +498,33 @@ void TTimeLabel::paintTime(QPainter &p, const QRect &area, bool keep)
         cache.pictures.insert(key, picture);
         return;
     }
-    // The picture goes in as it is, line by line, where nothing clips the area (the painter's
-    // image is the window's own, shared with no one); otherwise the painter copies it.
-    auto *image = const_cast<QImage *>(target);
-    const QRect to(p.deviceTransform().map(area.topLeft()), found->size());
-    if (keep && image->isDetached() && found->format() == image->format() && image->rect().contains(to)
-        && found->depth() == 32) {
-        const auto bytes = static_cast<std::size_t>(found->width()) * 4;
-        const qsizetype toLine = image->bytesPerLine(), fromLine = found->bytesPerLine();
-        uchar *line = image->bits() + to.y() * toLine + std::ptrdiff_t{to.x()} * 4;
-        const uchar *from = found->constBits();
-        for (int y = 0, h = found->height(); y < h; ++y, line += toLine, from += fromLine)
-            std::memcpy(line, from, bytes);
+    if (keep && copyPicture(p, *target, area, *found)) {
+        last = Last{{}, area, fontId_, fill.rgba(), ink.rgba(), *found};
+        last.text.set(shown);
         return;
     }
     const QPainter::CompositionMode mode = p.compositionMode();
     p.setCompositionMode(QPainter::CompositionMode_Source);
     p.drawImage(area.topLeft(), *found);
     p.setCompositionMode(mode);
+}
+
+bool TTimeLabel::copyPicture(QPainter &p, const QImage &target, const QRect &area, const QImage &picture)
+{
+    // The picture goes in as it is, line by line, where nothing clips the area (the painter's
+    // image is the window's own, shared with no one); otherwise the painter copies it.
+    auto &image = const_cast<QImage &>(target);
+    const QRect to(p.deviceTransform().map(area.topLeft()), picture.size());
+    if (!image.isDetached() || picture.format() != image.format() || !image.rect().contains(to) || picture.depth() != 32
+        || picture.size() != area.size())
+        return false;
+    const auto bytes = static_cast<std::size_t>(picture.width()) * 4;
+    const qsizetype toLine = image.bytesPerLine(), fromLine = picture.bytesPerLine();
+    uchar *line = image.bits() + to.y() * toLine + std::ptrdiff_t{to.x()} * 4;
+    const uchar *from = picture.constBits();
+    for (int y = 0, h = picture.height(); y < h; ++y, line += toLine, from += fromLine)
+        std::memcpy(line, from, bytes);
+    return true;
 }
 
 bool TTimeLabel::PaintRunningTimes(QWidget *window, const std::vector<TTimeLabel *> &labels)
@@ -504,7 +566,6 @@ bool TTimeLabel::PaintRunningTimes(QWidget *window, const std::vector<TTimeLabel
                 if (label->pendingDirty_.isEmpty())
                     continue;
                 p.setTransform(QTransform::fromTranslate(corners[i].x(), corners[i].y()));
-                p.setClipRect(label->pendingDirty_);
                 label->paintTime(p, label->pendingDirty_, true);
             }
         }

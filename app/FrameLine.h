@@ -74,6 +74,8 @@ private:
     // Paints area (label coordinates) of the time, the painter's origin at the label's corner;
     // keep: what was drawn may be kept as a picture (nothing clipped it).
     void paintTime(QPainter &p, const QRect &area, bool keep);
+    // Copies a kept picture into area of the painter's image, line by line; false where it cannot.
+    static bool copyPicture(QPainter &p, const QImage &target, const QRect &area, const QImage &picture);
     void announceName();
 
     std::int32_t tag_ = -1;

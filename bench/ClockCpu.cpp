@@ -2,11 +2,15 @@
 // per second of wall time. Offscreen by default; under an X server (xvfb-run) with
 // QT_QPA_PLATFORM=xcb.
 //
-//   bench_clock_cpu [accuracy=2] [seconds=20] [lanes=10]
+//   bench_clock_cpu [--busy] [accuracy=2] [seconds=20] [lanes=10]
+//
+// --busy: one busy loop per core at normal priority beside it, as a laptop has while other programs
+// run.
 //
 // ZK_BENCH_PAINTS=1 lists the widgets painted and their mean painted area; ZK_BENCH_KEEP_SHM=1
 // leaves X11 shared-memory images on (Qt's default, the desk turns them off).
 
+#include "BenchLoad.h"
 #include "FakePlatform.h"
 #include "FormMain.h"
 #include "GuardedApplication.h"
@@ -23,7 +27,9 @@
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
+#include <vector>
 
 namespace {
 // Runs the event loop for ms milliseconds, sleeping while there is nothing to do.
@@ -34,20 +40,25 @@ void runFor(int ms)
     loop.exec();
 }
 
-double cpuSeconds()
+double cpuSeconds(bool systemOnly = false)
 {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
-           + static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    const double system = static_cast<double>(u.ru_stime.tv_sec) + static_cast<double>(u.ru_stime.tv_usec) / 1e6;
+    return systemOnly ? system
+                      : system + static_cast<double>(u.ru_utime.tv_sec) + static_cast<double>(u.ru_utime.tv_usec) / 1e6;
 }
 } // namespace
 
 int main(int argc, char **argv)
 {
-    const int accuracy = argc > 1 ? std::atoi(argv[1]) : 2;
-    const int seconds = argc > 2 ? std::atoi(argv[2]) : 20;
-    const int lanes = argc > 3 ? std::atoi(argv[3]) : 10;
+    std::vector<const char *> args(argv + 1, argv + argc);
+    const bool busy = !args.empty() && std::strcmp(args.front(), "--busy") == 0;
+    if (busy)
+        args.erase(args.begin());
+    const int accuracy = args.size() > 0 ? std::atoi(args[0]) : 2;
+    const int seconds = args.size() > 1 ? std::atoi(args[1]) : 20;
+    const int lanes = args.size() > 2 ? std::atoi(args[2]) : 10;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // As the desk itself prepares the display; ZK_BENCH_KEEP_SHM=1 measures Qt's default.
@@ -83,17 +94,23 @@ int main(int argc, char **argv)
     const bool countPaints = qEnvironmentVariableIsSet("ZK_BENCH_PAINTS");
     if (countPaints)
         app.installEventFilter(&painter);
+    const std::vector<pid_t> loops = busy ? startBusyLoops() : std::vector<pid_t>{};
     form.mStart->trigger();
     const double cpu0 = cpuSeconds();
+    const double system0 = cpuSeconds(true);
     QElapsedTimer wall;
     wall.start();
     runFor(seconds * 1000);
     const double cpu = cpuSeconds() - cpu0;
+    const double system = cpuSeconds(true) - system0;
     const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
+    stopBusyLoops(loops);
     for (const auto &[name, n] : painter.counts)
         std::printf("  %6d paints of %s, %lld pixels each\n", n, qPrintable(name), painter.pixels[name] / n);
-    std::printf("%s, accuracy %d, %d lanes running, %.1f s: %.2f %% of one core (%.3f CPU s)\n",
-                qgetenv("QT_QPA_PLATFORM").constData(), accuracy, lanes, elapsed, 100.0 * cpu / elapsed, cpu);
+    std::printf("%s%s, accuracy %d, %d lanes running, %.1f s: %.2f %% of one core (%.3f CPU s, %.0f %% of it in the "
+                "kernel)\n",
+                qgetenv("QT_QPA_PLATFORM").constData(), busy ? " with every core busy" : "", accuracy, lanes, elapsed, 100.0 * cpu / elapsed, cpu,
+                cpu > 0 ? 100.0 * system / cpu : 0.0);
 
     // What the screen shows of the running times is what the labels draw themselves: the X server's
     // picture of the window against the window drawn anew, label by label.
