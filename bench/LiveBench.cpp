@@ -28,7 +28,6 @@
 #include "LiveSnapshot.h"
 #include "LiveView.h"
 #include "RealPlatform.h"
-#include "SortGrid.h"
 #include "VirtualLines.h"
 
 #include "LbSpeedButton.h"
@@ -530,27 +529,28 @@ int main(int argc, char **argv)
 
     // A meeting of 100 entered heats with long names, all in one ranking across the heats: every
     // heat the desk has. The desk stays on heat 100, entered anew after each timed race.
-    TSortGrid *grid = f.SortGrid1;
-    grid->setRowCount(TFormMain::HeatHeaderRow(kMeetingHeats + 1, kLanes));
-    grid->setCells(0, 0, QStringLiteral("Hallensportfest Musterstadt"));
+    meeting::Record &table = f.Model.recordToWrite();
+    table.setRowCount(TFormMain::HeatHeaderRow(kMeetingHeats + 1, kLanes));
+    table.setCell(0, 0, QStringLiteral("Hallensportfest Musterstadt"));
     for (int h = 1; h <= kMeetingHeats; ++h) {
         const int header = TFormMain::HeatHeaderRow(h, kLanes);
-        grid->setCells(0, header, QString::number(h));
-        grid->setCells(1, header, QStringLiteral("Vorlauf"));
-        grid->setCells(2, header, QStringLiteral("60 m"));
-        grid->setCells(3, header, QStringLiteral("Frauen"));
+        table.setCell(0, header, QString::number(h));
+        table.setCell(1, header, QStringLiteral("Vorlauf"));
+        table.setCell(2, header, QStringLiteral("60 m"));
+        table.setCell(3, header, QStringLiteral("Frauen"));
         for (int lane = 1; lane <= kLanes; ++lane) {
-            grid->setCells(0, header + lane, QStringLiteral("%1.").arg(lane));
-            grid->setCells(1, header + lane, QString::number(1000 + 10 * h + lane));
-            grid->setCells(2, header + lane,
+            table.setCell(0, header + lane, QStringLiteral("%1.").arg(lane));
+            table.setCell(1, header + lane, QString::number(1000 + 10 * h + lane));
+            table.setCell(2, header + lane,
                            QStringLiteral("Maximiliane-Friederike von Hohenberg-Langenstein %1-%2").arg(h).arg(lane));
-            grid->setCells(4, header + lane, QStringLiteral("LG Musterstadt-Beispielhausen"));
-            grid->setCells(5, header + lane, QStringLiteral("7,%1").arg(10 + lane));
-            grid->setCells(6, header + lane, QString::number(lane));
+            table.setCell(4, header + lane, QStringLiteral("LG Musterstadt-Beispielhausen"));
+            table.setCell(5, header + lane, QStringLiteral("7,%1").arg(10 + lane));
+            table.setCell(6, header + lane, QString::number(lane));
         }
-        f.Model.recordToWrite().entered.append(h);
+        table.entered.append(h);
     }
-    f.Model.recordToWrite().lastEntered = kMeetingHeats;
+    table.lastEntered = kMeetingHeats;
+    f.ShowTable();
     f.seLauf->setValue(kMeetingHeats);
 
     live::LiveView view(f);
