@@ -144,6 +144,10 @@ QByteArray workbookCells(platform::SpreadsheetAutomation &engine, const QString 
             out += platform::cellText(cells.at(r, c)) + (c < 7 ? QStringLiteral("\t") : QStringLiteral("\n"));
     }
     app->quit();
+    // The sheet holds a million rows; what follows the last filled one is no output of the desk.
+    const QString empty = QStringLiteral("\t\t\t\t\t\t\n");
+    while (out.endsWith(empty))
+        out.chop(empty.size());
     return out.toUtf8();
 }
 
