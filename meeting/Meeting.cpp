@@ -563,6 +563,8 @@ void Meeting::loadHeat()
         // A time the desk took keeps its thousandths; a text reads as what it says.
         l.laneTime = r.time.kind == LaneTime::Kind::Taken || r.time.kind == LaneTime::Kind::Text ? r.time.ms : 0;
     }
+    // A heat entered again keeps the start time it was run at, not that of the race run last.
+    desk_.startTimeOfDay = heat.startTime();
     // Lanes with equal times keep the order of the places they were entered with.
     std::vector<int> &order = desk_.placingOrder;
     order.clear();

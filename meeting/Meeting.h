@@ -86,6 +86,7 @@ struct HeatRecord {
     QString discipline() const { return header[2]; }
     QString className() const { return header[3]; }
     QString wind() const { return header[4]; }
+    QString startTime() const { return header[5]; }
 };
 
 // The results table of the meeting: row 0 the title, row 1 the date, then one block of L + 1 rows

@@ -150,6 +150,14 @@ TEST(Record, AnEnteredHeatKeepsItsTimesToTheMillisecondAndLoadsBack)
     r.loadHeat();
     EXPECT_EQ(r.lane(1).name, QStringLiteral("L1"));
     EXPECT_EQ(r.lane(1).laneTime, 10231); // not the 10 240 the text reads
+    // Entered again after another race was run, the heat keeps the start time it was run at.
+    r.start(kStart, QStringLiteral("12:30:00"));
+    r.stopRace();
+    r.reset();
+    r.loadHeat();
+    r.enterHeat();
+    EXPECT_EQ(r.record().row(2)[5], QStringLiteral("12:00:00"));
+    EXPECT_EQ(r.record().row(3)[5], QStringLiteral("10,24 "));
     // A start list begins another meeting: what stays of the table keeps no thousandths.
     r.beginStartList({});
     EXPECT_EQ(r.record().heat(1).lanes[0].time.thousandths(), 0);
