@@ -291,8 +291,14 @@ void Meeting::stopLane(int lane, std::uint32_t tick, std::int64_t nanos)
     l.final = true;
     ++desk_.finishCount;
     // The place follows the stop instants: a line edge seen before another port's edge that was
-    // handed over first still gets the better place, and the lanes behind it move down by one.
-    int place = desk_.finishCount;
+    // handed over first still gets the better place, and the lanes behind it move down by one. Only
+    // lanes that hold a place count: one marked "Aus" or given a place text meanwhile takes none.
+    int place = 1;
+    for (int j = 1; j <= lanes(); ++j) {
+        const DeskLane &other = this->lane(j);
+        if (j != lane && other.final && other.stopNanos <= nanos && isPlaceNumber(other.place))
+            ++place;
+    }
     for (int j = 1; j <= lanes(); ++j) {
         DeskLane &other = laneToWrite(j);
         if (j == lane || other.stopNanos <= nanos || !isPlaceNumber(other.place))
@@ -468,7 +474,14 @@ void Meeting::assignFinishEntry(int lane, int index)
         l.time = LaneTime::fromText(entry.text);
     l.final = true;
     l.laneTime = entry.ms;
-    l.place = QString::number(++desk_.finishListTag);
+    // The places go out in the order the entries are given; a lane marked "Aus" or given a place
+    // text meanwhile takes none.
+    ++desk_.finishListTag;
+    int place = 1;
+    for (int j = 1; j <= lanes(); ++j)
+        if (j != lane && isPlaceNumber(this->lane(j).place))
+            ++place;
+    l.place = QString::number(place);
     std::erase(desk_.placingOrder, lane);
     desk_.placingOrder.push_back(lane);
     desk_.finishList.erase(desk_.finishList.begin() + index);

@@ -111,6 +111,25 @@ TEST(Race, AusAndBackCountsThePlacesAgainInTheOrderTheyWereGiven)
     r.setPlaceText(4, QStringLiteral("disq."));
     r.toggleOut(3);
     EXPECT_EQ(r.places(), QStringLiteral("2 3 1 disq."));
+
+    // A lane marked "Aus" while the others still run leaves no gap in the places behind it, by
+    // stop key and in the one-barrier mode alike.
+    Race late(3);
+    late.stop(1, 10000);
+    late.toggleOut(1);
+    late.stop(2, 11000);
+    late.stop(3, 12000);
+    EXPECT_EQ(late.places(), QStringLiteral("Aus 1 2"));
+    Race list(3);
+    list.setOneBarrier(true);
+    for (int t : {9910, 10020, 10100})
+        list.addFinishTime(t);
+    list.stopRace();
+    list.assignFinishEntry(2, 0);
+    list.toggleOut(2);
+    list.assignFinishEntry(1, 0);
+    list.assignFinishEntry(3, 0);
+    EXPECT_EQ(list.places(), QStringLiteral("1 Aus 2"));
 }
 
 TEST(Race, TheFinishListHandsOutItsTimesAndPlaces)
