@@ -138,10 +138,12 @@ TEST(LivePublisher, AFanOutDownOrRefusingIsRetriedWithBackOffAndGetsTheNewestSta
         refusing.status = 403;
         ASSERT_TRUE(waitUntil([&] { return publisher.problem().contains(QStringLiteral("403")); }, 5000));
         EXPECT_EQ(publisher.state(), live::LivePublisher::State::Unreachable);
-        // Tried again after pauses that double up to 400 ms, not over and over.
+        // Tried again after pauses that double up to 400 ms, not over and over: about five tries in
+        // 1.3 s, where pauses that never grow would make 26 and no pause thousands. The bound leaves
+        // room for a loaded machine, whose pauses only grow longer.
         const int before = refusing.connections();
         QThread::msleep(1300);
-        EXPECT_LE(refusing.connections() - before, 5);
+        EXPECT_LE(refusing.connections() - before, 12);
     }
 
     FakeFanOut back(port);
@@ -175,9 +177,10 @@ TEST(LivePublisher, ConnectionsTheFanOutEndsAreOpenedAnewButNeverOverAndOver)
     second.start();
     second.publish("\"heat\":\"1\"", "\"meeting\":1", 5);
     ASSERT_TRUE(waitUntil([&] { return second.state() == live::LivePublisher::State::Unreachable; }));
+    // Two connections a try, about four tries a second; pauses that never grow would make 40.
     const int before = silent.connections();
     QThread::msleep(1000);
-    EXPECT_LE(silent.connections() - before, 8);
+    EXPECT_LE(silent.connections() - before, 20);
 }
 
 TEST(LivePublisher, AnAnswerThatIsNoFanOutsIsAFailureWithItsReason)
