@@ -26,6 +26,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -140,5 +141,28 @@ int main(int argc, char **argv)
     runFor(5000);
     std::printf("%s, all lanes stopped, 5 s: %.2f %% of one core\n", qgetenv("QT_QPA_PLATFORM").constData(),
                 100.0 * (cpuSeconds() - cpu1) / (static_cast<double>(after.elapsed()) / 1000.0));
+
+    // The machine's floor: the same event loop woken as often as the clock wakes it, doing nothing.
+    // What the running clock costs beyond this is the desk's own.
+    {
+        const int frame = form.FrameInterval();
+        const int step = std::max(accuracy >= 2 ? 10 : accuracy == 1 ? 100 : 1000, frame);
+        const std::vector<pid_t> floorLoops = busy ? startBusyLoops() : std::vector<pid_t>{};
+        QTimer idle;
+        idle.setTimerType(Qt::PreciseTimer);
+        int wakeUps = 0;
+        QObject::connect(&idle, &QTimer::timeout, [&wakeUps] { ++wakeUps; });
+        idle.start(step);
+        const double cpu2 = cpuSeconds();
+        QElapsedTimer floor;
+        floor.start();
+        runFor(seconds * 1000);
+        const double used = cpuSeconds() - cpu2;
+        const double spent = static_cast<double>(floor.elapsed()) / 1000.0;
+        stopBusyLoops(floorLoops);
+        std::printf("%s, floor: the event loop woken every %d ms doing nothing (%d wake-ups), %.1f s: %.2f %% of one "
+                    "core\n",
+                    qgetenv("QT_QPA_PLATFORM").constData(), step, wakeUps, spent, 100.0 * used / spent);
+    }
     return 0;
 }
