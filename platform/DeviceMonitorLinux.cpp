@@ -139,15 +139,15 @@ void UdevDeviceMonitor::readUdev()
     }
 }
 
-QHash<QString, QPair<dev_t, ino_t>> UdevDeviceMonitor::listFolder() const
+QHash<QString, UdevDeviceMonitor::Entry> UdevDeviceMonitor::listFolder() const
 {
-    QHash<QString, QPair<dev_t, ino_t>> entries;
+    QHash<QString, Entry> entries;
     const QDir dir(folder_);
     for (const QString &name : dir.entryList({QStringLiteral("com*")}, QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
         const QString path = dir.filePath(name);
         struct stat st{};
         if (::lstat(QFile::encodeName(path).constData(), &st) == 0)
-            entries.insert(path, {st.st_dev, st.st_ino});
+            entries.insert(path, {st.st_dev, st.st_ino, std::int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec});
     }
     return entries;
 }
@@ -170,11 +170,11 @@ void UdevDeviceMonitor::folderChanged()
 {
     // An entry made anew (a simulator's line unplugged and put back before this look) is one that
     // went and one that came.
-    const QHash<QString, QPair<dev_t, ino_t>> now = listFolder();
+    const QHash<QString, Entry> now = listFolder();
     for (auto old = entries_.cbegin(); old != entries_.cend(); ++old)
         if (now.value(old.key()) != old.value())
             tell({DeviceChange::Removed, old.key(), {old.key()}});
-    const QHash<QString, QPair<dev_t, ino_t>> before = std::exchange(entries_, now);
+    const QHash<QString, Entry> before = std::exchange(entries_, now);
     for (auto entry = now.cbegin(); entry != now.cend(); ++entry)
         if (before.value(entry.key()) != entry.value())
             tell({DeviceChange::Added, entry.key(), {entry.key()}});

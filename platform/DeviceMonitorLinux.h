@@ -10,6 +10,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -47,15 +48,23 @@ private:
     void watchFolder();
     void folderChanged();
     void tell(const DeviceChange &change);
-    // The entries comN of the devices folder, each with what tells a new one from the old one.
-    QHash<QString, QPair<dev_t, ino_t>> listFolder() const;
+    // What tells an entry made anew from the one before: its inode and its change time to the
+    // nanosecond (a file system may give a new entry the number of the one just removed).
+    struct Entry {
+        dev_t dev = 0;
+        ino_t ino = 0;
+        std::int64_t changed = 0;
+        bool operator==(const Entry &) const = default;
+    };
+    // The entries comN of the devices folder.
+    QHash<QString, Entry> listFolder() const;
 
     QString folder_;
     udev *udev_ = nullptr;
     udev_monitor *monitor_ = nullptr;
     QSocketNotifier *notifier_ = nullptr;
     QFileSystemWatcher *watcher_ = nullptr;
-    QHash<QString, QPair<dev_t, ino_t>> entries_;
+    QHash<QString, Entry> entries_;
     std::function<void(const DeviceChange &)> handler_;
 };
 
