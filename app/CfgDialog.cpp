@@ -20,6 +20,8 @@
 #include <QRadioButton>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
+
 namespace {
 
 QPixmap switchPicture(bool closed)
@@ -253,6 +255,7 @@ TCfgDialog::TCfgDialog(std::uint32_t availablePorts, QWidget *parent)
     lblLines = label(this, QStringLiteral("Leitungen jetzt:"), 416, 60, 180);
     const int rowOf[] = {0, 84, 164, 194, 224};
     int column[] = {0, 0, 0, 0, 0};
+    int step = 0; // the widest caption's room: "Bahn 10" in whatever font the system gives
     for (int i = 0; i < kWatchedLines; ++i) {
         const WatchedLine &w = WatchedLines()[static_cast<std::size_t>(i)];
         const QString caption = w.role == WatchedLine::Start ? QStringLiteral("Start")
@@ -260,9 +263,18 @@ TCfgDialog::TCfgDialog(std::uint32_t availablePorts, QWidget *parent)
                                                                 : QStringLiteral("Bahn %1").arg(w.lane);
         auto *lamp = new TLineLamp(caption, QString::fromUtf8(w.name), this);
         lamp->setObjectName(QStringLiteral("Lamp") + QString::fromUtf8(w.shortText));
-        lamp->setGeometry(416 + 62 * column[w.port]++, rowOf[w.port], 60, 24);
         Lamps[static_cast<std::size_t>(i)] = lamp;
+        step = std::max(step, lamp->NeededWidth() + 4);
     }
+    for (int i = 0; i < kWatchedLines; ++i) {
+        const WatchedLine &w = WatchedLines()[static_cast<std::size_t>(i)];
+        Lamps[static_cast<std::size_t>(i)]->setGeometry(416 + step * column[w.port]++, rowOf[w.port], step - 2, 24);
+    }
+    // The dialog as wide as the lamps need, its buttons at its right edge.
+    const int width = std::max(610, 416 + 3 * step + 8);
+    setFixedSize(width, 468);
+    OKBtn->move(width - 204, 426);
+    CancelBtn->move(width - 104, 426);
 
     // The port lists: "keine", then every port found at start-up, once for the whole run.
     cbPort1->addItem(QStringLiteral("keine"));

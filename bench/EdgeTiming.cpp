@@ -183,8 +183,8 @@ int driver(const QString &folder, int toDriver, int fromDriver, const Options &o
         writeAll(fromDriver, &start, sizeof start);
         writeAll(fromDriver, on.data(), on.size() * sizeof(std::int64_t));
     }
-    // The lines stay until the desk has read its counts (it closes the pipe): their going away
-    // would end the ports' threads.
+    // The lines stay until the desk has read its counts (its last word): their going away would
+    // end the ports' threads.
     readAll(toDriver, &go, 1);
     return 0;
 }
@@ -552,6 +552,7 @@ int runOne(int argc, char **argv, const Options &o)
     std::printf("\n");
     std::fflush(stdout);
 
+    writeAll(toDriver[1], &go, 1);
     ::close(toDriver[1]);
     int status = 0;
     ::waitpid(child, &status, 0);
