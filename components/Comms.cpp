@@ -307,7 +307,7 @@ void TComPort::Lose(int error)
 
 void TComPort::loseThread(unsigned generation, int error, std::int64_t nanos)
 {
-    if (!connected_ || generation != generation_)
+    if (!connected_ || !thread_ || generation != generation_)
         return;
     ++generation_;
     thread_.reset();
@@ -321,6 +321,10 @@ void TComPort::loseThread(unsigned generation, int error, std::int64_t nanos)
 
 void TComPort::DispatchGone(int error, std::int64_t nanos)
 {
+    // Told while the port's thread is being ended (a Close or a loss that came first, running
+    // this dispatch so that the thread can end): the port is closing anyway, nothing more to do.
+    if (!thread_)
+        return;
     // The monitor thread is inside this dispatch: the port lets it go first.
     QMetaObject::invokeMethod(
         this, [this, generation = generation_, error, nanos] { loseThread(generation, error, nanos); },
