@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -155,7 +156,9 @@ TEST(LineSupervision, ABarrierInterruptedAtTheStartIsWarnedAndItsClearingStopsNo
     EXPECT_EQ(s.lamp(3)->toolTip(), QStringLiteral("Bahn 3: unterbrochen"));
     EXPECT_EQ(f.CfgDialog->Lamps.at(static_cast<std::size_t>(LaneLineIndex(3)))->LampState(),
               TLineLamp::State::Interrupted);
-    EXPECT_TRUE(s.note(f.BarrierNote).isEmpty()); // told at the start and the call, not before
+    EXPECT_TRUE(s.note(f.BarrierNote).isEmpty()); // told at the call and the start, not before
+    f.cmd_Auf->click();
+    EXPECT_EQ(s.note(f.BarrierNote), QStringLiteral("Lichtschranke Bahn 3 unterbrochen"));
 
     f.mStart->trigger();
     const auto start = static_cast<std::uint32_t>(f.Model.desk().start);
