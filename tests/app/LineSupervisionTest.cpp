@@ -144,6 +144,16 @@ TEST(LineSupervision, TheSameAdapterBackUnderAnotherNodeIsReopenedAndTimesItsLan
     f.TimerLineNote->setInterval(0);
     f.TimerLineNote->start();
     ASSERT_TRUE(waitUntil([&] { return s.note(f.LineNote).isEmpty(); }));
+
+    // A port known by its node alone (an on-board port, a virtual line) is lost at the monitor's
+    // word and tried again by its node.
+    s.fp.unplug(s.com1);
+    EXPECT_TRUE(f.ComPort1->Lost());
+    EXPECT_EQ(f.LineLamps[0]->LampState(), TLineLamp::State::Lost);
+    ASSERT_TRUE(s.fp.replug(s.com1));
+    ASSERT_TRUE(f.ComPort1->Connected());
+    EXPECT_EQ(f.LineLamps[0]->LampState(), TLineLamp::State::Clear);
+    EXPECT_EQ(s.note(f.LineNote), QStringLiteral("COM1 wieder verbunden"));
 }
 
 TEST(LineSupervision, ABarrierInterruptedAtTheStartIsWarnedAndItsClearingStopsNothing)
