@@ -63,3 +63,16 @@ TEST(DeviceMonitor, AVirtualLinePulledAndReturnedIsToldAsAnAdapterIs)
     QCoreApplication::processEvents();
     EXPECT_EQ(told, (QStringList{"-com2", "+com2", "+com6"}));
 }
+
+TEST(DeviceMonitor, TheSystemsDeviceManagerNamesACharacterDeviceByItsNode)
+{
+    // libudev itself, on a device every system has (no tty of the machine is touched): a device
+    // without a serial number is known by its own node, also through a link the operator made.
+    QTemporaryDir folder;
+    platform::UdevDeviceMonitor monitor(folder.path());
+    const QString link = QDir(folder.path()).filePath(QStringLiteral("com9"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), link));
+    EXPECT_EQ(monitor.identity(QStringLiteral("/dev/null")), QStringLiteral("/dev/null"));
+    EXPECT_EQ(monitor.identity(link), QStringLiteral("/dev/null"));
+    EXPECT_EQ(monitor.identity(folder.filePath(QStringLiteral("com8"))), folder.filePath(QStringLiteral("com8")));
+}
