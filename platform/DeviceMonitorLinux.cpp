@@ -74,8 +74,8 @@ UdevDeviceMonitor::UdevDeviceMonitor(QString devicesFolder, bool withUdev) : fol
         monitor_ = nullptr;
     }
     if (!monitor_) {
-        std::fprintf(stderr, "zielkron: udev's device events cannot be received: a serial adapter plugged in "
-                             "again is not taken up by itself\n");
+        std::fprintf(stderr, "zielkron: Die Geräteereignisse von udev kommen nicht an: Ein wieder eingesteckter "
+                             "serieller Adapter wird nicht von selbst übernommen.\n");
         return;
     }
     notifier_ = new QSocketNotifier(udev_monitor_get_fd(monitor_), QSocketNotifier::Read, this);
