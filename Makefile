@@ -24,8 +24,8 @@ JOBS ?= $(shell nproc)
 # back from their PDFs; man-db: the check of the manual pages;
 # the last line: the check of what assistive technology reads, an AT-SPI client against the desk
 # under Xvfb; rtkit: real-time priority for the ports' threads of an ordinary user, and its check
-# against the real daemon).
-PACKAGES := cmake ninja-build g++ pkg-config \
+# against the real daemon; libudev-dev: serial adapters pulled out and plugged in again).
+PACKAGES := cmake ninja-build g++ pkg-config libudev-dev \
             qt6-base-dev qt6-multimedia-dev libgl-dev qt6-translations-l10n \
             libgtest-dev libbenchmark-dev \
             fonts-liberation shared-mime-info poppler-utils man-db \

@@ -20,6 +20,8 @@
 #include <QRadioButton>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
+
 namespace {
 
 QPixmap switchPicture(bool closed)
@@ -114,7 +116,7 @@ TCfgDialog::TCfgDialog(std::uint32_t availablePorts, QWidget *parent)
     setObjectName(QStringLiteral("CfgDialog"));
     setWindowTitle(QStringLiteral("Einstellungen"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(420, 468);
+    setFixedSize(610, 468);
 
     label(this, QStringLiteral("Bahnen:"), 16, 20, 70);
     seBahn = new TSpinEdit(this);
@@ -230,11 +232,11 @@ TCfgDialog::TCfgDialog(std::uint32_t availablePorts, QWidget *parent)
 
     OKBtn = new QPushButton(QStringLiteral("OK"), this);
     OKBtn->setObjectName(QStringLiteral("OKBtn"));
-    OKBtn->setGeometry(216, 426, 90, 30);
+    OKBtn->setGeometry(406, 426, 90, 30);
     OKBtn->setDefault(true);
     CancelBtn = new QPushButton(QStringLiteral("Abbrechen"), this);
     CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
-    CancelBtn->setGeometry(316, 426, 90, 30);
+    CancelBtn->setGeometry(506, 426, 90, 30);
     connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -248,6 +250,31 @@ TCfgDialog::TCfgDialog(std::uint32_t availablePorts, QWidget *parent)
     Image2->setPixmap(closedSwitch_);
     Image2->setGeometry(0, 0, 41, 16);
     Image2->hide();
+
+    // The lines of the ports as the desk has them open: what each carries, and its level.
+    lblLines = label(this, QStringLiteral("Leitungen jetzt:"), 416, 60, 180);
+    const int rowOf[] = {0, 84, 164, 194, 224};
+    int column[] = {0, 0, 0, 0, 0};
+    int step = 0; // the widest caption's room: "Bahn 10" in whatever font the system gives
+    for (int i = 0; i < kWatchedLines; ++i) {
+        const WatchedLine &w = WatchedLines()[static_cast<std::size_t>(i)];
+        const QString caption = w.role == WatchedLine::Start ? QStringLiteral("Start")
+                                : w.role == WatchedLine::Finish ? QStringLiteral("Ziel")
+                                                                : QStringLiteral("Bahn %1").arg(w.lane);
+        auto *lamp = new TLineLamp(caption, QString::fromUtf8(w.name), this);
+        lamp->setObjectName(QStringLiteral("Lamp") + QString::fromUtf8(w.shortText));
+        Lamps[static_cast<std::size_t>(i)] = lamp;
+        step = std::max(step, lamp->NeededWidth() + 4);
+    }
+    for (int i = 0; i < kWatchedLines; ++i) {
+        const WatchedLine &w = WatchedLines()[static_cast<std::size_t>(i)];
+        Lamps[static_cast<std::size_t>(i)]->setGeometry(416 + step * column[w.port]++, rowOf[w.port], step - 2, 24);
+    }
+    // The dialog as wide as the lamps need, its buttons at its right edge.
+    const int width = std::max(610, 416 + 3 * step + 8);
+    setFixedSize(width, 468);
+    OKBtn->move(width - 204, 426);
+    CancelBtn->move(width - 104, 426);
 
     // The port lists: "keine", then every port found at start-up, once for the whole run.
     cbPort1->addItem(QStringLiteral("keine"));
@@ -353,6 +380,7 @@ void TFormMain::cmd_EinstellungenClick()
     dlg->eLiveProxies->setText(LiveSettings.TrustedProxies);
     dlg->eResultFolder->setText(ResultFolder);
     dlg->setDialogs(&platform_.dialogs);
+    ShowLineLamps(); // the dialog's lamps as the lines are now; edges keep them so while it is open
     auto liveOfDialog = [dlg] {
         return TLiveSettings{dlg->cbLive->isChecked(), dlg->seLivePort->clamp(dlg->seLivePort->Value()),
                              dlg->eLiveBind->text().trimmed(), dlg->eLivePublish->text().trimmed(),

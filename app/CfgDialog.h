@@ -2,8 +2,12 @@
 // The settings dialog: lane count, timing accuracy, the four serial ports, the edge on which a line
 // change counts and the one-barrier mode.
 
+#include "LineLamps.h"
+
 #include <QComboBox>
 #include <QDialog>
+
+#include <array>
 
 #include <cstdint>
 
@@ -69,6 +73,10 @@ public:
     QPushButton *CancelBtn;
     QLabel *Image1; // open switch, 41 x 16, hidden
     QLabel *Image2; // closed switch, 41 x 16, hidden
+    // Beside each port's list: the level of every line it carries, as the desk's open ports have
+    // them now (in the order of WatchedLines; the main window keeps them up to date).
+    QLabel *lblLines;
+    std::array<TLineLamp *, kWatchedLines> Lamps{};
 
     // The selected item of the accuracy group, -1 for none.
     int TipIndex() const;

@@ -71,6 +71,9 @@ void TFormMain::LoadListFiles()
 
 void TFormMain::bProtokollClick()
 {
+    // A race whose signal was interrupted is entered only when the operator says so.
+    if (!ConfirmInterruptedEntry())
+        return;
     ListBoxStop->hide();
     bProtokoll->setEnabled(false);
 

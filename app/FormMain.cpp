@@ -32,6 +32,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -234,7 +235,7 @@ TFormMain::~TFormMain()
 
 int TFormMain::ClientHeightFor(int lanes) const
 {
-    return RowHeight * lanes + PanelTop->height() + PanelBottom->height() - 3;
+    return RowHeight * lanes + PanelTop->height() + LineLampsHeight + PanelBottom->height() - 3;
 }
 
 void TFormMain::buildControls()
@@ -458,6 +459,9 @@ void TFormMain::buildControls()
     for (TLbSpeedButton *b : {bStart, bFehlStart, bReset, bStop})
         b->setEnabled(false);
 
+    // ---- the lamps of the lines, above the bottom panel ----
+    buildLineLamps();
+
     // ---- results table, right of the desk, hidden ----
     SortGrid1 = named(new TSortGrid(this), "SortGrid1");
     SortGrid1->hide();
@@ -514,6 +518,9 @@ void TFormMain::buildControls()
     TimerGesperrtLuchi->setInterval(10);
     TimerGesperrtLuchi->setSingleShot(true);
     TimerGesperrtLuchi->setTimerType(Qt::PreciseTimer);
+    TimerLineNote = named(new QTimer(this), "TimerLineNote");
+    TimerLineNote->setInterval(6000);
+    TimerLineNote->setSingleShot(true);
 
     SaveDialog1.DefaultExt = QStringLiteral("txt");
 
@@ -665,7 +672,17 @@ void TFormMain::connectHandlers()
     for (TComPort *port : {ComPort1, ComPort2, ComPort3, ComPort4}) {
         connect(port, &TComPort::OnOpen, this, &TFormMain::ComPortOpen);
         connect(port, &TComPort::OnClose, this, &TFormMain::ComPortClose);
+        connect(port, &TComPort::OnLost, this, &TFormMain::ComPortLost);
     }
+    // The lines' supervision: the lamps follow the edge setting, the start marks and warns about
+    // interrupted barriers, so does the call; the note of a port that came back goes by itself.
+    connect(&Model, &meeting::Meeting::settingsChanged, this, &TFormMain::ShowLineLamps);
+    connect(&Model, &meeting::Meeting::raceChanged, this, &TFormMain::RaceStateChanged);
+    connect(cmd_Auf, &QPushButton::clicked, this, &TFormMain::WarnBlockedBarriers);
+    connect(TimerLineNote, &QTimer::timeout, this, [this] {
+        ReturnedPorts.clear();
+        UpdateLineNote();
+    });
     // Serial inputs: the start contact and the finish barrier on port 1, the lane lines on all
     // four, each taken with the time and direction of its edge.
     for (TComPort *port : {ComPort1, ComPort2, ComPort3, ComPort4})
@@ -724,7 +741,8 @@ void TFormMain::layoutPanels()
     Panel1->setGeometry(0, 0, 1020, h);
     PanelTop->setGeometry(0, 0, 1020, 120);
     PanelBottom->setGeometry(0, h - 48, 1020, 48);
-    PanelLines->setGeometry(0, 120, 1020, std::max(0, h - 168));
+    PanelLineLamps->setGeometry(0, h - 48 - LineLampsHeight, 1020, LineLampsHeight);
+    PanelLines->setGeometry(0, 120, 1020, std::max(0, h - 168 - LineLampsHeight));
 }
 
 void TFormMain::resizeEvent(QResizeEvent *event)
@@ -912,7 +930,14 @@ void TFormMain::FormCreate()
     TimerDateTimer();
     TimerDate->start();
 
-    // 18. Configured serial ports; a port that cannot be opened stays closed, silently.
+    // 18. Configured serial ports; a port that cannot be opened stays closed, silently. Devices
+    // coming and going are told from now on: a port whose adapter is pulled out and put back is
+    // opened again.
+    QPointer<TFormMain> self(this);
+    platform_.deviceMonitor.setHandler([self](const platform::DeviceChange &change) {
+        if (self)
+            self->DeviceChanged(change);
+    });
     OpenConfiguredPorts();
 }
 

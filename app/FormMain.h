@@ -5,6 +5,7 @@
 
 #include "FrameLine.h"
 #include "HeatOrigin.h"
+#include "LineLamps.h"
 #include "Meeting.h"
 #include "Platform.h"
 #include "Serial.h"
@@ -14,9 +15,11 @@
 #include <QHash>
 #include <QList>
 #include <QMap>
+#include <QPointer>
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -34,6 +37,7 @@ class QMenuBar;
 class QPushButton;
 class QTimer;
 class QToolButton;
+class TCfgDialog;
 class TComPort;
 class TDateTimePicker;
 class TFormInfo;
@@ -141,6 +145,15 @@ public:
     QListWidget *ListBoxStop;
     int ListBoxStopTag = 0; // places handed out from the finish list in the one-barrier mode
 
+    // Between the lanes and the bottom panel: the level of every watched line (LineLamps, in the
+    // order of WatchedLines) and the notes on the lines (LineNote: ports without signal, and a port
+    // that came back; BarrierNote: barriers interrupted at the start or the call).
+    QWidget *PanelLineLamps;
+    std::array<TLineLamp *, kWatchedLines> LineLamps{};
+    QLabel *LineNote;
+    QLabel *BarrierNote;
+    static constexpr int LineLampsHeight = 24;
+
     QWidget *PanelBottom;
     TShape *Shape10;
     QCheckBox *CheckBox_all;
@@ -195,11 +208,14 @@ public:
     QTimer *Clock;
     QTimer *TimerDate;
     QTimer *TimerGesperrtLuchi;
+    QTimer *TimerLineNote; // ends the note of a port that came back
     TFileDialog OpenDialog1;
     TFileDialog SaveDialog1;
 
     // The settings dialog and the information window, created after the main window.
-    class TCfgDialog *CfgDialog = nullptr;
+    // Held weakly: the dialog may go before the window does (the ports closed at the end still
+    // update the lamps).
+    QPointer<TCfgDialog> CfgDialog;
     TFormInfo *FormInfo = nullptr;
 
     // ---- the meeting this window shows and commands ----
@@ -361,6 +377,55 @@ public:
     // opens, empty while closed or not yet answered. The note shows while an open port has none.
     std::array<std::optional<platform::RealtimeGrant>, 5> PortRealtime{};
     void UpdateRealtimeNote();
+    // ---- supervision of the lines ----
+    // Per port ([1]..[4]): what its device is known by across a replug, and whether it is lost
+    // (its device went away while it was open; it is reopened when the device comes back).
+    struct PortSupervision {
+        QString identity;
+        bool lost = false;
+    };
+    std::array<PortSupervision, 5> Supervised{};
+    // The level of each watched line (active or not) as its last edge or the read at its port's
+    // opening left it; none while its port is closed.
+    std::array<std::optional<bool>, kWatchedLines> LineLevels{};
+    // The lamp's state of a watched line, and the lamp (and the settings dialog's) showing it.
+    TLineLamp::State LineState(int index) const;
+    void ShowLineLamp(int index);
+    void ShowLineLamps();
+    TComPort *PortOf(int n) const; // ComPort1 .. ComPort4
+    // "Start, Ziel, Bahn 1" / "Bahn 2, 3, 4": what port n carries.
+    static QString PortLinesText(int n);
+    // A port opened (or reopened) and closed: levels read fresh, lamps, notes, the race log.
+    void PortOpened(TComPort *port);
+    void PortClosed(TComPort *port);
+    // A port's device went away: lamp, note, cue, the race log.
+    void ComPortLost(TComPort *port, int error);
+    // A device came or went (the platform's monitor): a lost port is reopened, an open port whose
+    // device vanished is lost.
+    void DeviceChanged(const platform::DeviceChange &change);
+    void UpdateLineNote();
+    void LayOutLineNotes();
+    QStringList ReturnedPorts; // ports that came back, while their note shows
+    // Barriers interrupted now that the race would time: the finish barrier (one-barrier mode) and
+    // the barriers of the lanes taking part, as "Ziel", "Bahn 3".
+    QStringList BlockedBarriers() const;
+    // The warning of interrupted barriers (at the start and at the call), kept up to date by the
+    // edges until they are clear.
+    void WarnBlockedBarriers();
+    void UpdateBarrierNote();
+    QStringList WarnedBarriers;
+    // The race's state changed: at the start, lanes whose barriers are interrupted are marked (their
+    // clearing edge stops nothing) and warned about; back at ready the warning goes.
+    void RaceStateChanged();
+    meeting::RaceState LastRaceState = meeting::RaceState::Ready;
+    // The levels at the start instant of lanes whose edges overtook the start contact's (a contact
+    // start), for the marking at the start.
+    std::map<int, bool> StartLevels;
+    // Lanes of a port opened again during the race whose barriers are interrupted are marked.
+    void MarkBlockedLanes(int port);
+    // "Eintragen" of a heat whose race had its signal interrupted asks first (No is the default).
+    bool ConfirmInterruptedEntry();
+
     // Milliseconds since the start instant, read from the tick counter now.
     std::int32_t RaceTimeNow();
     // Every edge of every port's lines, with the time the monitor saw it.
@@ -402,6 +467,7 @@ private:
     // A lane stop key or STOPP pressed in a window that passes race keys on: the command runs.
     bool raceKeyInWindow(QWidget *window, const QKeyEvent *event);
     void buildControls();
+    void buildLineLamps();
     void buildMenus();
     void connectHandlers();
     void layoutPanels();

@@ -32,7 +32,7 @@ void TFormMain::playCue(const char *fileName)
 QStringList TFormMain::CueFiles()
 {
     return {QStringLiteral("Audio-Auf-Platz.wav"), QStringLiteral("Audio-Fertig.wav"), QStringLiteral("Audio-Start.wav"),
-            QStringLiteral("Audio-Start-Fehl.wav"), QStringLiteral("Audio-Stopp.wav")};
+            QStringLiteral("Audio-Start-Fehl.wav"), QStringLiteral("Audio-Stopp.wav"), QStringLiteral("Audio-Warnung.wav")};
 }
 
 std::int32_t TFormMain::RaceTimeNow()

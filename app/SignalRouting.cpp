@@ -197,6 +197,7 @@ void TFormMain::ComPortOpen(TComPort *port)
         self->PortRealtime.at(static_cast<std::size_t>(n)) = grant;
         self->UpdateRealtimeNote();
     });
+    PortOpened(port);
 }
 
 void TFormMain::ComPortClose(TComPort *port)
@@ -206,6 +207,7 @@ void TFormMain::ComPortClose(TComPort *port)
         PortRealtime[static_cast<std::size_t>(n)].reset();
         UpdateRealtimeNote();
     }
+    PortClosed(port);
 }
 
 void TFormMain::UpdateRealtimeNote()
@@ -245,6 +247,13 @@ void TFormMain::StartLockOut(std::uint32_t tick)
 void TFormMain::ComPortEdge(TComPort *port, const platform::LineEdge &edge)
 {
     using namespace platform;
+    // The lamp of the line shows the level the edge leaves.
+    if (const int index = WatchedLineIndex(PortNumber(port), edge.line); index >= 0) {
+        LineLevels[static_cast<std::size_t>(index)] = edge.active;
+        ShowLineLamp(index);
+        if (!WarnedBarriers.isEmpty())
+            UpdateBarrierNote();
+    }
     if (port == ComPort1) {
         // The status word of port 1 as the edges leave it.
         std::uint32_t bit = 0;
@@ -303,7 +312,14 @@ void TFormMain::ComPortStart(const platform::LineEdge &edge)
     if (Model.lockedOut(edge.tick) || !bStart->isEnabled() || !mStart->isEnabled())
         return;
     const std::vector<std::pair<int, meeting::Edge>> early = Model.takeEarlyLaneEdges();
+    // A lane whose edges overtook this one had, at the start instant, the level before the first
+    // of them that came after it: that decides whether its barrier was interrupted then.
+    StartLevels.clear();
+    for (const auto &[lane, laneEdge] : early)
+        if (!(laneEdge.nanos != 0 && edge.nanos != 0 && laneEdge.nanos < edge.nanos))
+            StartLevels.try_emplace(lane, !laneEdge.active);
     StartRace(edge.tick);
+    StartLevels.clear();
     if (Model.settings().oneBarrier)
         ShowFinishList();
     StartLockOut(edge.tick);
@@ -343,6 +359,10 @@ void TFormMain::ComPortLine(int lane, const platform::LineEdge &edge)
         return;
     }
     if (Model.raceTime(edge.tick) < 0)
+        return;
+    // A barrier interrupted at the start (or when its port came back) first clears: that stops
+    // nothing, the runner's edge after it does.
+    if (Model.takeClearingEdge(lane, edge.active))
         return;
     StopLane(lane, edge);
 }

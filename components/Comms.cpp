@@ -6,6 +6,7 @@
 #include <QMetaMethod>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 using platform::SerialDevice;
@@ -63,7 +64,8 @@ void TComThread::watch()
 {
     unsigned received = 0;
     platform::LineEdges edges;
-    while (device_->waitEvents(mask_, received, edges) == SerialDevice::Wait::Events) {
+    SerialDevice::Wait wait;
+    while ((wait = device_->waitEvents(mask_, received, edges)) == SerialDevice::Wait::Events) {
         // Each edge gets the tick of its own instant, so that a device that took a moment to settle
         // its counts (or a USB round trip for the levels) never makes an edge late, and the tick
         // and the instant of an edge agree.
@@ -71,6 +73,12 @@ void TComThread::watch()
             e.tick = tickAt(e.nanos);
         ++reportsSeen_;
         publish(received, edges);
+    }
+    if (wait == SerialDevice::Wait::Lost) {
+        // The dispatcher tells it once it has handed over every report before it.
+        goneNanos_ = platform::monotonicNanos();
+        const int error = device_->failure();
+        goneError_ = error != 0 ? error : EIO;
     }
     device_->purge();
     watcherDone_ = true;
@@ -157,8 +165,13 @@ void TComThread::handOver()
             }
         }
         if (batch.empty()) {
-            if (watcherDone)
+            if (watcherDone) {
+                if (const int error = goneError_.load(); error != 0 && !stopping_.load())
+                    QMetaObject::invokeMethod(
+                        port_, [port = port_, error, nanos = goneNanos_.load()] { port->DispatchGone(error, nanos); },
+                        Qt::BlockingQueuedConnection);
                 break;
+            }
             wakeUps_.wait(wakeUps);
             continue;
         }
@@ -238,28 +251,84 @@ platform::SerialSettings TComPort::settings() const
 void TComPort::Open()
 {
     Close();
+    openDevice(QString());
+}
+
+void TComPort::openDevice(const QString &node)
+{
     if (!devices_)
         throw EComHandle("Unable to open com port: no serial devices on this system");
     try {
-        device_ = devices_->open(port_, settings());
+        device_ = node.isEmpty() ? devices_->open(port_, settings()) : devices_->openNode(node, settings());
     } catch (const platform::SerialError &e) {
         if (e.kind == platform::SerialError::State)
             throw EComState(std::string("Unable to set com state: ") + e.what());
         throw EComHandle(std::string("Unable to open com port: ") + e.what());
     }
+    node_ = node.isEmpty() ? devices_->deviceName(port_) : node;
+    ++generation_;
     thread_ = std::make_unique<TComThread>(this, device_.get(), eventMask(), ticks_);
     connected_ = true;
+    lost_ = false;
+    lostError_ = 0;
+    lostAt_ = 0;
     emit OnOpen(this);
+}
+
+bool TComPort::Reopen(const QString &node)
+{
+    if (!lost_)
+        return false;
+    try {
+        openDevice(node);
+    } catch (const std::exception &) {
+        return false;
+    }
+    return true;
 }
 
 void TComPort::Close()
 {
-    if (!connected_)
+    if (!connected_ && !lost_)
         return;
+    ++generation_; // a loss the ended thread may still have posted counts for nothing
     thread_.reset();
     device_.reset();
     connected_ = false;
+    lost_ = false;
+    lostError_ = 0;
     emit OnClose(this);
+}
+
+void TComPort::Lose(int error)
+{
+    loseThread(generation_, error, platform::monotonicNanos());
+}
+
+void TComPort::loseThread(unsigned generation, int error, std::int64_t nanos)
+{
+    if (!connected_ || !thread_ || generation != generation_)
+        return;
+    ++generation_;
+    thread_.reset();
+    device_.reset(); // closed at once, so that the system can give the adapter its number back
+    connected_ = false;
+    lost_ = true;
+    lostError_ = error != 0 ? error : EIO;
+    lostAt_ = nanos;
+    emit OnLost(this, lostError_);
+}
+
+void TComPort::DispatchGone(int error, std::int64_t nanos)
+{
+    // Told while the port's thread is being ended (a Close or a loss that came first, running
+    // this dispatch so that the thread can end): the port is closing anyway, nothing more to do.
+    if (!thread_)
+        return;
+    // The monitor thread is inside this dispatch: the port lets it go first.
+    QMetaObject::invokeMethod(
+        this, [this, generation = generation_, error, nanos] { loseThread(generation, error, nanos); },
+        Qt::QueuedConnection);
 }
 
 quint32 TComPort::GetModemStatus()

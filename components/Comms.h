@@ -55,7 +55,11 @@ class TComPort;
 //    watcher starts; no std::vector, std::string, std::function on the path;
 //  - a full ring never blocks it and never loses an edge silently: what does not fit is counted,
 //    and a notice takes the ring's last free slot, so the UI thread learns of the loss
-//    (TComPort::OnEdgesLost) right after the edges that came before the first edge lost.
+//    (TComPort::OnEdgesLost) right after the edges that came before the first edge lost;
+//  - a device that fails (an adapter pulled out) ends the watcher: it notes the error and the
+//    instant in atomics and ends, and the dispatcher, once it has handed over everything the ring
+//    holds, tells the UI thread (TComPort::OnLost) as the port's last report. No slot of the ring
+//    is needed for it, so a full ring cannot swallow it.
 // tests/components/ComPortTest.cpp runs the path with every allocation and mutex lock of the
 // watcher thread counted.
 class TComThread {
@@ -69,6 +73,8 @@ public:
     long threadId() const { return watcherId_.load(); }
     // Reports the port's own thread has taken so far, handed over or not (for tests).
     unsigned reportsSeen() const { return reportsSeen_.load(); }
+    // The device failed: the watcher has ended (and the UI thread is told, or about to be).
+    bool deviceLost() const { return goneError_.load() != 0; }
 
     // Slots of the ring: as many reports as the UI thread may fall behind by before edges are
     // lost (a report with more edges than a slot holds takes several). A UI thread that gets
@@ -81,7 +87,7 @@ private:
     // One slot of the ring: a report of the device, or one part of it (a report with more edges
     // takes consecutive slots, its events on the last), or the notice of edges a full ring could
     // not take, in their place. Each kind of report has its place in the order of the port's
-    // reports: a device that went away will be one more kind.
+    // reports; a device that went away comes after all of them (goneError_).
     struct Slot {
         enum Kind : std::uint8_t { Edges, Lost } kind = Edges;
         bool last = true;        // Edges: the report's last slot; its events follow its edges
@@ -109,6 +115,8 @@ private:
     std::atomic<unsigned> lostEvents_{0};
     std::atomic<std::uint32_t> wakeUps_{0};          // raised (and notified) for the dispatcher
     std::atomic<bool> stopping_{false};
+    std::atomic<int> goneError_{0};          // the device failed with this error (0: it did not)
+    std::atomic<std::int64_t> goneNanos_{0}; // when the watcher saw it fail (CLOCK_MONOTONIC)
     std::atomic<bool> watcherDone_{false};
     std::atomic<bool> dispatcherDone_{false};
     std::atomic<long> watcherId_{0};
@@ -147,9 +155,25 @@ public:
     // Closes the port if open, opens the device, applies the settings, starts the monitor thread,
     // fires OnOpen. Raises EComHandle or EComState.
     void Open();
-    // When connected: stops the monitor thread, closes the device, fires OnClose. Never call it
-    // from a handler of this port's own events.
+    // When connected (or lost): stops the monitor thread, closes the device, fires OnClose. Never
+    // call it from a handler of this port's own events.
     void Close();
+    // A lost port opened again, as Open does it (settings, monitor thread, OnOpen): at node, the
+    // device as it came back, or (empty) at its port number's own device. False, and still lost,
+    // when that fails or the port is not lost.
+    bool Reopen(const QString &node = QString());
+    // The device went away: the monitor thread ends, the device is closed, the port is lost
+    // (OnLost) until it is reopened or closed. For a device the system says is gone; the monitor
+    // thread calls it by itself when the device fails. Nothing happens unless connected.
+    void Lose(int error);
+    bool Lost() const { return lost_; }
+    // The system's error number of the loss (0 while not lost) and when it was seen
+    // (CLOCK_MONOTONIC nanoseconds).
+    int LostError() const { return lostError_; }
+    std::int64_t LostAt() const { return lostAt_; }
+    // The device the port has open (or had, when it was lost): COMn's device name, or the node it
+    // was reopened at.
+    QString DeviceNode() const { return node_; }
     // Modem-status bits: 0x10 CTS, 0x20 DSR, 0x40 ring, 0x80 RLSD; 0 when closed or unreadable.
     quint32 GetModemStatus();
     qint32 GetInQueue();
@@ -176,6 +200,9 @@ public:
     // Tells edges the monitor could not hand over (its ring was full: the UI thread stayed away
     // too long), and the events of reports lost whole.
     void DispatchLost(unsigned edges, unsigned events);
+    // The device failed (error) at the instant nanos, after every report before it was dispatched:
+    // the port is lost as soon as the dispatch has returned.
+    void DispatchGone(int error, std::int64_t nanos);
 
 signals:
     // One transition of a watched modem-status line, with the time it was seen; emitted before
@@ -196,8 +223,15 @@ signals:
     void OnError(TComPort *sender);
     void OnOpen(TComPort *sender);
     void OnClose(TComPort *sender);
+    // The port's device went away (error: the system's error number); the port is closed and
+    // stays lost until Reopen or Close.
+    void OnLost(TComPort *sender, int error);
 
 private:
+    // Opens the device (at node, or COMn's own) and starts the monitor thread. Raises.
+    void openDevice(const QString &node);
+    void loseThread(unsigned generation, int error, std::int64_t nanos);
+
     platform::SerialDevices *devices_;
     platform::TickSource *ticks_;
     std::unique_ptr<platform::SerialDevice> device_;
@@ -205,6 +239,11 @@ private:
     quint8 port_ = 1;
     quint8 dataBits_ = 8;
     bool connected_ = false;
+    bool lost_ = false;
+    int lostError_ = 0;
+    std::int64_t lostAt_ = 0;
+    QString node_;
+    unsigned generation_ = 0; // counts the monitor threads: a late word of an ended one is dropped
 };
 
 Q_DECLARE_METATYPE(platform::LineEdge)

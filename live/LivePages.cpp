@@ -31,6 +31,7 @@ section{margin:0 0 1.2em 0}
 section h2{font-size:1.05em;margin:.3em 0;padding:.35em .5em;background:#008000;color:#fff}
 section.current h2{background:#b36b00}
 .empty{padding:1em;color:#555}
+.racenote{font-size:.8em;color:#555;margin:.2em .5em}
 body.board{background:#000;color:#fff;overflow:hidden}
 body.board #bhead{font-size:4.2vh;padding:1.2vh 2vw;color:#0f0;white-space:nowrap;overflow:hidden;text-overflow:ellipsis}
 body.board #bclock{font-size:14vh;font-weight:700;text-align:right;padding:0 2vw;color:#ff0;font-variant-numeric:tabular-nums;min-height:16vh}
@@ -179,6 +180,7 @@ const char *const kScript = R"js(
       });
       table.appendChild(tbody);
       sec.appendChild(table);
+      (h.notes || []).forEach(function (n) { sec.appendChild(el('p', 'racenote', n)); });
       main.appendChild(sec);
     });
     // The rankings across heats: rows [place, heat, lane, number, name, note, time].

@@ -161,6 +161,12 @@ QByteArray Snapshot::meetingMembers() const
         appendTexts(out, h.header);
         out += QLatin1Char(',');
         appendRows(out, h.rows);
+        // Only a heat whose race has notes carries them: the others read as they always did.
+        if (!h.notes.empty()) {
+            out += QLatin1Char(',');
+            appendKey(out, "notes");
+            appendTexts(out, h.notes);
+        }
         out += QLatin1Char('}');
         out += QLatin1Char(',');
     }
@@ -270,6 +276,8 @@ void ReadMeeting(const meeting::Meeting &m, Snapshot &s)
         block.header = readRow(header);
         for (int i = 1; i <= lanes; ++i)
             block.rows.push_back(readRow(header + i));
+        for (const QString &note : record.raceLogs.value(h))
+            block.notes.push_back(note);
         if (any)
             s.heats.push_back(std::move(block));
     }

@@ -26,11 +26,13 @@ struct LaneState {
     bool operator==(const LaneState &) const = default;
 };
 
-// One heat's block of the results table: the header row and the lane rows, 7 texts each.
+// One heat's block of the results table: the header row and the lane rows, 7 texts each, and the
+// notes of its race (none for most).
 struct HeatBlock {
     int heat = 0;
     std::vector<QString> header;
     std::vector<std::vector<QString>> rows;
+    std::vector<QString> notes;
     bool operator==(const HeatBlock &) const = default;
 };
 

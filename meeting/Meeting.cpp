@@ -97,7 +97,17 @@ HeatRecord Record::heat(int h) const
         heat.lanes.push_back(at(header + i));
     if (const auto o = origins.constFind(h); o != origins.cend())
         heat.origin = *o;
+    heat.raceLog = raceLogs.value(h);
     return heat;
+}
+
+QString SignalGap::text() const
+{
+    const QLocale locale;
+    QString t = QStringLiteral("Signal %1 unterbrochen %2\u2013").arg(port, TimeOfDayMsText(from, locale));
+    if (until)
+        t += TimeOfDayMsText(*until, locale);
+    return t;
 }
 
 bool isPlaceNumber(const QString &caption)
@@ -258,10 +268,15 @@ void Meeting::start(std::uint32_t tick, const QString &timeOfDay)
     // Every race hands out finish-list places from 1, however it was started and whatever the last
     // race left in the list.
     desk_.finishListTag = 0;
+    // A port still without signal is an interruption of this race from the start on.
+    desk_.signalGaps.clear();
+    for (auto lost = desk_.portsLost.cbegin(); lost != desk_.portsLost.cend(); ++lost)
+        desk_.signalGaps.push_back({lost.key(), lost.value(), std::nullopt});
     for (int i = 1; i <= kLaneRows; ++i) {
         DeskLane &l = laneToWrite(i);
         l.running = false;
         l.stopNanos = 0;
+        l.blockedAtStart = false;
         if (i > lanes())
             continue;
         l.place.clear();
@@ -411,6 +426,52 @@ void Meeting::recountPlaces()
 
 // ---- serial lines ----
 
+void Meeting::portLost(const QString &port, const QTime &at)
+{
+    if (desk_.portsLost.contains(port))
+        return;
+    desk_.portsLost.insert(port, at);
+    if (raceOnDesk() && !allStopped() && static_cast<int>(desk_.signalGaps.size()) < kMaxRaceNotes)
+        desk_.signalGaps.push_back({port, at, std::nullopt});
+    emit raceChanged();
+}
+
+void Meeting::portBack(const QString &port, const QTime &at)
+{
+    desk_.portsLost.remove(port);
+    for (SignalGap &gap : desk_.signalGaps)
+        if (gap.port == port && !gap.until)
+            gap.until = at;
+    emit raceChanged();
+}
+
+void Meeting::portForgotten(const QString &port)
+{
+    desk_.portsLost.remove(port);
+}
+
+QStringList Meeting::raceLog() const
+{
+    QStringList log;
+    for (const SignalGap &gap : desk_.signalGaps)
+        log << gap.text();
+    return log;
+}
+
+void Meeting::setBlockedAtStart(int lane, bool blocked)
+{
+    if (lane >= 1 && lane <= kLaneRows)
+        laneToWrite(lane).blockedAtStart = blocked;
+}
+
+bool Meeting::takeClearingEdge(int lane, bool active)
+{
+    if (lane < 1 || lane > kLaneRows || !this->lane(lane).blockedAtStart)
+        return false;
+    laneToWrite(lane).blockedAtStart = false;
+    return !edgeActs(active);
+}
+
 bool Meeting::edgeActs(bool active) const
 {
     return (settings_.edge == 0 && active) || (settings_.edge == 1 && !active);
@@ -539,6 +600,10 @@ void Meeting::enterHeat()
         r.time = l.time;
         r.place = l.place;
     }
+    if (desk_.signalGaps.empty())
+        record_.raceLogs.remove(h);
+    else
+        record_.raceLogs.insert(h, raceLog());
     if (!record_.entered.contains(h))
         record_.entered.append(h);
     record_.lastEntered = h;
@@ -603,6 +668,7 @@ void Meeting::beginStartList(const QMap<int, meeting::HeatOrigin> &origins)
     record_.entered.clear();
     record_.lastEntered = 0;
     record_.origins = origins;
+    record_.raceLogs.clear();
     emit recordChanged();
 }
 

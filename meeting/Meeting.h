@@ -15,6 +15,8 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <QTime>
 
 #include <array>
 #include <cstdint>
@@ -27,6 +29,7 @@ namespace meeting {
 inline constexpr int kColumns = 7;   // texts a row of the results table has
 inline constexpr int kLaneRows = 12; // lane rows of the desk
 inline constexpr int kMaxHeat = 100; // heats the heat field offers
+inline constexpr int kMaxRaceNotes = 100; // notes of one race; an interruption beyond them is not noted
 
 // One row of the results table as texts: what the row-wise files (text, CSV, workbook) and the
 // start lists carry.
@@ -81,6 +84,7 @@ struct HeatRecord {
     Row header;
     std::vector<LaneRecord> lanes;
     std::optional<HeatOrigin> origin;
+    QStringList raceLog; // the notes of its race ("Signal COM5 unterbrochen 12:03:44,120–12:03:51,870")
 
     QString kind() const { return header[1]; }
     QString discipline() const { return header[2]; }
@@ -127,6 +131,8 @@ public:
     int lastEntered = 0;
     // Heats of a meet-management start list, by heat number.
     QMap<int, HeatOrigin> origins;
+    // The notes of an entered heat's race, by heat number; a heat without any has none here.
+    QMap<int, QStringList> raceLogs;
 
     bool operator==(const Record &) const = default;
 
@@ -150,6 +156,9 @@ struct DeskLane {
     bool running = false; // the race's clock counts for it
     QString place;        // "1", "2" ..., "Aus", a place text, or empty
     std::int64_t stopNanos = 0; // when it stopped in this race (monotonic), 0 when it has not
+    // Its light barrier was interrupted at the start: the line's first edge, the clearing, stops
+    // nothing.
+    bool blockedAtStart = false;
     bool operator==(const DeskLane &) const = default;
 };
 
@@ -169,6 +178,17 @@ struct Edge {
 };
 
 enum class RaceState { Ready, Running, Stopped };
+
+// A serial port without signal while a race ran (its adapter pulled out): since when, and when it
+// came back (none: not yet), as times of day.
+struct SignalGap {
+    QString port; // "COM5"
+    QTime from;
+    std::optional<QTime> until;
+    // "Signal COM5 unterbrochen 12:03:44,120–12:03:51,870"; one still open ends with the dash.
+    QString text() const;
+    bool operator==(const SignalGap &) const = default;
+};
 
 // The heat on the desk and its race.
 struct Desk {
@@ -195,6 +215,10 @@ struct Desk {
     std::uint32_t lockOutTick = 0; // since this edge
     std::vector<std::pair<int, Edge>> earlyLaneEdges; // lane edges while ready, for a contact start
     bool heatLoadPending = false;  // a start list came during the race: its heat loads at the reset
+    // The race log: the ports without signal during the race, in the order they went (a port that
+    // was without signal at the start counts from when it went). Entered with the heat.
+    std::vector<SignalGap> signalGaps;
+    QMap<QString, QTime> portsLost; // ports without signal now, since when
 };
 
 // What changes the results the desk takes: shown resolution, rounding, the edge the lines act on,
@@ -263,6 +287,20 @@ public:
     void recountPlaces();
 
     // ---- serial lines ----
+    // A port lost its signal at a time of day (its adapter was pulled out): noted in the race log
+    // while a race runs (some lane still running), and at every start until it is back.
+    void portLost(const QString &port, const QTime &at);
+    // The port has its signal again: an interruption of the race log still open ends at.
+    void portBack(const QString &port, const QTime &at);
+    // The port is no longer watched (closed by the settings): it is not noted at later starts.
+    void portForgotten(const QString &port);
+    // The race log as its notes read.
+    QStringList raceLog() const;
+    // A lane's barrier was interrupted at the start (or not).
+    void setBlockedAtStart(int lane, bool blocked);
+    // A lane line's edge: true when it is the clearing of a barrier interrupted at the start, which
+    // stops nothing; the lane then waits for its next edge as any other.
+    bool takeClearingEdge(int lane, bool active);
     bool edgeActs(bool active) const;
     bool lockedOut(std::uint32_t tick) const;
     void lockOut(std::uint32_t tick);

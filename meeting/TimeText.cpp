@@ -2,6 +2,7 @@
 
 #include <QLocale>
 #include <QRegularExpression>
+#include <QTime>
 
 #include <algorithm>
 #include <cmath>
@@ -168,6 +169,19 @@ QString TimeOfDayFormat(const QLocale &locale)
     static const QRegularExpression emptyBrackets(QStringLiteral("[(\\[]\\s*[)\\]]"));
     out.remove(emptyBrackets);
     return out.simplified();
+}
+
+QString TimeOfDayMsText(const QTime &time, const QLocale &locale)
+{
+    QString format = TimeOfDayFormat(locale);
+    // The milliseconds follow the seconds field, as literal separator and "zzz".
+    const qsizetype seconds = format.indexOf(QLatin1String("ss"));
+    const QString separator = locale.decimalPoint();
+    if (seconds >= 0)
+        format.insert(seconds + 2, QLatin1Char('\'') + separator + QStringLiteral("'zzz"));
+    else
+        format += QLatin1Char('\'') + separator + QStringLiteral("'zzz");
+    return locale.toString(time, format);
 }
 
 QString ShortDateFormat(const QLocale &locale)

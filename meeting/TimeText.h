@@ -43,11 +43,16 @@ int TimeTextAccuracy(const QString &text);
 std::int32_t TimeTextToLaneTime(const QString &text);
 
 class QLocale;
+class QTime;
 
 // The time-of-day format of the locale's long time format without its time zone: hours,
 // minutes and seconds as the locale writes them ("HH:mm:ss" in German, "h:mm:ss AP" in US
 // English, "H:mm:ss" in Spanish, whose long format puts the zone in brackets).
 QString TimeOfDayFormat(const QLocale &locale);
+
+// A time of day to the millisecond as the locale writes it: "12:03:44,120" in German, the
+// milliseconds after the seconds with the locale's decimal separator.
+QString TimeOfDayMsText(const QTime &time, const QLocale &locale);
 
 // The locale's short date format with a four-digit year, as the results table and the workbook
 // export write a date ("dd.MM.yyyy" in German, "M/d/yyyy" in US English).

@@ -152,6 +152,31 @@ public:
     virtual void makeRealtime(long threadId, std::function<void(RealtimeGrant)> answer) = 0;
 };
 
+// Serial devices coming and going (a USB adapter pulled out and put back), as the system's device
+// manager announces them, and what stays the same of a device across a replug.
+struct DeviceChange {
+    enum Kind { Added, Removed } kind = Added;
+    QString node;      // the device as it is opened: "/dev/ttyUSB1", a virtual line's socket
+    QStringList names; // every name it goes by: the node, its /dev/serial/by-id and by-path links
+};
+
+class DeviceMonitor {
+public:
+    virtual ~DeviceMonitor() = default;
+    // Tells every change to handler on the thread that set it (its event loop), until another
+    // handler (or none) is set.
+    virtual void setHandler(std::function<void(const DeviceChange &)> handler) = 0;
+    // What stays the same of the device opened as node when it is unplugged and comes back under
+    // another number: its /dev/serial/by-id name where it has one (a link the operator named the
+    // port by, such as a by-path name, where that is what node points at); otherwise the node
+    // itself (an on-board port, a virtual line). One of the names a DeviceChange of that device
+    // carries.
+    virtual QString identity(const QString &node) = 0;
+
+    // A monitor that tells nothing, for a desk without one: every device is its node.
+    static DeviceMonitor &none();
+};
+
 // The printers the system knows (its CUPS queues). The print preview and Qt's print dialog work
 // with or without one; the desk only tells the operator when there is none.
 class Printers {
@@ -177,6 +202,7 @@ struct Platform {
     FileCalls &files = FileCalls::system(); // the journal's and the exports' file writes
     Printers &printers = Printers::system();
     const DataFolders &data = DataFolders::currentFolderOnly(); // where the lists and cues are read from
+    DeviceMonitor &deviceMonitor = DeviceMonitor::none(); // serial devices coming and going
 };
 
 } // namespace platform

@@ -398,12 +398,20 @@ VirtualOnlySerialDevices::VirtualOnlySerialDevices(QString devicesFolder)
 {
 }
 
-bool VirtualOnlySerialDevices::isVirtualLine(int port)
+namespace {
+
+bool isSocketItself(const QString &name)
 {
-    const QString name = lines_.deviceName(port);
     struct stat st{};
     // lstat: a link is not followed, so a link to a tty is never even looked at.
     return !name.isEmpty() && ::lstat(QFile::encodeName(name).constData(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+} // namespace
+
+bool VirtualOnlySerialDevices::isVirtualLine(int port)
+{
+    return isSocketItself(lines_.deviceName(port));
 }
 
 QString VirtualOnlySerialDevices::deviceName(int port)
@@ -418,6 +426,13 @@ std::unique_ptr<SerialDevice> VirtualOnlySerialDevices::open(int port, const Ser
     return lines_.open(port, settings);
 }
 
+std::unique_ptr<SerialDevice> VirtualOnlySerialDevices::openNode(const QString &node, const SerialSettings &settings)
+{
+    if (!isSocketItself(node))
+        throw SerialError(SerialError::Open, "not a virtual line (virtual ports only)");
+    return lines_.openNode(node, settings);
+}
+
 bool VirtualOnlySerialDevices::probe(int port)
 {
     return isVirtualLine(port) && lines_.probe(port);
@@ -425,7 +440,8 @@ bool VirtualOnlySerialDevices::probe(int port)
 
 RealPlatform::RealPlatform(SpreadsheetAutomation &spreadsheet, const QStringList &cueFiles, DataFolders data,
                            bool virtualPortsOnly)
-    : data_(std::move(data)), sound_(cueFiles, data_), settings_(QStringLiteral("Tempovia")), spreadsheet_(spreadsheet)
+    : data_(std::move(data)), sound_(cueFiles, data_), settings_(QStringLiteral("Tempovia")), spreadsheet_(spreadsheet),
+      deviceMonitor_(defaultDevicesFolder(), !virtualPortsOnly)
 {
     if (virtualPortsOnly)
         serial_ = std::make_unique<VirtualOnlySerialDevices>(defaultDevicesFolder());
@@ -454,7 +470,7 @@ Printers &Printers::system()
 Platform RealPlatform::bundle()
 {
     return Platform{ticks_, sound_, settings_, dialogs_, *help_, fileTypes_, *serial_, spreadsheet_, realtime_,
-                    FileCalls::system(), Printers::system(), data_};
+                    FileCalls::system(), Printers::system(), data_, deviceMonitor_};
 }
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 // The real implementations of the platform services, used by the program itself.
 
+#include "DeviceMonitorLinux.h"
 #include "Platform.h"
 #include "Realtime.h"
 #include "SerialLinux.h"
@@ -103,6 +104,8 @@ public:
     explicit VirtualOnlySerialDevices(QString devicesFolder);
     QString deviceName(int port) override;
     std::unique_ptr<SerialDevice> open(int port, const SerialSettings &settings) override;
+    // Only a virtual line's socket; anything else is refused unopened.
+    std::unique_ptr<SerialDevice> openNode(const QString &node, const SerialSettings &settings) override;
     bool probe(int port) override;
 
 private:
@@ -133,6 +136,7 @@ private:
     std::unique_ptr<SerialDevices> serial_;
     SpreadsheetAutomation &spreadsheet_;
     SystemRealtimeScheduler realtime_;
+    UdevDeviceMonitor deviceMonitor_;
 };
 
 } // namespace platform

@@ -120,15 +120,21 @@ public:
 class SerialDevice {
 public:
     virtual ~SerialDevice() = default;
-    enum class Wait { Events, Stopped };
+    // Lost: the device failed (unplugged: EIO, ENXIO, ENODEV, a hang-up, a virtual line's socket
+    // closed); every later wait returns Lost at once, and failure() tells why.
+    enum class Wait { Events, Stopped, Lost };
     // Blocks until one of the events of mask occurs (received gets them) or stop() was called.
     // Called by the port's monitor thread only, and on its time-critical path: neither allocates
     // nor takes a lock that another thread may hold (see Comms.h). An empty mask waits for the
     // stop alone. received and edges are replaced, not added to. edges gets the transitions of
     // the watched modem-status lines of the report (tick left 0 for the caller to stamp): per line
     // in the order CTS, DSR, RLSD, RI, each line's transitions in the order they happened, all
-    // with the time the device saw the report.
+    // with the time the device saw the report. Edges the device took in before it failed are
+    // reported first; the wait after them returns Lost.
     virtual Wait waitEvents(unsigned mask, unsigned &received, LineEdges &edges) = 0;
+    // The system's error number that ended the device, once a wait returned Lost (0 before).
+    // Read by the thread that waits, or by another one after that thread has ended.
+    virtual int failure() const { return 0; }
     // Thread-safe: ends the current wait and every later one. Cheap enough to repeat.
     virtual void stop() = 0;
     // Modem-status bits (MsCts ...), nothing when they cannot be read.
@@ -146,6 +152,9 @@ public:
     // Opens COMn exclusively with the settings; throws SerialError (Open: the device cannot be
     // opened; State: the settings were refused) with the system's error text.
     virtual std::unique_ptr<SerialDevice> open(int port, const SerialSettings &settings) = 0;
+    // The same for a device named directly (an adapter that came back under another number), as
+    // open does it for COMn's own device.
+    virtual std::unique_ptr<SerialDevice> openNode(const QString &node, const SerialSettings &settings) = 0;
     // True when COMn exists and can be opened now; whatever it opens it closes again.
     virtual bool probe(int port) = 0;
 };

@@ -151,6 +151,8 @@ public:
     {
         received = 0;
         edges.clear();
+        if (failure_.load() != 0)
+            return Wait::Lost;
         waiter_ = pthread_self();
         waiting_ = true;
         const Wait w = (mask & kDataEvents) ? waitWithData(mask, received, edges) : waitLines(mask, received, edges);
@@ -177,6 +179,8 @@ public:
         return statusFromTiocm(bits);
     }
 
+    int failure() const override { return failure_.load(); }
+
     int inQueue() override
     {
         int n = 0;
@@ -193,6 +197,28 @@ public:
 
 private:
     enum class Mode { InterruptWait, Polling, StopOnly };
+
+    // The device failed: this wait and every later one end with Lost.
+    Wait lost(int error)
+    {
+        failure_ = error != 0 ? error : EIO;
+        return Wait::Lost;
+    }
+
+    // An error of the device that only its going away explains (not a wake-up, not a driver
+    // without modem lines).
+    static bool gone(int error) { return error != EINTR && error != ENOTTY && error != EINVAL; }
+
+    // Waits for the stop or for the device to hang up (an unplugged adapter, a pseudo terminal
+    // whose other end closed): poll reports a hang-up whatever events are asked for, and nothing
+    // else with none asked. True when it hung up.
+    bool waitForHangUp()
+    {
+        pollfd fds[2] = {{stopFd_, POLLIN, 0}, {fd_, 0, 0}};
+        if (::poll(fds, 2, -1) < 0)
+            return false; // a wake-up signal: the caller looks at the stop
+        return (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    }
 
     // Levels first: a UART driver folds pending status changes into its counters while it reads
     // the levels, so the counters read after them already hold every change the levels show.
@@ -277,8 +303,9 @@ private:
             if (stop_)
                 return Wait::Stopped;
             if (mode_ == Mode::StopOnly) {
-                // Nothing to watch (or the adapter is gone): sleep until the stop signal.
-                sleepMs(1000);
+                // Nothing to watch: wait for the stop, or for the device to go away.
+                if (waitForHangUp() && !stop_)
+                    return lost(ENODEV);
                 continue;
             }
             if (mode_ == Mode::Polling) {
@@ -287,7 +314,11 @@ private:
                     return Wait::Stopped;
                 int bits = 0;
                 if (ioctl(fd_, TIOCMGET, &bits) != 0) {
-                    mode_ = Mode::StopOnly; // the driver has no modem lines to compare either
+                    const int e = errno;
+                    if (gone(e))
+                        return lost(e);
+                    if (e != EINTR)
+                        mode_ = Mode::StopOnly; // the driver has no modem lines to compare either
                     continue;
                 }
                 if (lineReport(mask, monotonicNanos(), received, edges))
@@ -309,8 +340,7 @@ private:
                     haveCount_ = false; // the levels alone tell the changes
                     continue;
                 }
-                mode_ = Mode::StopOnly; // EIO: the adapter was unplugged
-                continue;
+                return lost(e); // EIO, ENXIO, ENODEV: the adapter was unplugged
             }
             if (lineReport(mask, monotonicNanos(), received, edges))
                 return Wait::Events;
@@ -443,15 +473,21 @@ private:
             for (int i = 0; i < n; ++i) {
                 switch (ready[i].data.u32) {
                 case kStopTag: return Wait::Stopped;
+                case kPortTag:
+                    // A hang-up: the adapter was unplugged (input that came before it is not
+                    // reported any more; nobody reads it).
+                    if (ready[i].events & (EPOLLHUP | EPOLLERR))
+                        return lost(EIO);
+                    input = input || (ready[i].events & EPOLLIN);
+                    output = output || (ready[i].events & EPOLLOUT);
+                    break;
                 case kModemTag: {
                     std::uint64_t v;
                     [[maybe_unused]] const ssize_t r = ::read(modemFd_, &v, sizeof v);
                     modem = true;
                     break;
                 }
-                default:
-                    input = input || (ready[i].events & (EPOLLIN | EPOLLERR | EPOLLHUP));
-                    output = output || (ready[i].events & EPOLLOUT);
+                default: break;
                 }
             }
             if (modem && linesPolled_ && mode_ == Mode::InterruptWait) {
@@ -495,6 +531,7 @@ private:
     Mode mode_ = Mode::InterruptWait;
     std::atomic<bool> stop_{false};
     std::atomic<bool> waiting_{false};
+    std::atomic<int> failure_{0};
     pthread_t waiter_{};
 
     bool dataSetUp_ = false;
@@ -572,7 +609,8 @@ public:
         received = 0;
         edges.clear();
         for (;;) {
-            // Changes already read but not reported (a report holds only watched lines).
+            // Changes already read but not reported (a report holds only watched lines); those
+            // read before the line went away too.
             const std::size_t first = edges.size();
             for (const unsigned line : kLineEventOrder)
                 if (mask & line)
@@ -585,8 +623,10 @@ public:
                     received |= edges[i].line;
                 return Wait::Events;
             }
+            if (failure_.load() != 0)
+                return Wait::Lost;
             pollfd fds[2] = {{stopFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
-            const int r = ::poll(fds, connected_ ? 2 : 1, -1);
+            const int r = ::poll(fds, 2, -1);
             if (r < 0) {
                 if (errno == EINTR)
                     continue;
@@ -594,10 +634,12 @@ public:
             }
             if (fds[0].revents)
                 return Wait::Stopped;
-            if (connected_ && fds[1].revents)
+            if (fds[1].revents)
                 readMessages();
         }
     }
+
+    int failure() const override { return failure_.load(); }
 
     void stop() override
     {
@@ -640,7 +682,8 @@ private:
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
                 return;
             if (n <= 0) {
-                connected_ = false; // the simulator went away: the port stays open, lines frozen
+                // The line went away (the simulator unplugged it or ended): as an adapter pulled out.
+                failure_ = n == 0 ? ECONNRESET : errno;
                 return;
             }
             if (msg.msg_flags & MSG_TRUNC)
@@ -673,7 +716,7 @@ private:
     int stopFd_;
     std::atomic<unsigned> levels_;
     LineEdges pending_;
-    bool connected_ = true;
+    std::atomic<int> failure_{0};
     std::int64_t lastSent_ = 0;
 };
 
@@ -811,7 +854,11 @@ QString LinuxSerialDevices::deviceName(int port)
 
 std::unique_ptr<SerialDevice> LinuxSerialDevices::open(int port, const SerialSettings &settings)
 {
-    const QString name = deviceName(port);
+    return openNode(deviceName(port), settings);
+}
+
+std::unique_ptr<SerialDevice> LinuxSerialDevices::openNode(const QString &name, const SerialSettings &settings)
+{
     if (name.isEmpty())
         throw SerialError(SerialError::Open, errorText(ENOENT));
     const QByteArray path = QFile::encodeName(name);

@@ -32,6 +32,7 @@ public:
     LinuxSerialDevices(QString devicesFolder, DeviceTable defaults);
     QString deviceName(int port) override;
     std::unique_ptr<SerialDevice> open(int port, const SerialSettings &settings) override;
+    std::unique_ptr<SerialDevice> openNode(const QString &node, const SerialSettings &settings) override;
     bool probe(int port) override;
     const QString &devicesFolder() const { return folder_; }
 

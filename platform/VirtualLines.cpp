@@ -250,6 +250,28 @@ void VirtualLineServer::stop()
     ::unlink(path_.c_str());
 }
 
+bool VirtualLineServer::unplug()
+{
+    if (!running_.load())
+        return false;
+    stop();
+    tell("unplugged");
+    return true;
+}
+
+bool VirtualLineServer::replug(std::string *error)
+{
+    if (running_.load()) {
+        if (error)
+            *error = "plugged in already";
+        return false;
+    }
+    if (!start(error))
+        return false;
+    tell("plugged in again");
+    return true;
+}
+
 void VirtualLineServer::tell(const std::string &text)
 {
     if (onEvent)

@@ -62,6 +62,13 @@ public:
     // Creates the socket and starts serving; false with the reason when that fails.
     bool start(std::string *error = nullptr);
     void stop();
+    // As a USB adapter pulled out and put back: unplug closes the desk's connection and removes
+    // the socket (the desk's port fails, the device is gone); replug creates a new socket under
+    // the same name, with the levels the lines had. False when there was nothing to do, or (replug)
+    // with the reason when the socket could not be made.
+    bool unplug();
+    bool replug(std::string *error = nullptr);
+    bool plugged() const { return running_.load(); }
     const std::string &path() const { return path_; }
 
     // Sets the given lines on or off in one message.

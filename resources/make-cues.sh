@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Makes the five sound cues of the desk: the two German calls spoken by espeak-ng, the start,
-# false-start and stop signals synthesised by sox. 22.05 kHz, 16-bit mono WAV.
+# Makes the six sound cues of the desk: the two German calls spoken by espeak-ng, the start,
+# false-start, stop and warning signals synthesised by sox. 22.05 kHz, 16-bit mono WAV.
 # Needs the Debian packages espeak-ng and sox.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -28,3 +28,10 @@ sox "$tmp/shot.wav" "$tmp/gap.wav" "$tmp/shot.wav" "${fmt[@]}" Audio-Start-Fehl.
 
 # Stop: a short high beep.
 sox -n "${fmt[@]}" Audio-Stopp.wav synth 0.12 sine 1760 fade q 0.005 0.12 0.03 vol 0.7
+
+# Warning (a port's signal lost): three falling tones, clearly apart from the stop's beep.
+for f in 1320 990 740; do
+  sox -n "${fmt[@]}" "$tmp/tone$f.wav" synth 0.16 sine $f fade q 0.005 0.16 0.04 vol 0.8
+done
+sox -n "${fmt[@]}" "$tmp/rest.wav" trim 0 0.04
+sox "$tmp/tone1320.wav" "$tmp/rest.wav" "$tmp/tone990.wav" "$tmp/rest.wav" "$tmp/tone740.wav" "${fmt[@]}" Audio-Warnung.wav

@@ -97,6 +97,12 @@ QByteArray encodeJournal(const MeetingJournal &j)
     for (auto t = j.times.cbegin(); t != j.times.cend(); ++t)
         body += "time\t" + QByteArray::number(t.key()) + '\t' + QByteArray::number(t->ms) + '\t'
                 + QByteArray::number(t->accuracy) + '\t' + (t->roundUp ? '1' : '0') + '\t' + (t->blank ? '1' : '0') + '\n';
+    for (auto log = j.raceLogs.cbegin(); log != j.raceLogs.cend(); ++log)
+        for (const QString &note : *log) {
+            body += "racelog\t" + QByteArray::number(log.key()) + '\t';
+            appendEscaped(body, note);
+            body += '\n';
+        }
     for (const JournalCell &c : j.cells) {
         body += "cell\t";
         body += QByteArray::number(c.row);
@@ -106,7 +112,7 @@ QByteArray encodeJournal(const MeetingJournal &j)
         appendEscaped(body, c.text);
         body += '\n';
     }
-    const int version = !j.times.isEmpty() ? kVersion
+    const int version = !j.times.isEmpty() || !j.raceLogs.isEmpty() ? kVersion
                         : !j.origins.isEmpty() || !j.millis.isEmpty() ? kVersionWithoutTimes
                                                                       : kVersionWithoutOrigins;
     QByteArray out = kMagicPrefix + QByteArray::number(version) + '\n';
@@ -272,6 +278,7 @@ std::optional<MeetingJournal> decodeJournal(const QByteArray &bytes, QString *wh
     int origin = 0;   // heat of the latest origin line
     int nameLane = 0; // lane of the latest name line of that heat
     int millisRow = -1; // row of the latest kept lane time
+    int raceLogHeat = 0; // heat of the latest race log note
     bool cells = false;
     qsizetype previous = -1;
     while (pos < body.size()) {
@@ -279,7 +286,7 @@ std::optional<MeetingJournal> decodeJournal(const QByteArray &bytes, QString *wh
             return fail("Inhalt nicht lesbar");
         if (name == "millis") {
             const QList<QByteArray> fields = value.toByteArray().split('\t');
-            if (!origins || cells || timeRow >= 0 || fields.size() != 2)
+            if (!origins || cells || timeRow >= 0 || raceLogHeat > 0 || fields.size() != 2)
                 return fail("Inhalt nicht lesbar");
             const int row = count(fields[0], j.rowCount - 1);
             const int ms = count(fields[1], JournalLimits::Millis);
@@ -289,9 +296,22 @@ std::optional<MeetingJournal> decodeJournal(const QByteArray &bytes, QString *wh
             millisRow = row;
             continue;
         }
+        if (name == "racelog") {
+            const qsizetype tab = value.indexOf('\t');
+            if (!times || cells || tab < 0)
+                return fail("Inhalt nicht lesbar");
+            const int heat = count(value.first(tab), JournalLimits::Heats);
+            const std::optional<QString> note = unescaped(value.sliced(tab + 1));
+            if (heat < 1 || heat < raceLogHeat || !note || note->isEmpty()
+                || note->size() > JournalLimits::RaceNoteLength || j.raceLogs.value(heat).size() >= JournalLimits::RaceNotes)
+                return fail("Bemerkung eines Laufs nicht lesbar");
+            j.raceLogs[heat].append(*note);
+            raceLogHeat = heat;
+            continue;
+        }
         if (name == "time") {
             const QList<QByteArray> fields = value.toByteArray().split('\t');
-            if (!times || cells || fields.size() != 5)
+            if (!times || cells || raceLogHeat > 0 || fields.size() != 5)
                 return fail("Inhalt nicht lesbar");
             const int row = count(fields[0], j.rowCount - 1);
             const int ms = count(fields[1], JournalLimits::Millis);
@@ -305,7 +325,7 @@ std::optional<MeetingJournal> decodeJournal(const QByteArray &bytes, QString *wh
             continue;
         }
         if (name == "origin" || name == "name") {
-            if (!origins || cells || millisRow >= 0 || timeRow >= 0)
+            if (!origins || cells || millisRow >= 0 || timeRow >= 0 || raceLogHeat > 0)
                 return fail("Inhalt nicht lesbar");
             const QList<QByteArray> fields = value.toByteArray().split('\t');
             if (name == "origin") {
@@ -381,6 +401,15 @@ MeetingJournal journalOf(const meeting::Record &record, const QString &title, co
                 j.cells.append({r, c, text});
     }
     j.origins = record.origins;
+    for (auto log = record.raceLogs.cbegin(); log != record.raceLogs.cend(); ++log) {
+        // No more than a journal may hold: a note cut short rather than a journal refused.
+        QStringList notes = log->mid(0, JournalLimits::RaceNotes);
+        for (QString &note : notes)
+            note.truncate(JournalLimits::RaceNoteLength);
+        notes.removeAll(QString());
+        if (log.key() >= 1 && log.key() <= JournalLimits::Heats && !notes.isEmpty())
+            j.raceLogs.insert(log.key(), notes);
+    }
     return j;
 }
 
@@ -417,6 +446,7 @@ meeting::Record recordOf(const MeetingJournal &journal)
         }
     }
     record.origins = journal.origins;
+    record.raceLogs = journal.raceLogs;
     record.entered = journal.heats;
     record.lastEntered = journal.lastHeat;
     return record;

@@ -11,11 +11,13 @@
 //    lane name ("name<TAB>lane<TAB>last<TAB>first"), then one line a lane time kept to the
 //    millisecond ("millis<TAB>row<TAB>ms", format 3) or one line a time the desk took as it shows it
 //    ("time<TAB>row<TAB>ms<TAB>accuracy<TAB>rounded up 0/1<TAB>blank after it 0/1", format 4),
+//    then one line a note of an entered heat's race log ("racelog<TAB>heat<TAB>text", format 4),
 //    then one line a filled cell
 //    ("cell<TAB>row<TAB>col<TAB>text"); backslash, TAB and line ends escaped>
 // A file whose length or checksum does not match is never trusted, nor one that holds anything the
 // desk could not have written. A journal is written in the oldest format that holds it: without
-// times the desk took and without origins as format 2, without times as format 3, so that a build
+// times the desk took and without origins as format 2, without times and race logs as format 3, so
+// that a build
 // that reads that format still reads it. Format 1 had the same header; its body was JSON in the
 // first builds and these lines later, which are read as format 2.
 
@@ -52,6 +54,7 @@ struct MeetingJournal {
     QMap<int, meeting::HeatOrigin> origins; // heats of a meet-management start list, by heat
     QMap<int, std::int32_t> millis; // lane times kept to the millisecond, by table row (format 3)
     QMap<int, meeting::LaneTime> times; // the times the desk took, as it took and shows them, by table row (format 4)
+    QMap<int, QStringList> raceLogs; // the notes of the entered heats' races, by heat (format 4)
 };
 
 // What the desk can write, and so all a journal may hold: the results table has 7 columns and at
@@ -65,6 +68,9 @@ struct JournalLimits {
     static constexpr int OriginNumber = 999999;
     // A lane time kept to the millisecond: at most a day.
     static constexpr int Millis = 86400000;
+    // The notes of one heat's race, and the characters of one.
+    static constexpr int RaceNotes = meeting::kMaxRaceNotes;
+    static constexpr int RaceNoteLength = 200;
     // Far beyond any meeting (a full one takes a few hundred kilobytes); a file above is not read.
     static constexpr qint64 Bytes = qint64{64} << 20;
 };

@@ -99,6 +99,7 @@ HeatResult readHeat(const meeting::HeatRecord &heat)
     h.discipline = heat.discipline().trimmed();
     h.className = heat.className().trimmed();
     h.wind = signedWind(heat.wind().trimmed());
+    h.notes = heat.raceLog;
     for (std::size_t i = 0; i < heat.lanes.size(); ++i) {
         const meeting::LaneRecord &r = heat.lanes[i];
         LaneResult lane{static_cast<int>(i) + 1, r.place.trimmed(), r.number.trimmed(), r.name.trimmed(),

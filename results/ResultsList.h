@@ -6,6 +6,7 @@
 #include "Meeting.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <vector>
@@ -33,6 +34,8 @@ struct HeatResult {
     QString wind; // "+0,5 m/s"; empty where none was entered
     // The placed lanes by place, then the lanes without a place in lane order; empty lanes left out.
     std::vector<LaneResult> lanes;
+    // The notes of its race, shown under its lanes ("Signal COM5 unterbrochen 12:03:44,120–…").
+    QStringList notes;
 
     // "Vorlauf 1 · 100 m · Männer · Wind +0,5 m/s"; a part that is empty is left out.
     QString heading() const;

@@ -36,6 +36,18 @@ const ColumnPlan kRankingColumns[] = {
     {"Name", 0, 0.5, false}, {"Bemerkung", 0, 0.5, false}, {"Zeit", 22, 0, true},
 };
 
+// The notes of a heat's race as the list prints them: a race whose cable failed again and again
+// keeps its block on one page, its last line says how many more there were.
+constexpr int kPrintedNotes = 12;
+QStringList printedNotes(const QStringList &notes)
+{
+    if (notes.size() <= kPrintedNotes)
+        return notes;
+    QStringList shown = notes.mid(0, kPrintedNotes - 1);
+    shown << QStringLiteral("… und %1 weitere").arg(notes.size() - (kPrintedNotes - 1));
+    return shown;
+}
+
 // The fonts of the lists: Liberation Sans, whose figures all have the same width, so that
 // right-aligned times line up digit for digit.
 QFont font(double points, bool bold = false)
@@ -60,6 +72,7 @@ ResultsSheet::ResultsSheet(const ResultsDocument &document, const QPaintDevice &
     headingHeight_ = heading_.metrics.height() * 1.5;
     headRowHeight_ = head_.metrics.height() * 1.5;
     rowHeight_ = body_.metrics.height() * 1.4;
+    noteHeight_ = foot_.metrics.height() * 1.3;
     gap_ = 7 * mm_;
     top_ = title_.metrics.height() * 1.3 + 5 * mm_;
     bottom_ = area_.height() - foot_.metrics.height() * 1.3 - 3 * mm_;
@@ -111,6 +124,13 @@ double ResultsSheet::blockHeight(std::size_t rows) const
     return headingHeight_ + headRowHeight_ + static_cast<double>(rows) * rowHeight_;
 }
 
+double ResultsSheet::heatHeight(const HeatResult &heat) const
+{
+    const qsizetype lines = printedNotes(heat.notes).size();
+    const double notes = lines == 0 ? 0.0 : 0.5 * noteHeight_ + static_cast<double>(lines) * noteHeight_;
+    return blockHeight(heat.lanes.size()) + notes;
+}
+
 void ResultsSheet::layOut()
 {
     pages_.assign(1, {});
@@ -119,19 +139,20 @@ void ResultsSheet::layOut()
         pages_.emplace_back();
         y = top_;
     };
-    // Where a block of that many rows starts: after a gap, or on the next page when it does not fit.
-    const auto place = [&](std::size_t rows) {
+    // Where a block of that height starts: after a gap, or on the next page when it does not fit.
+    const auto placeHeight = [&](double height) {
         const double start = y > top_ ? y + gap_ : y;
-        if (y > top_ && start + blockHeight(rows) > bottom_)
+        if (y > top_ && start + height > bottom_)
             newPage();
         else
             y = start;
     };
+    const auto place = [&](std::size_t rows) { placeHeight(blockHeight(rows)); };
 
     for (const HeatResult &heat : document_.heats) {
-        place(heat.lanes.size()); // a heat never breaks across pages
+        placeHeight(heatHeight(heat)); // a heat never breaks across pages
         pages_.back().push_back({&heat, nullptr, 0, heat.lanes.size(), y, false});
-        y += blockHeight(heat.lanes.size());
+        y += heatHeight(heat);
     }
     for (const Ranking &ranking : document_.rankings) {
         std::size_t first = 0;
@@ -249,6 +270,16 @@ void ResultsSheet::paintSlice(QPainter &painter, const Slice &slice) const
                 paintCell(painter, body_, columns[c], base, texts[c]);
         }
         y += rowHeight_;
+    }
+    // The notes of a heat's race, in small type under its lanes.
+    if (slice.heat && !slice.heat->notes.isEmpty()) {
+        painter.setFont(foot_.font);
+        y += 0.5 * noteHeight_;
+        for (const QString &note : printedNotes(slice.heat->notes)) {
+            painter.drawText(QPointF(1.5 * mm_, y + foot_.metrics.ascent()),
+                             foot_.metrics.elidedText(note, Qt::ElideRight, width - 3 * mm_));
+            y += noteHeight_;
+        }
     }
 }
 

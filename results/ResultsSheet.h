@@ -2,7 +2,8 @@
 // The results lists on paper: a document laid out on pages and drawn with QPainter, the same for
 // the printer, the print preview and the PDF file. Black on white: a header with the meeting's
 // title and date and a footer with the page, the time of printing and the program on every page;
-// each heat a block that never breaks across pages; a ranking continues on the next page.
+// each heat a block that never breaks across pages, the notes of its race in small lines under its
+// lanes; a ranking continues on the next page.
 
 #include "ResultsList.h"
 
@@ -55,6 +56,8 @@ private:
         bool right; // right-aligned
     };
     double blockHeight(std::size_t rows) const;
+    // A heat's block with the notes of its race under its lanes.
+    double heatHeight(const HeatResult &heat) const;
     void layOut();
     void paintHeader(QPainter &painter, int page) const;
     void paintSlice(QPainter &painter, const Slice &slice) const;
@@ -66,7 +69,7 @@ private:
     QDateTime printedAt_;
     double mm_; // pixels per millimetre
     Font title_, heading_, head_, body_, foot_;
-    double headingHeight_, headRowHeight_, rowHeight_, gap_, top_, bottom_;
+    double headingHeight_, headRowHeight_, rowHeight_, noteHeight_, gap_, top_, bottom_;
     std::vector<Column> heatColumns_, rankingColumns_;
     std::vector<std::vector<Slice>> pages_;
 };

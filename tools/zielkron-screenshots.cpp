@@ -7,6 +7,7 @@
 // COM1 in a temporary devices folder, so no real serial device and no real settings are touched.
 
 #include "CfgDialog.h"
+#include "Comms.h"
 #include "DateTimePicker.h"
 #include "FakePlatform.h"
 #include "FormInfo.h"
@@ -15,6 +16,7 @@
 #include "HelpWindow.h"
 #include "Label3D.h"
 #include "LbSpeedButton.h"
+#include "LineLamps.h"
 #include "ResultsList.h"
 #include "ResultsSheet.h"
 #include "SortGrid.h"
@@ -447,6 +449,45 @@ int main(int argc, char *argv[])
             help.Window()->close();
         }
         result = failed ? 1 : 0;
+    }
+    {
+        // The lamps of the lines: COM1 and COM2 open, lane 3's barrier interrupted at the start,
+        // COM3's adapter pulled out during the race, COM4 not set.
+        fake::Platform fp;
+        platform::VirtualLineServer com1(fp.serial.socketFor(1));
+        platform::VirtualLineServer com2(fp.serial.socketFor(2));
+        platform::VirtualLineServer com3(fp.serial.socketFor(3));
+        com1.start();
+        com2.start();
+        com3.start();
+        fake::Key &key = fp.settings.keys[QStringLiteral("zielkron")];
+        const std::pair<const char *, int> values[] = {
+            {"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 1}, {"Port1", 1}, {"Port2", 2}, {"Port3", 3},
+            {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0}, {"LineCount", 8}, {"Accuracy", 2}};
+        for (const auto &[name, value] : values)
+            key[QString::fromLatin1(name)] = value;
+        key[QStringLiteral("Title")] = QStringLiteral("Kreismeisterschaften");
+        TFormMain form(fp.bundle(), QDir(work.path()).filePath(QStringLiteral("zielkron")));
+        form.show();
+        waitFor([&] { return com1.deskAttached() && com2.deskAttached() && com3.deskAttached(); }, 3000);
+        form.TimerDate->stop();
+        form.PanelDate->setText(QStringLiteral("14:05:33"));
+        fillLanes(form);
+        com2.set(platform::LineDsr, true);
+        waitFor([&] { return form.LineLamps[4]->LampState() == TLineLamp::State::Interrupted; }, 3000);
+        fp.ticks.now = 500000;
+        form.bStart2Click();
+        const std::uint32_t start = static_cast<std::uint32_t>(form.Model.desk().start);
+        stopLane(form, fp, start, 1, 10234);
+        com3.unplug();
+        waitFor([&] { return form.ComPort3->Lost(); }, 3000);
+        fp.ticks.now = start + 10587;
+        form.ClockTimer();
+        settle();
+        // The lowest lanes, the row of lamps and the bottom panel.
+        const int bottom = form.PanelLineLamps->geometry().bottom() + 48;
+        save(form.grab(QRect(0, bottom - 48 - 24 - 2 * 63, form.width(), 48 + 24 + 2 * 63 + 1)), "pult-leitungen.png");
+        result = failed ? 1 : result;
     }
     QDir::setCurrent(previous);
     return result;

@@ -54,6 +54,10 @@ Befehle auf der Standardeingabe:
   finish             Impuls der Ziel-Lichtschranke (COM1 CTS)
   lane N             Impuls der Lichtschranke von Bahn N (1 bis 10)
   wait MS            die Befehle MS Millisekunden lang anhalten (für Rennen nach Drehbuch)
+  unplug COMn        den Port abziehen wie einen USB-Adapter: die Verbindung zum Pult
+                     bricht ab, die Leitung verschwindet aus dem Geräteordner
+  replug COMn        den abgezogenen Port wieder einstecken: eine neue Leitung unter
+                     demselben Namen, mit den Pegeln von vorher; das Pult öffnet sie wieder
   status             die Pegel der Leitungen aller Ports zeigen
   help               diese Hilfe zeigen
   quit               beenden
@@ -151,7 +155,24 @@ public:
     {
         for (const auto &[port, server] : servers_)
             std::cout << "COM" << port << ": " << formatLevels(server->levels())
-                      << (server->deskAttached() ? "  desk attached" : "  no desk") << std::endl;
+                      << (!server->plugged() ? "  unplugged" : server->deskAttached() ? "  desk attached" : "  no desk")
+                      << std::endl;
+    }
+
+    // Pulls a port's line out, or puts it back in.
+    void plug(const std::string &name, bool in)
+    {
+        const int port = portNumber(name);
+        auto it = servers_.find(port);
+        if (it == servers_.end()) {
+            std::cout << (port ? "COM" + std::to_string(port) + " is not served here" : "usage: unplug|replug COMn")
+                      << std::endl;
+            return;
+        }
+        std::string why;
+        if (in ? it->second->replug(&why) : it->second->unplug())
+            return; // the server tells it
+        std::cout << "COM" << port << (in ? ": " + why : ": unplugged already") << std::endl;
     }
 
     void handle(const std::string &line)
@@ -181,6 +202,11 @@ public:
             }
             const auto [port, name] = laneLine(lane);
             run(port, name + " pulse 20");
+        } else if (first == "unplug" || first == "replug") {
+            std::istringstream args(rest);
+            std::string port;
+            args >> port;
+            plug(port, first == "replug");
         } else if (first == "wait") {
             const int ms = std::atoi(rest.c_str());
             std::this_thread::sleep_for(std::chrono::milliseconds(ms < 0 ? 0 : ms));

@@ -173,16 +173,18 @@ TEST(Routing, LaneLinesStopTheirLaneOnce)
     TFormMain &f = *w.f;
     w.com2.set(LineDsr, true); // lane 3 before the start: nothing
     ASSERT_TRUE(w.deliver(*w.lane3, 1));
+    w.com2.set(LineDsr, false); // (the barrier clear again at the start)
+    ASSERT_TRUE(w.deliver(*w.lane3, 2));
     EXPECT_EQ(f.Model.desk().finishCount, 0);
     f.mStart->trigger();
     w.fp.ticks.now += 11110;
-    w.com2.set(LineDsr, false);
-    ASSERT_TRUE(w.deliver(*w.lane3, 2));
+    w.com2.set(LineDsr, true);
+    ASSERT_TRUE(w.deliver(*w.lane3, 3));
     EXPECT_EQ(w.time(3), QStringLiteral("11,11 "));
     EXPECT_EQ(w.place(3), QStringLiteral("1"));
     w.fp.ticks.now += 500;
-    w.com2.set(LineDsr, true); // a second change after the stop changes nothing
-    ASSERT_TRUE(w.deliver(*w.lane3, 3));
+    w.com2.set(LineDsr, false); // a second change after the stop changes nothing
+    ASSERT_TRUE(w.deliver(*w.lane3, 4));
     EXPECT_EQ(w.time(3), QStringLiteral("11,11 "));
     EXPECT_EQ(f.Model.desk().finishCount, 1);
 }

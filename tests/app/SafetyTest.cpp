@@ -229,7 +229,7 @@ TEST(Safety, SettingsKeepTheWidenedWindowAndHandEditedValuesAreBroughtIntoRange)
     });
     f.Config1->trigger();
     EXPECT_EQ(f.width(), 1370);
-    EXPECT_EQ(f.height(), 63 * 6 + 120 + 48 - 3);
+    EXPECT_EQ(f.height(), 63 * 6 + 120 + TFormMain::LineLampsHeight + 48 - 3);
     EXPECT_EQ(f.Model.settings().edge, 1);
 }
 

@@ -41,7 +41,7 @@ TEST(StartUp, FirstRunTakesTheDefaultsAndShutDownWritesEveryValueInOrder)
     EXPECT_EQ(f.Model.settings().edge, 0);
     EXPECT_EQ(f.ComPort1->Port(), 0);
     EXPECT_EQ(f.eTitle->text(), QStringLiteral("Deutsche Meisterschaften"));
-    EXPECT_EQ(f.height(), 669);
+    EXPECT_EQ(f.height(), 693); // 8 lanes, the panels and the strip of line lamps
     EXPECT_EQ(f.width(), 1020);
     EXPECT_EQ(f.windowTitle(), QStringLiteral("Zielkron 1.4"));
     EXPECT_EQ(f.ProgramName, QStringLiteral("zielkron"));
@@ -82,7 +82,7 @@ TEST(StartUp, SettingsSurviveARestart)
     EXPECT_FALSE(f.DateTimePicker1->Checked());
     EXPECT_EQ(f.Model.lanes(), 6);
     EXPECT_EQ(f.Model.settings().accuracy, 2);
-    EXPECT_EQ(f.height(), 63 * 6 + 165);
+    EXPECT_EQ(f.height(), 63 * 6 + 189);
 }
 
 TEST(StartUp, AMissingOrMistypedValueEndsTheReading)
@@ -120,7 +120,7 @@ TEST(StartUp, AMissingTitleEmptiesTheFieldAndReadingGoesOn)
     EXPECT_EQ(f.Model.settings().edge, 1);
     EXPECT_EQ(f.SaveDialog1.FilterIndex, 2);
     EXPECT_EQ(f.Model.lanes(), 10);
-    EXPECT_EQ(f.height(), 795);
+    EXPECT_EQ(f.height(), 819);
     EXPECT_EQ(f.Model.settings().accuracy, 0);
     EXPECT_EQ(f.Line(1)->LabelTime->text(), QStringLiteral("0 "));
     EXPECT_TRUE(f.Model.settings().oneBarrier);
@@ -140,7 +140,7 @@ TEST(StartUp, StoredLaneCountIsKeptWithinTheTwelveRows)
                    {"Title", "T"}, {"LineCount", stored}};
         TFormMain &f = d.create();
         EXPECT_EQ(f.Model.lanes(), lanes) << stored;
-        EXPECT_EQ(f.height(), 63 * lanes + 165) << stored;
+        EXPECT_EQ(f.height(), 63 * lanes + 189) << stored;
     }
 }
 

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <map>
 
@@ -191,20 +192,51 @@ TEST(ComPort, AnEmptyEventSetWaitsForTheStopOnly)
     EXPECT_LT(t.elapsed(), 500);
 }
 
-TEST(ComPort, ThePortStaysOpenWhenTheLinesGoAway)
+TEST(ComPort, APulledLineIsLostOnceAfterItsEdgesAndOpensAgainWhenItReturns)
 {
     Line l;
+    QSignalSpy lost(&l.port, &TComPort::OnLost);
+    QSignalSpy closed(&l.port, &TComPort::OnClose);
+    QObject::connect(&l.port, &TComPort::OnLost, [&l](TComPort *, int) { l.seen << "gone"; });
+    EXPECT_FALSE(l.port.Reopen()); // not lost: nothing to reopen
     l.port.Open();
     ASSERT_TRUE(l.server.waitForDesk(2000));
-    l.server.stop();
-    QThread::msleep(50);
-    QCoreApplication::processEvents();
+    l.server.pulse(LineCts, 0);
+    ASSERT_TRUE(l.server.unplug());
+    ASSERT_TRUE(waitUntil([&] { return l.port.Lost(); }));
+    // The edges before the loss come first, the loss last, once.
+    EXPECT_EQ(l.seen.filter(QRegularExpression("^(C[+-]|gone)$")), (QStringList{"C+", "C-", "gone"}));
+    EXPECT_EQ(lost.count(), 1);
+    EXPECT_EQ(closed.count(), 0);
+    EXPECT_FALSE(l.port.Connected());
+    EXPECT_NE(l.port.LostError(), 0);
+    EXPECT_EQ(l.port.GetModemStatus(), 0u);
+    EXPECT_FALSE(l.port.Reopen()); // nothing there yet: still lost
+    EXPECT_TRUE(l.port.Lost());
+
+    ASSERT_TRUE(l.server.replug());
+    ASSERT_TRUE(l.port.Reopen());
     EXPECT_TRUE(l.port.Connected());
+    EXPECT_FALSE(l.port.Lost());
+    EXPECT_EQ(l.port.LostError(), 0);
+    ASSERT_TRUE(l.server.waitForDesk(2000));
+    l.server.set(LineDsr, true);
+    ASSERT_TRUE(waitUntil([&] { return l.seen.contains("D+"); }));
+
+    // The system's word that the device went loses it too, once; a closed port is no longer lost.
+    l.port.Lose(ENODEV);
+    EXPECT_TRUE(l.port.Lost());
+    EXPECT_EQ(l.port.LostError(), ENODEV);
+    l.port.Lose(EIO);
+    EXPECT_EQ(l.port.LostError(), ENODEV);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(lost.count(), 2);
     QElapsedTimer t;
     t.start();
     l.port.Close();
     EXPECT_LT(t.elapsed(), 500);
-    EXPECT_FALSE(l.port.Connected());
+    EXPECT_FALSE(l.port.Lost());
+    EXPECT_EQ(closed.count(), 1);
 }
 
 TEST(ComPort, EdgesKeepTheTickOfTheirArrivalWhileTheUiThreadIsBusy)
@@ -372,6 +404,26 @@ TEST(ComThread, TheWatcherNeitherAllocatesNorLocksFromTheWaitToTheHandOver)
             s.scripted.report(EvDsr, std::vector<LineEdge>(i % 7 == 0 ? 9 : 1, edgeAt(i)));
         ASSERT_TRUE(s.handedOver(static_cast<unsigned>(total)));
         ASSERT_TRUE(waitUntil([&] { return !s.seen.filter(QStringLiteral("lost")).isEmpty(); }, 20000));
+    }
+    // A device that fails after its reports: the watcher ends without a lock or an allocation.
+    {
+        Scripted s;
+        s.scripted.report(EvDsr, {edgeAt(1)});
+        s.scripted.fail(EIO);
+        ASSERT_TRUE(waitUntil([&] { return s.thread->deviceLost(); }));
+        ASSERT_TRUE(waitUntil([&] { return s.seen.contains(QStringLiteral("1")); }));
+    }
+    // A virtual line pulled out while the port watches it.
+    {
+        Line l;
+        probe::ProbedSerialDevices probed(l.serial.devices);
+        l.port.setDevices(&probed);
+        l.port.Open();
+        ASSERT_TRUE(l.server.waitForDesk(2000));
+        l.server.pulse(LineDcd, 0);
+        l.server.unplug();
+        ASSERT_TRUE(waitUntil([&] { return l.port.Lost(); }));
+        l.port.Close();
     }
     // The virtual lines' own device, messages read and parsed on the watcher.
     {

@@ -160,6 +160,12 @@ TEST(LiveSnapshot, HeatsAreTheResultsTableBlocks)
     EXPECT_EQ(rows[0].toArray()[2].toString(), "Anna");
     EXPECT_EQ(rows[0].toArray()[5].toString(), "10,23"); // the table holds "10,23 "
     EXPECT_EQ(rows[1].toArray()[6].toString(), "2");
+    EXPECT_FALSE(h.contains("notes")); // a heat without notes reads as before
+    // A race with its signal interrupted carries its notes.
+    f.Model.recordToWrite().raceLogs.insert(1, {QStringLiteral("Signal COM3 unterbrochen 12:00:00,005\u2013")});
+    const QJsonArray noted = r.json()["heats"].toArray();
+    EXPECT_EQ(noted[0].toObject()["notes"].toArray().at(0).toString(),
+              QStringLiteral("Signal COM3 unterbrochen 12:00:00,005\u2013"));
 
     // A start list's heat further down counts as soon as its block holds a text.
     f.Model.recordToWrite().setRowCount(40);

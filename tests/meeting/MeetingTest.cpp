@@ -196,3 +196,65 @@ TEST(Record, AnotherLaneCountReadsTheSameRowsWithItsLayout)
     EXPECT_EQ(t.row(40)[0], QString()); // beyond the table
     EXPECT_EQ(t.rowCount(), 13);
 }
+
+TEST(RaceLog, APortWithoutSignalDuringTheRaceIsNotedAndEnteredWithItsHeat)
+{
+    Race r(2);
+    QSignalSpy changed(&r, &Meeting::raceChanged);
+    r.portLost(QStringLiteral("COM5"), QTime(12, 3, 44, 120));
+    r.portLost(QStringLiteral("COM5"), QTime(12, 3, 45, 0)); // the same loss told twice
+    EXPECT_EQ(r.raceLog(), QStringList{QStringLiteral("Signal COM5 unterbrochen 12:03:44,120\u2013")});
+    EXPECT_EQ(changed.count(), 1);
+    r.portBack(QStringLiteral("COM5"), QTime(12, 3, 51, 870));
+    EXPECT_EQ(r.raceLog(), QStringList{QStringLiteral("Signal COM5 unterbrochen 12:03:44,120\u201312:03:51,870")});
+    r.portLost(QStringLiteral("COM2"), QTime(9, 0, 1, 5));
+    r.stop(1, 10000);
+    r.stop(2, 10100);
+    r.portLost(QStringLiteral("COM3"), QTime(12, 4, 0)); // the race is over: not noted
+    const QStringList log{QStringLiteral("Signal COM5 unterbrochen 12:03:44,120\u201312:03:51,870"),
+                          QStringLiteral("Signal COM2 unterbrochen 09:00:01,005\u2013")};
+    EXPECT_EQ(r.raceLog(), log);
+    r.enterHeat();
+    EXPECT_EQ(r.record().raceLogs.value(1), log);
+    EXPECT_EQ(r.record().heat(1).raceLog, log);
+
+    // The next race starts with the ports still without signal, from when they went; a port the
+    // settings closed is not noted any more.
+    r.reset();
+    r.portForgotten(QStringLiteral("COM2"));
+    r.setHeatNumber(2);
+    r.start(kStart, QStringLiteral("12:10:00"));
+    EXPECT_EQ(r.raceLog(), QStringList{QStringLiteral("Signal COM3 unterbrochen 12:04:00,000\u2013")});
+    r.portBack(QStringLiteral("COM3"), QTime(12, 10, 2, 500));
+    r.reset();
+    r.start(kStart, QStringLiteral("12:20:00"));
+    EXPECT_TRUE(r.raceLog().isEmpty());
+    // A heat entered again without an interruption keeps no notes from before.
+    r.setHeatNumber(1);
+    r.stop(1, 9000);
+    r.stop(2, 9100);
+    r.enterHeat();
+    EXPECT_FALSE(r.record().raceLogs.contains(1));
+}
+
+TEST(RaceLog, TheClearingOfABarrierBlockedAtTheStartStopsNothing)
+{
+    // edge setting, the edge after the start, whether it is taken as the clearing
+    const struct {
+        int edge;
+        bool active;
+        bool clearing;
+    } cases[] = {{0, false, true}, {0, true, false}, {1, true, true}, {1, false, false}};
+    for (const auto &c : cases) {
+        Race r(3);
+        r.setEdge(c.edge);
+        r.setBlockedAtStart(2, true);
+        EXPECT_FALSE(r.takeClearingEdge(1, c.active)); // lane 1 was clear
+        EXPECT_EQ(r.takeClearingEdge(2, c.active), c.clearing) << c.edge << c.active;
+        EXPECT_FALSE(r.takeClearingEdge(2, !c.active)); // only the first edge after the start
+        r.setBlockedAtStart(3, true);
+        r.reset();
+        r.start(kStart, QStringLiteral("12:00:00"));
+        EXPECT_FALSE(r.lane(3).blockedAtStart); // each start decides anew
+    }
+}

@@ -392,3 +392,42 @@ TEST(JournalFormat, LaneTimesKeptToTheMillisecondComeBackInFormatThreeOnly)
     for (const QByteArray &body : refused)
         EXPECT_FALSE(results::decodeJournal(sealed(body, 3)).has_value()) << body.toStdString();
 }
+
+TEST(JournalFormat, RaceLogsComeBackInFormatFourAfterTheTimes)
+{
+    MeetingJournal j = meetingOf(QStringLiteral("T"), 11);
+    const QString note = QStringLiteral("Signal COM5 unterbrochen 12:03:44,120\u201312:03:51,870");
+    j.raceLogs.insert(1, {note, QStringLiteral("Signal COM2 unterbrochen 12:04:00,000\u2013")});
+    j.raceLogs.insert(100, {QStringLiteral("A\tB\\C\nD")}); // escaped like any text
+    const QByteArray bytes = results::encodeJournal(j);
+    EXPECT_TRUE(bytes.startsWith("ZIELKRON-JOURNAL 4\n")); // no older build knows them
+    QString why;
+    const auto back = results::decodeJournal(bytes, &why);
+    ASSERT_TRUE(back.has_value()) << why.toStdString();
+    EXPECT_EQ(back->raceLogs, j.raceLogs);
+
+    const QByteArray time = "time\t2\t10231\t2\t0\t0\n";
+    const QByteArray log = "racelog\t1\tSignal COM5 unterbrochen 12:03:44,120\xe2\x80\x93\n";
+    const QByteArray cell = "cell\t0\t0\tT\n";
+    ASSERT_TRUE(results::decodeJournal(sealed(kValues + time + log + cell, 4)).has_value());
+    EXPECT_FALSE(results::decodeJournal(sealed(kValues + log + cell, 3)).has_value()); // not before format 4
+    const QList<QByteArray> refused = {
+        kValues + cell + log,                          // after the cells
+        kValues + log + time,                          // before the times
+        kValues + "racelog\t2\tA\nracelog\t1\tB\n",    // heats out of order
+        kValues + "racelog\t0\tA\n",
+        kValues + "racelog\t101\tA\n",
+        kValues + "racelog\t1\t\n",                    // an empty note
+        kValues + "racelog\t1\n",
+        kValues + "racelog\t1\t" + QByteArray(201, 'x') + '\n', // longer than the desk writes
+    };
+    for (const QByteArray &body : refused)
+        EXPECT_FALSE(results::decodeJournal(sealed(body, 4)).has_value()) << body.toStdString();
+
+    // More notes than a journal holds are cut, never refused: the desk's journal stays readable.
+    meeting::Record record;
+    record.raceLogs.insert(3, QStringList(meeting::kMaxRaceNotes + 5, QString(250, QLatin1Char('y'))));
+    const MeetingJournal kept = results::journalOf(record, QStringLiteral("T"), QDateTime());
+    ASSERT_EQ(kept.raceLogs.value(3).size(), meeting::kMaxRaceNotes);
+    EXPECT_EQ(kept.raceLogs.value(3).first().size(), results::JournalLimits::RaceNoteLength);
+}

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <memory>
+
 #include <fcntl.h>
 #include <stdlib.h>
 #include <termios.h>
@@ -196,5 +198,28 @@ TEST(PtyPort, EveryDataEventSetStillClosesAtOnce)
         p.port->Close();
         EXPECT_LT(timer.elapsed(), 500) << events;
         EXPECT_FALSE(p.port->Connected());
+    }
+}
+
+TEST(PtyPort, AHangUpLosesThePortWithoutHoldingTheDesk)
+{
+    // The pseudo terminal's other end closed: as an adapter pulled out, whatever events are watched.
+    for (const TEvents events : {TEvents{(1u << evCTS) | (1u << evDSR) | (1u << evRLSD)},
+                                 TEvents{(1u << evRxChar) | (1u << evCTS)}}) {
+        auto pty = std::make_unique<Pty>();
+        if (pty->slave.isEmpty())
+            GTEST_SKIP() << "no pseudo terminals here";
+        QTemporaryDir folder;
+        ASSERT_TRUE(QFile::link(pty->slave, folder.filePath(QStringLiteral("com7"))));
+        platform::LinuxSerialDevices devices(folder.path(), platform::DeviceTable{});
+        TComPort port(nullptr, &devices);
+        port.setPort(7);
+        port.Events = events;
+        port.Open();
+        ASSERT_TRUE(port.Connected());
+        pty.reset();
+        ASSERT_TRUE(waitUntil([&] { return port.Lost(); }, 5000)) << events;
+        EXPECT_NE(port.LostError(), 0);
+        port.Close();
     }
 }

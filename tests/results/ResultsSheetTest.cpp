@@ -253,3 +253,23 @@ TEST(ResultsSheet, ALongTextInATimeCellNeverHidesTheNames)
     EXPECT_TRUE(text.contains(QStringLiteral("Zeit von Hand"))) << text.toStdString();
     EXPECT_FALSE(text.contains(QStringLiteral("siehe Protokoll")));
 }
+
+TEST(ResultsSheet, TheNotesOfARaceStandUnderItsHeatAndAFlurryOfThemIsCounted)
+{
+    results::HeatResult first = heat(1, "Vorlauf", "100 m", "Männer", {},
+                                     {{{"7", "Zoë Ørsted", "", "10,51 ", "1"}}, {{"8", "Ida Sommer", "", "10,87 ", "2"}}});
+    first.notes = {QStringLiteral("Signal COM2 unterbrochen 12:03:44,120\u201312:03:51,870")};
+    results::HeatResult second = heat(2, "Vorlauf", "100 m", "Männer", {}, {{{"9", "Li Wang", "", "11,02 ", "1"}}});
+    for (int i = 0; i < 15; ++i)
+        second.notes << QStringLiteral("Signal COM3 unterbrochen 12:1%1:00,000\u201312:1%1:01,000").arg(i % 10);
+    const QStringList pages = pdf::pages(pdfOf(meetingOf({first, second})));
+    ASSERT_EQ(pages.size(), 1);
+    const QStringList l = lines(pages[0]);
+    const qsizetype heat1 = find(l, QStringLiteral("^Vorlauf 1 · 100 m · Männer$"));
+    ASSERT_GE(heat1, 0) << pages[0].toStdString();
+    EXPECT_EQ(find(l, QStringLiteral("^Signal COM2 unterbrochen 12:03:44,120–12:03:51,870$")), heat1 + 4);
+    const qsizetype heat2 = find(l, QStringLiteral("^Vorlauf 2 · 100 m · Männer$"));
+    EXPECT_EQ(heat2, heat1 + 5);
+    EXPECT_EQ(find(l, QStringLiteral("^Signal COM3 unterbrochen")), heat2 + 3);
+    EXPECT_EQ(find(l, QStringLiteral("^… und 4 weitere$")), heat2 + 3 + 11) << pages[0].toStdString();
+}

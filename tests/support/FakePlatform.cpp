@@ -274,11 +274,19 @@ void ScriptedSerialDevice::report(unsigned received, const std::vector<platform:
     queued_.store(n + 1);
 }
 
+void ScriptedSerialDevice::fail(int error)
+{
+    failAfter_.store(queued_.load());
+    failure_.store(error);
+}
+
 platform::SerialDevice::Wait ScriptedSerialDevice::waitEvents(unsigned, unsigned &received, platform::LineEdges &edges)
 {
     ++waits_;
     while (!stopped_.load()) {
         const std::size_t next = taken_.load();
+        if (failure_.load() != 0 && next >= failAfter_.load())
+            return Wait::Lost;
         if (next < queued_.load()) {
             const Scripted &s = script_[next % kMaxReports];
             received = s.received;

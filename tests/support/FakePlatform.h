@@ -6,6 +6,7 @@
 #include "Platform.h"
 #include "Workbook.h"
 #include "SerialLinux.h"
+#include "VirtualLines.h"
 
 #include <QTemporaryDir>
 
@@ -120,12 +121,15 @@ public:
     // Queues a report (from the test's thread); edges beyond a report's room are left out. While
     // kMaxReports wait, it waits for the monitor to take one.
     void report(unsigned received, const std::vector<platform::LineEdge> &edges = {});
+    // The device fails with error once the reports queued so far are taken: as an adapter pulled out.
+    void fail(int error);
     // Waits begun: once n + 1 have begun, the monitor has taken the first n reports in and handed
     // them over.
     unsigned waitsBegun() const { return waits_.load(); }
 
     Wait waitEvents(unsigned mask, unsigned &received, platform::LineEdges &edges) override;
     void stop() override { stopped_ = true; }
+    int failure() const override { return failure_.load(); }
     std::optional<unsigned> modemStatus() override { return 0u; }
     int inQueue() override { return 0; }
     void purge() override {}
@@ -140,6 +144,8 @@ private:
     std::atomic<std::size_t> taken_{0};
     std::atomic<unsigned> waits_{0};
     std::atomic<bool> stopped_{false};
+    std::atomic<int> failure_{0};
+    std::atomic<std::size_t> failAfter_{0};
 };
 
 // The spreadsheet application: the real workbook engine with its reader program (tests give it
@@ -229,6 +235,31 @@ public:
     QStringList printerNames() override { return names; }
 };
 
+// Serial devices coming and going, as the test announces them. A node's identity is the one the
+// test gave it, else the node itself.
+class DeviceMonitor final : public platform::DeviceMonitor {
+public:
+    QMap<QString, QString> identities;
+    std::function<void(const platform::DeviceChange &)> handler;
+    void setHandler(std::function<void(const platform::DeviceChange &)> h) override { handler = std::move(h); }
+    QString identity(const QString &node) override { return identities.value(node, node); }
+    // A device came (names: all it goes by; none given: its node and its identity) or went.
+    void add(const QString &node, QStringList names = {}) { tell(platform::DeviceChange::Added, node, std::move(names)); }
+    void remove(const QString &node, QStringList names = {})
+    {
+        tell(platform::DeviceChange::Removed, node, std::move(names));
+    }
+
+private:
+    void tell(platform::DeviceChange::Kind kind, const QString &node, QStringList names)
+    {
+        if (names.isEmpty())
+            names = QStringList{node, identity(node)};
+        if (handler)
+            handler({kind, node, names});
+    }
+};
+
 // The data folders: the current folder (a test's working folder), then an operator's folder and an
 // installation's folder of the test's own, both empty at first.
 struct DataFolders {
@@ -250,10 +281,25 @@ struct Platform {
     DataFolders data;
     Files files;
     Printers printers;
+    DeviceMonitor monitor;
     platform::Platform bundle()
     {
         return {ticks, sound, settings, dialogs, help, fileTypes, serial.devices, spreadsheet, realtime, files, printers,
-                data.folders};
+                data.folders, monitor};
+    }
+    // A virtual line pulled out and put back as a USB adapter is: its socket goes (and the monitor
+    // says so), then a new one comes under the same name (and the monitor says so).
+    void unplug(platform::VirtualLineServer &line)
+    {
+        line.unplug();
+        monitor.remove(QString::fromStdString(line.path()));
+    }
+    bool replug(platform::VirtualLineServer &line)
+    {
+        if (!line.replug())
+            return false;
+        monitor.add(QString::fromStdString(line.path()));
+        return true;
     }
 };
 

@@ -36,6 +36,7 @@ public:
         return w;
     }
     void stop() override { device_.stop(); }
+    int failure() const override { return device_.failure(); }
     std::optional<unsigned> modemStatus() override { return device_.modemStatus(); }
     int inQueue() override { return device_.inQueue(); }
     void purge() override
@@ -57,6 +58,10 @@ public:
     std::unique_ptr<platform::SerialDevice> open(int port, const platform::SerialSettings &settings) override
     {
         return std::make_unique<ProbedSerialDevice>(devices_.open(port, settings));
+    }
+    std::unique_ptr<platform::SerialDevice> openNode(const QString &node, const platform::SerialSettings &settings) override
+    {
+        return std::make_unique<ProbedSerialDevice>(devices_.openNode(node, settings));
     }
     bool probe(int port) override { return devices_.probe(port); }
 
