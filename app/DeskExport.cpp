@@ -72,13 +72,11 @@ void TFormMain::ExportTextFile(const QString &fileName)
 
 void TFormMain::ExportCsvFile(const QString &fileName)
 {
-    // As the results table writes itself: its own message where the file cannot be written.
+    // As the results table writes itself: its own message where the file cannot be written. Written
+    // like every other export, through a temporary file renamed over the old one, so that a full disk
+    // never leaves a file cut short in place of the one there was.
     const QByteArray bytes = results::csvExportOf(Model.record());
-    QFile file(fileName);
-    const bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size()
-                    && file.flush();
-    file.close();
-    if (!ok)
+    if (!platform::writeFileAtomically(fileName, bytes, nullptr, platform::FileMode::AsBefore, platform_.files))
         platform_.dialogs.messageBox(this, QStringLiteral("Can't write to file:\r") + fileName, QStringLiteral("Error"),
                                      platform::MessageButtons::Ok, platform::MessageIcon::Error);
 }

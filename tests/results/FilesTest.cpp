@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <cerrno>
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -180,6 +182,17 @@ TEST(Export, CsvByThePickedEntryAndErrorsShown)
     EXPECT_EQ(csv.count("\r\n"), 20);
     EXPECT_EQ(csv.count(';'), 20 * 6);
     EXPECT_EQ(f.SaveDialog1.FilterIndex, 2); // kept for the next start
+
+    // A disk that fills up while the file is written: the table's own message, the old file whole.
+    d.fp.files.failure = [](const QString &call) { return call.startsWith(QStringLiteral("write")) ? ENOSPC : 0; };
+    f.Model.recordToWrite().setRowCount(40);
+    d.choose(d.path(QStringLiteral("ergebnis.csv")), 2);
+    f.bSave->click();
+    d.fp.files.failure = nullptr;
+    ASSERT_EQ(d.fp.dialogs.messages.size(), 1);
+    EXPECT_EQ(d.fp.dialogs.messages[0].text, QStringLiteral("Can't write to file:\r") + d.path(QStringLiteral("ergebnis.csv")));
+    EXPECT_EQ(d.read(QStringLiteral("ergebnis.csv")), csv);
+    d.fp.dialogs.messages.clear();
 
     d.choose(d.path(QStringLiteral("no/folder/ergebnis.txt")), 1);
     f.bSave->click();
