@@ -21,6 +21,10 @@
 #include <QStyledItemDelegate>
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -398,6 +402,12 @@ void TFormMain::cmd_EinstellungenClick()
     Model.setLanes(dlg->seBahn->clamp(dlg->seBahn->Value()));
     sizeWindowHeight();
 
+    // A port whose adapter is out stays lost if it is still wanted and still gone: its device is
+    // taken up again when it returns, and the note stays.
+    std::array<std::optional<std::pair<int, QString>>, 5> lostBefore{};
+    for (int k = 1; k <= 4; ++k)
+        if (ports[k]->Lost())
+            lostBefore[static_cast<std::size_t>(k)] = std::pair(int{ports[k]->Port()}, Supervised[static_cast<std::size_t>(k)].identity);
     for (int k = 1; k <= 4; ++k) {
         try {
             ports[k]->Close();
@@ -426,6 +436,13 @@ void TFormMain::cmd_EinstellungenClick()
             } catch (const std::exception &) {
             }
         }
+    }
+    for (int k = 1; k <= 4; ++k) {
+        const auto &before = lostBefore[static_cast<std::size_t>(k)];
+        if (!before || ports[k]->Connected() || ports[k]->Port() != before->first)
+            continue;
+        Supervised[static_cast<std::size_t>(k)].identity = before->second;
+        ports[k]->MarkLost(ENODEV);
     }
     bResetClick();
 

@@ -388,6 +388,11 @@ public:
     // The level of each watched line (active or not) as its last edge or the read at its port's
     // opening left it; none while its port is closed.
     std::array<std::optional<bool>, kWatchedLines> LineLevels{};
+    // The level of each watched line when its port opened: a lane barrier counts as interrupted at
+    // the start only where it changed to interrupted since (a line that rests at that level may be
+    // wired the other way round, and its runner's first edge must stop the lane).
+    std::array<std::optional<bool>, kWatchedLines> OpenLevels{};
+    bool InterruptedSinceOpening(int index, const std::optional<bool> &level) const;
     // The lamp's state of a watched line, and the lamp (and the settings dialog's) showing it.
     TLineLamp::State LineState(int index) const;
     void ShowLineLamp(int index);

@@ -162,8 +162,10 @@ void TFormMain::PortOpened(TComPort *port)
     // The levels as they are now; no edge is made of them.
     const quint32 status = port->GetModemStatus();
     for (int i = 0; i < kWatchedLines; ++i)
-        if (const WatchedLine &w = WatchedLines()[static_cast<std::size_t>(i)]; w.port == n)
+        if (const WatchedLine &w = WatchedLines()[static_cast<std::size_t>(i)]; w.port == n) {
             LineLevels[static_cast<std::size_t>(i)] = (status & statusBit(w.line)) != 0;
+            OpenLevels[static_cast<std::size_t>(i)] = LineLevels[static_cast<std::size_t>(i)];
+        }
     if (n == 1)
         LedStart->setKind(lkGreen);
     if (returned) {
@@ -185,8 +187,10 @@ void TFormMain::PortClosed(TComPort *port)
         return;
     Supervised[static_cast<std::size_t>(n)] = {};
     for (int i = 0; i < kWatchedLines; ++i)
-        if (WatchedLines()[static_cast<std::size_t>(i)].port == n)
+        if (WatchedLines()[static_cast<std::size_t>(i)].port == n) {
             LineLevels[static_cast<std::size_t>(i)].reset();
+            OpenLevels[static_cast<std::size_t>(i)].reset();
+        }
     if (n == 1)
         LedStart->setKind(lkGreen);
     Model.portForgotten(portName(port));
@@ -202,9 +206,12 @@ void TFormMain::ComPortLost(TComPort *port, int error)
     if (n == 0)
         return;
     Supervised[static_cast<std::size_t>(n)].lost = true;
+    setPortLamps(port, false); // the rows' lamps of its lanes as for a port that is not open
     for (int i = 0; i < kWatchedLines; ++i)
-        if (WatchedLines()[static_cast<std::size_t>(i)].port == n)
+        if (WatchedLines()[static_cast<std::size_t>(i)].port == n) {
             LineLevels[static_cast<std::size_t>(i)].reset();
+            OpenLevels[static_cast<std::size_t>(i)].reset();
+        }
     if (n == 1) {
         LedStart->setValue(true);
         LedStart->setKind(lkRed);
@@ -224,7 +231,12 @@ void TFormMain::DeviceChanged(const platform::DeviceChange &change)
 {
     for (int n = 1; n <= 4; ++n) {
         TComPort *port = PortOf(n);
-        const QString &identity = Supervised[static_cast<std::size_t>(n)].identity;
+        // Two adapters of the same make without a serial number carry the same name: such a port is
+        // known by its node alone, so that pulling out one never takes the other with it.
+        QString identity = Supervised[static_cast<std::size_t>(n)].identity;
+        for (int m = 1; m <= 4; ++m)
+            if (m != n && !identity.isEmpty() && Supervised[static_cast<std::size_t>(m)].identity == identity)
+                identity = port->DeviceNode();
         const bool known = !identity.isEmpty() && (change.node == identity || change.names.contains(identity));
         if (change.kind == platform::DeviceChange::Removed) {
             // The device node of an open port vanished: the port is lost, whether or not its thread
@@ -346,8 +358,14 @@ void TFormMain::MarkBlockedLanes(int port)
         const WatchedLine &w = WatchedLines()[static_cast<std::size_t>(i)];
         if (w.port != port || w.role != WatchedLine::Lane || !Model.lane(w.lane).running)
             continue;
-        Model.setBlockedAtStart(w.lane, LineState(i) == TLineLamp::State::Interrupted);
+        Model.setBlockedAtStart(w.lane, !Supervised.at(static_cast<std::size_t>(w.port)).lost
+                                            && InterruptedSinceOpening(i, LineLevels[static_cast<std::size_t>(i)]));
     }
+}
+
+bool TFormMain::InterruptedSinceOpening(int index, const std::optional<bool> &level) const
+{
+    return level && Model.edgeActs(*level) && OpenLevels.at(static_cast<std::size_t>(index)) != level;
 }
 
 void TFormMain::RaceStateChanged()
@@ -364,7 +382,7 @@ void TFormMain::RaceStateChanged()
             const auto early = StartLevels.find(lane);
             const std::optional<bool> level =
                 early != StartLevels.end() ? std::optional<bool>(early->second) : LineLevels[static_cast<std::size_t>(index)];
-            Model.setBlockedAtStart(lane, level && Model.edgeActs(*level));
+            Model.setBlockedAtStart(lane, InterruptedSinceOpening(index, level));
         }
         WarnBlockedBarriers();
     } else if (state == meeting::RaceState::Ready) {

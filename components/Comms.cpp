@@ -305,6 +305,16 @@ void TComPort::Lose(int error)
     loseThread(generation_, error, platform::monotonicNanos());
 }
 
+void TComPort::MarkLost(int error)
+{
+    if (connected_ || lost_ || port_ == 0)
+        return;
+    lost_ = true;
+    lostError_ = error != 0 ? error : ENODEV;
+    lostAt_ = platform::monotonicNanos();
+    emit OnLost(this, lostError_);
+}
+
 void TComPort::loseThread(unsigned generation, int error, std::int64_t nanos)
 {
     if (!connected_ || !thread_ || generation != generation_)

@@ -166,6 +166,10 @@ public:
     // (OnLost) until it is reopened or closed. For a device the system says is gone; the monitor
     // thread calls it by itself when the device fails. Nothing happens unless connected.
     void Lose(int error);
+    // A closed port whose device is still gone when it is to be opened again (the settings applied
+    // while the adapter was out): lost as before (OnLost), so that its device is taken up again when
+    // it returns. Nothing happens unless the port is closed and has a number.
+    void MarkLost(int error);
     bool Lost() const { return lost_; }
     // The system's error number of the loss (0 while not lost) and when it was seen
     // (CLOCK_MONOTONIC nanoseconds).

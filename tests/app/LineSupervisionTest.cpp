@@ -10,6 +10,7 @@
 #include "Wait.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -28,12 +29,18 @@ struct Supervised : Desk {
     VirtualLineServer com2{fp.serial.socketFor(2)};
     TFormMain *f = nullptr;
 
-    Supervised()
+    // dsrAtRest: COM2's DSR (lane 3) active from before the port opens. twins: COM1 an adapter of
+    // the same make without a serial number, going by the same name as COM2's.
+    explicit Supervised(bool dsrAtRest = false, bool twins = false)
     {
         EXPECT_TRUE(com1.start());
         EXPECT_TRUE(com2.start());
+        if (dsrAtRest)
+            com2.set(LineDsr, true);
         // COM2 is a USB adapter: its identity stays when it comes back under another node.
         fp.monitor.identities[node(2)] = kAdapter;
+        if (twins)
+            fp.monitor.identities[node(1)] = kAdapter;
         key() = {{"Left", 0},  {"Top", 0},  {"Height", 0}, {"Sound", 1}, {"Port1", 1},      {"Port2", 2},
                  {"Port3", 0}, {"Port4", 0}, {"Alg", 0},   {"FilterInd", 1}, {"Monitor", 0}, {"Title", "T"},
                  {"LineCount", 4}, {"Accuracy", 2}, {"OneLS", 0}};
@@ -190,4 +197,36 @@ TEST(LineSupervision, ABarrierInterruptedAtTheStartIsWarnedAndItsClearingStopsNo
     f.ComPort2->Close();
     EXPECT_EQ(s.lamp(3)->LampState(), TLineLamp::State::Closed);
     EXPECT_EQ(s.lamp(1)->LampState(), TLineLamp::State::Clear);
+}
+
+TEST(LineSupervision, WhatTheLinesSayAtOpeningAndTwinAdaptersTakeNoTimeAndNoPortAway)
+{
+    // A lane line active from the opening on may be a barrier wired the other way round: its first
+    // edge after the start is the runner's and stops the lane.
+    {
+        Supervised s(true);
+        TFormMain &f = *s.f;
+        f.mStart->trigger();
+        const auto start = static_cast<std::uint32_t>(f.Model.desk().start);
+        s.fp.ticks.now = start + 10000;
+        s.com2.set(LineDsr, false);
+        ASSERT_TRUE(waitUntil([&] { return !f.Model.lane(3).running; }));
+        EXPECT_EQ(s.time(3), QStringLiteral("10,00 "));
+    }
+    // Two adapters of one name: pulling out COM2's leaves COM1 open and timing.
+    Supervised s(false, true);
+    TFormMain &f = *s.f;
+    s.pullCom2();
+    s.fp.monitor.remove(s.node(2), {s.node(2), kAdapter});
+    EXPECT_TRUE(f.ComPort1->Connected());
+    EXPECT_FALSE(f.ComPort1->Lost());
+    // Settings applied while COM2's adapter is out: it stays lost, and is taken up when it returns.
+    s.fp.dialogs.modalAnswers.push_back([](QDialog *) { return int{QDialog::Accepted}; });
+    f.Config1->trigger();
+    EXPECT_TRUE(f.ComPort2->Lost());
+    EXPECT_EQ(s.lamp(3)->LampState(), TLineLamp::State::Lost);
+    ASSERT_TRUE(s.com2.replug());
+    s.fp.monitor.identities[s.node(2)] = kAdapter;
+    s.fp.monitor.add(s.node(2));
+    EXPECT_TRUE(f.ComPort2->Connected());
 }
