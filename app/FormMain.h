@@ -383,6 +383,7 @@ public:
     struct PortSupervision {
         QString identity;
         bool lost = false;
+        QString unopened; // the node its device came back under but would not open at
     };
     std::array<PortSupervision, 5> Supervised{};
     // The level of each watched line (active or not) as its last edge or the read at its port's
@@ -408,6 +409,9 @@ public:
     // A device came or went (the platform's monitor): a lost port is reopened, an open port whose
     // device vanished is lost.
     void DeviceChanged(const platform::DeviceChange &change);
+    // Opens lost port n again at node (empty: by its own name); a device that has only just come
+    // (still being set up, or probed by another program) is tried again a few times.
+    void TryReopen(int n, const QString &node, int triesLeft);
     void UpdateLineNote();
     void LayOutLineNotes();
     QStringList ReturnedPorts; // ports that came back, while their note shows

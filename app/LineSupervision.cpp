@@ -158,6 +158,7 @@ void TFormMain::PortOpened(TComPort *port)
     PortSupervision &watched = Supervised[static_cast<std::size_t>(n)];
     const bool returned = watched.lost;
     watched.lost = false;
+    watched.unopened.clear();
     watched.identity = platform_.deviceMonitor.identity(port->DeviceNode());
     // The levels as they are now; no edge is made of them.
     const quint32 status = port->GetModemStatus();
@@ -206,6 +207,7 @@ void TFormMain::ComPortLost(TComPort *port, int error)
     if (n == 0)
         return;
     Supervised[static_cast<std::size_t>(n)].lost = true;
+    Supervised[static_cast<std::size_t>(n)].unopened.clear();
     setPortLamps(port, false); // the rows' lamps of its lanes as for a port that is not open
     for (int i = 0; i < kWatchedLines; ++i)
         if (WatchedLines()[static_cast<std::size_t>(i)].port == n) {
@@ -253,10 +255,24 @@ void TFormMain::DeviceChanged(const platform::DeviceChange &change)
         // line, the same number), otherwise at the node it came back under.
         const QString own = platform_.serial.deviceName(port->Port());
         const bool ownName = !own.isEmpty() && platform_.deviceMonitor.identity(own) == identity;
-        if (!port->Reopen(ownName ? QString() : change.node))
-            qWarning("%s: wieder angeschlossen (%s), aber nicht zu öffnen", qPrintable(portName(port)),
-                     qPrintable(change.node));
+        TryReopen(n, ownName ? QString() : change.node, 10);
     }
+}
+
+void TFormMain::TryReopen(int n, const QString &node, int triesLeft)
+{
+    TComPort *port = PortOf(n);
+    if (!port || !port->Lost() || port->Reopen(node))
+        return;
+    PortSupervision &watched = Supervised[static_cast<std::size_t>(n)];
+    if (triesLeft > 0) {
+        QTimer::singleShot(500, this, [this, n, node, triesLeft] { TryReopen(n, node, triesLeft - 1); });
+        return;
+    }
+    watched.unopened = node.isEmpty() ? port->DeviceNode() : node;
+    qWarning("%s: wieder angeschlossen (%s), aber nicht zu öffnen", qPrintable(portName(port)),
+             qPrintable(watched.unopened));
+    UpdateLineNote();
 }
 
 void TFormMain::UpdateLineNote()
@@ -264,7 +280,12 @@ void TFormMain::UpdateLineNote()
     QStringList lost;
     for (int n = 1; n <= 4; ++n)
         if (Supervised[static_cast<std::size_t>(n)].lost)
-            lost << QStringLiteral("%1 getrennt \u2013 %2 ohne Signal").arg(portName(PortOf(n)), PortLinesText(n));
+            lost << QStringLiteral("%1 getrennt \u2013 %2 ohne Signal%3")
+                        .arg(portName(PortOf(n)), PortLinesText(n),
+                             Supervised[static_cast<std::size_t>(n)].unopened.isEmpty()
+                                 ? QString()
+                                 : QStringLiteral(" (wieder eingesteckt, lässt sich nicht öffnen: Einstellungen mit "
+                                                  "OK übernehmen)"));
     if (!lost.isEmpty()) {
         LineNote->setProperty("fullText", lost.join(QStringLiteral("; ")));
         LineNote->setToolTip(

@@ -125,12 +125,13 @@ TEST(LineSupervision, TheSameAdapterBackUnderAnotherNodeIsReopenedAndTimesItsLan
     EXPECT_TRUE(f.ComPort2->Lost());
     EXPECT_FALSE(other.deskAttached());
 
-    // The adapter itself, under a new number.
+    // The adapter itself, under a new number, told before its line can be opened: tried again.
     VirtualLineServer back(s.fp.serial.socketFor(9));
-    ASSERT_TRUE(back.start());
     s.fp.monitor.identities[s.node(9)] = kAdapter;
     s.fp.monitor.add(s.node(9));
-    ASSERT_TRUE(f.ComPort2->Connected());
+    EXPECT_FALSE(f.ComPort2->Connected());
+    ASSERT_TRUE(back.start());
+    ASSERT_TRUE(waitUntil([&] { return f.ComPort2->Connected(); }));
     EXPECT_EQ(f.ComPort2->DeviceNode(), s.node(9));
     ASSERT_TRUE(back.waitForDesk(2000));
     EXPECT_EQ(s.note(f.LineNote), QStringLiteral("COM2 wieder verbunden"));
