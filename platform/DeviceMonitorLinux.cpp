@@ -55,7 +55,7 @@ QString deviceIdentity(const QString &node, const QString &linkTarget, const QSt
     if (!linkTarget.isEmpty() && devlinks.contains(linkTarget))
         return linkTarget;
     for (const QString &link : devlinks)
-        if (link.startsWith(QLatin1String("/dev/serial/by-id/")))
+        if (link.contains(QLatin1String("/serial/by-id/"))) // /dev/serial/by-id/…
             return link;
     return devnode.isEmpty() ? node : devnode;
 }

@@ -16,20 +16,24 @@ using platform::DeviceChange;
 
 TEST(DeviceIdentity, TheNameThatStaysAcrossAReplug)
 {
-    const QString byId = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_A1B2C3-if00-port0");
-    const QString byPath = QStringLiteral("/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
+    // The names as udev gives them, in a devices folder of the test's own (nothing is opened).
+    QTemporaryDir folder;
+    const QString dev = folder.path();
+    const auto at = [&dev](const char *name) { return dev + QLatin1Char('/') + QLatin1String(name); };
+    const QString byId = at("serial/by-id/usb-FTDI_FT232R_A1B2C3-if00-port0");
+    const QString byPath = at("serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
     const QStringList links{byPath, byId};
     const struct {
         QString node, linkTarget, devnode;
         QStringList devlinks;
         QString identity;
     } cases[] = {
-        {"/dev/ttyUSB0", {}, "/dev/ttyUSB0", links, byId},              // an adapter: its serial number
-        {"/home/a/com5", byPath, "/dev/ttyUSB1", links, byPath},         // named by its socket of the hub
-        {"/home/a/com5", "/dev/ttyUSB1", "/dev/ttyUSB1", links, byId},   // a link to the number
-        {"/dev/ttyS0", {}, "/dev/ttyS0", {}, "/dev/ttyS0"},              // on board: its node
-        {"/home/a/com1", "/dev/ttyS0", "/dev/ttyS0", {}, "/dev/ttyS0"},
-        {"/home/a/com3", {}, {}, {}, "/home/a/com3"},                   // unknown to udev
+        {at("ttyUSB0"), {}, at("ttyUSB0"), links, byId},               // an adapter: its serial number
+        {at("com5"), byPath, at("ttyUSB1"), links, byPath},             // named by its socket of the hub
+        {at("com5"), at("ttyUSB1"), at("ttyUSB1"), links, byId},        // a link to the number
+        {at("ttyS7"), {}, at("ttyS7"), {}, at("ttyS7")},                // on board: its node
+        {at("com1"), at("ttyS7"), at("ttyS7"), {}, at("ttyS7")},
+        {at("com3"), {}, {}, {}, at("com3")},                           // unknown to udev
     };
     for (const auto &c : cases)
         EXPECT_EQ(platform::deviceIdentity(c.node, c.linkTarget, c.devnode, c.devlinks), c.identity)
