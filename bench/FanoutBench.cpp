@@ -26,6 +26,7 @@
 //   chmod -R o+rX build && runuser -u zkbench -- xvfb-run -a build/bench/bench_fanout --load
 
 #include "BenchLoad.h"
+#include "EventStreams.h"
 #include "FakePlatform.h"
 #include "FormMain.h"
 #include "Label3D.h"
@@ -85,7 +86,6 @@ std::int64_t nowNanos()
 // the first that shows it gives that client's delivery time.
 class Clients {
 public:
-    enum Awaited { Any, Running, LanePlaced, Meeting };
 
     // Connects n streams; false when not all of them could be opened.
     bool open(int port, int n)
@@ -96,7 +96,7 @@ public:
         events_.assign(static_cast<size_t>(n), 0);
         done_.assign(static_cast<size_t>(n), 0);
         at_.assign(static_cast<size_t>(n), 0);
-        awaited_ = Meeting;
+        awaited_ = Awaited::Meeting;
         edge_ = nowNanos();
         reader_ = std::thread([this] { run(); });
         for (int i = 0; i < n; ++i) {
@@ -175,30 +175,11 @@ public:
         for (size_t i = 0; i < done_.size(); ++i)
             if (done_[i])
                 ms.push_back(static_cast<double>(at_[i] - edge_) / 1e6);
-        awaited_ = Any;
+        awaited_ = Awaited::Any;
         return ms;
     }
 
 private:
-    bool shows(bool heat, std::string_view data) const
-    {
-        switch (awaited_) {
-        case Any: return true;
-        case Meeting: return !heat;
-        case Running: return heat && data.find("\"running\":true") != std::string::npos;
-        case LanePlaced: {
-            if (!heat)
-                return false;
-            const std::size_t lane = data.find("{\"lane\":" + std::to_string(lane_) + ",");
-            if (lane == std::string::npos)
-                return false;
-            const std::size_t place = data.find("\"place\":\"", lane);
-            return place != std::string::npos && place + 9 < data.size() && data[place + 9] != '"';
-        }
-        }
-        return false;
-    }
-
     void run()
     {
         std::vector<epoll_event> events(1024);
@@ -245,7 +226,7 @@ private:
                         continue; // the desk's clock
                     const std::string_view json(b.data() + data + 7, end - data - 7);
                     std::lock_guard<std::mutex> lock(mutex_);
-                    if (!done_[i] && shows(heat, json)) {
+                    if (!done_[i] && eventShows(awaited_, lane_, heat, json)) {
                         done_[i] = 1;
                         at_[i] = now;
                         ++matched_;
@@ -265,34 +246,13 @@ private:
     std::thread reader_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
-    Awaited awaited_ = Any;
+    Awaited awaited_ = Awaited::Any;
     int lane_ = 0;
     std::int64_t edge_ = 0;
     std::vector<char> done_;
     std::vector<std::int64_t> at_;
     std::atomic<int> matched_{0};
 };
-
-struct Stats {
-    double median = 0, p99 = 0, max = 0;
-    std::size_t count = 0;
-};
-
-Stats stats(std::vector<double> v)
-{
-    Stats s;
-    if (v.empty())
-        return s;
-    std::sort(v.begin(), v.end());
-    const auto at = [&](double q) {
-        return v[std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())))];
-    };
-    s.median = at(0.5);
-    s.p99 = at(0.99);
-    s.max = v.back();
-    s.count = v.size();
-    return s;
-}
 
 // What the barriers' process reports for one N.
 struct Figures {
@@ -351,7 +311,7 @@ int barriersAndClients(const QString &folder, int nginxPort, int toDesk, int fro
         for (int h = 0; h < heats; ++h) {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             std::int64_t edges[1 + kLanes] = {};
-            clients.await(Clients::Running, 0, edges[0] = nowNanos());
+            clients.await(Awaited::Running, 0, edges[0] = nowNanos());
             ports[0]->set(platform::LineDsr, true); // the start contact closes
             missing += n - static_cast<int>(collect(5000).size());
             std::vector<int> order(kLanes);
@@ -361,7 +321,7 @@ int barriersAndClients(const QString &folder, int nginxPort, int toDesk, int fro
             for (int l : order) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(60 + static_cast<int>(random() % 100)));
                 auto [line, bit] = lane(l);
-                clients.await(Clients::LanePlaced, l, edges[l] = nowNanos());
+                clients.await(Awaited::LanePlaced, l, edges[l] = nowNanos());
                 line->set(bit, !(line->levels() & bit)); // any edge of a lane line stops the lane
                 std::vector<double> got = collect(5000);
                 missing += n - static_cast<int>(got.size());
@@ -369,7 +329,7 @@ int barriersAndClients(const QString &folder, int nginxPort, int toDesk, int fro
             }
             ports[0]->set(platform::LineDsr, false);
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            clients.await(Clients::Meeting, 0, nowNanos());
+            clients.await(Awaited::Meeting, 0, nowNanos());
             const char heat = 'H';
             writeAll(toDesk, &heat, 1);
             writeAll(toDesk, edges, sizeof edges);

@@ -23,6 +23,7 @@
 //   runuser -u USER -- xvfb-run -a build/bench/bench_live --load
 
 #include "BenchLoad.h"
+#include "EventStreams.h"
 #include "FakePlatform.h"
 #include "FormMain.h"
 #include "LiveSnapshot.h"
@@ -81,7 +82,6 @@ std::int64_t nowNanos()
 // awaited change; the first that shows it gives that client's delivery time.
 class Pages {
 public:
-    enum Awaited { Any, Running, LanePlaced, Meeting };
 
     bool open(int port)
     {
@@ -111,7 +111,7 @@ public:
         buffers_.resize(kClients);
         done_.assign(kClients, 0);
         at_.assign(kClients, 0);
-        awaited_ = Meeting; // awaited first: the whole picture, the meeting following the heat
+        awaited_ = Awaited::Meeting; // awaited first: the whole picture, the meeting following the heat
         edge_ = nowNanos();
         reader_ = std::thread([this] { run(); });
         return true;
@@ -150,7 +150,7 @@ public:
         for (int i = 0; i < kClients; ++i)
             if (done_[static_cast<size_t>(i)])
                 ms.push_back(static_cast<double>(at_[static_cast<size_t>(i)] - edge_) / 1e6);
-        awaited_ = Any;
+        awaited_ = Awaited::Any;
         return ms;
     }
 
@@ -159,25 +159,6 @@ public:
     std::size_t largestMeeting() const { return largestMeeting_; }
 
 private:
-    bool shows(bool heat, std::string_view data) const
-    {
-        switch (awaited_) {
-        case Any: return true;
-        case Meeting: return !heat;
-        case Running: return heat && data.find("\"running\":true") != std::string::npos;
-        case LanePlaced: {
-            if (!heat)
-                return false;
-            const std::size_t lane = data.find("{\"lane\":" + std::to_string(lane_) + ",");
-            if (lane == std::string::npos)
-                return false;
-            const std::size_t place = data.find("\"place\":\"", lane);
-            return place != std::string::npos && place + 9 < data.size() && data[place + 9] != '"';
-        }
-        }
-        return false;
-    }
-
     void run()
     {
         epoll_event events[kClients];
@@ -220,7 +201,7 @@ private:
                     if (json.size() > largest)
                         largest = json.size();
                     std::lock_guard<std::mutex> lock(mutex_);
-                    if (!done_[i] && shows(heat, json)) {
+                    if (!done_[i] && eventShows(awaited_, lane_, heat, json)) {
                         done_[i] = 1;
                         at_[i] = now;
                         ++matched_;
@@ -237,7 +218,7 @@ private:
     std::thread reader_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
-    Awaited awaited_ = Any;
+    Awaited awaited_ = Awaited::Any;
     int lane_ = 0;
     std::int64_t edge_ = 0;
     std::vector<char> done_;
@@ -299,25 +280,6 @@ private:
     std::thread thread_;
 };
 
-struct Stats {
-    double median = 0, p99 = 0, max = 0;
-    std::size_t count = 0;
-};
-
-Stats stats(std::vector<double> v)
-{
-    Stats s;
-    if (v.empty())
-        return s;
-    std::sort(v.begin(), v.end());
-    const auto at = [&](double q) { return v[std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())))]; };
-    s.median = at(0.5);
-    s.p99 = at(0.99);
-    s.max = v.back();
-    s.count = v.size();
-    return s;
-}
-
 // The light barriers and the pages. Reports its delivery times on `toDesk` once the heats are
 // run; asks the desk to enter each heat and waits for its answer.
 int barriersAndPages(const QString &folder, int toDesk, int fromDesk, int heats, bool flood)
@@ -361,7 +323,7 @@ int barriersAndPages(const QString &folder, int toDesk, int fromDesk, int heats,
     int lost = 0;
     for (int h = 0; h < heats; ++h) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        pages.await(Pages::Running, 0, nowNanos());
+        pages.await(Awaited::Running, 0, nowNanos());
         ports[0]->set(platform::LineDsr, true); // the start contact closes
         std::vector<double> got = pages.collect(5000);
         lost += kClients - static_cast<int>(got.size());
@@ -373,7 +335,7 @@ int barriersAndPages(const QString &folder, int toDesk, int fromDesk, int heats,
         for (int n : order) {
             std::this_thread::sleep_for(std::chrono::milliseconds(60 + static_cast<int>(random() % 100)));
             auto [line, bit] = lane(n);
-            pages.await(Pages::LanePlaced, n, nowNanos());
+            pages.await(Awaited::LanePlaced, n, nowNanos());
             line->set(bit, !(line->levels() & bit)); // any edge of a lane line stops the lane
             got = pages.collect(5000);
             lost += kClients - static_cast<int>(got.size());
@@ -381,7 +343,7 @@ int barriersAndPages(const QString &folder, int toDesk, int fromDesk, int heats,
         }
         ports[0]->set(platform::LineDsr, false);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        pages.await(Pages::Meeting, 0, nowNanos());
+        pages.await(Awaited::Meeting, 0, nowNanos());
         const char enter = 'E';
         writeAll(toDesk, &enter, 1);
         char answer;
