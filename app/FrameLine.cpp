@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -179,7 +180,7 @@ bool TTimeLabel::changeText(const QString &text, bool batched)
     if (text == old)
         return false;
     // The contents rectangle asks the window for its safe margins: read once for the whole change.
-    const QRect contents = contentsRect();
+    const QRect contents = this->contents();
     QRect dirty = contents;
     if (isVisible()) {
         if (font() != glyphFont_ || !raw_.isValid())
@@ -214,6 +215,23 @@ bool TTimeLabel::changeText(const QString &text, bool batched)
             update(dirty);
     }
     return true;
+}
+
+QRect TTimeLabel::contents() const
+{
+    if (contentsSize_ != size()) {
+        contents_ = contentsRect();
+        contentsSize_ = size();
+    }
+    return contents_;
+}
+
+bool TTimeLabel::event(QEvent *event)
+{
+    // Margins, a frame or the window's safe area changed: the contents are worked out anew.
+    if (event->type() == QEvent::ContentsRectChange || event->type() == QEvent::StyleChange)
+        contentsSize_ = QSize();
+    return QLabel::event(event);
 }
 
 bool TTimeLabel::ownLayout() const
@@ -313,7 +331,7 @@ void TTimeLabel::glyphsIn(const QString &t, const QRect &area, QList<quint32> &i
 {
     indexes.reserve(t.size());
     positions.reserve(t.size());
-    const QRect contents = contentsRect();
+    const QRect contents = this->contents();
     qreal x = contents.right() + 1 - advance(t);
     const int base = baseline(contents);
     // A glyph whose ink lies wholly outside the repainted area is left out: the clip would
@@ -341,14 +359,13 @@ void TTimeLabel::drawGlyphs(QPainter &p, const QList<quint32> &indexes, const QL
     p.drawGlyphRun(QPointF(0, 0), run);
 }
 
-namespace {
 // Pictures of repainted parts of running times, shared by all time labels: the ten lanes show the
 // same time, and a running clock shows the same last digits over and over. A picture is a copy of
 // what the label drew there itself (the fill, then the glyphs at the same sub-pixel positions), so
 // copying it in gives the very pixels drawing would.
 // What a repainted part of a running time shows depends on its size, the colours, the font and the
 // glyphs with their positions relative to its corner (sub-pixel parts included): that is its key.
-struct PictureKey {
+struct TTimeLabel::PictureKey {
     static constexpr qsizetype MaxGlyphs = 8; // a part with more is drawn, not kept
     int font, format, width, height;
     QRgb fill, ink;
@@ -357,14 +374,12 @@ struct PictureKey {
     std::array<qreal, MaxGlyphs> xs, ys;
     PictureKey() { std::memset(static_cast<void *>(this), 0, sizeof *this); } // hashed as bytes: no stray padding
     bool operator==(const PictureKey &other) const { return std::memcmp(this, &other, sizeof *this) == 0; }
+    friend size_t qHash(const PictureKey &key, size_t seed = 0) { return qHashBits(&key, sizeof key, seed); }
 };
-size_t qHash(const PictureKey &key, size_t seed = 0)
-{
-    return qHashBits(&key, sizeof key, seed);
-}
 
+namespace {
 struct TimePictures {
-    QHash<PictureKey, QImage> pictures;
+    QHash<TTimeLabel::PictureKey, QImage> pictures;
     qsizetype bytes = 0;
     static constexpr qsizetype MaxBytes = 4 * 1024 * 1024;
 };
@@ -375,19 +390,41 @@ TimePictures &timePictures()
     return cache;
 }
 
-// The painter's target when it is an image the picture can be copied into pixel for pixel.
-const QImage *plainTarget(QPainter &p)
+// The picture the label copied in last and what it showed there: the lanes of a running race show
+// the same text in the same place of their labels, so the next label takes it as it is.
+struct LastPicture {
+    KeptText text;
+    QRect area;
+    int font = -1;
+    QRgb fill = 0, ink = 0;
+    QImage picture;
+};
+
+LastPicture &lastPicture()
 {
-    const QPaintDevice *device = p.paintEngine() ? p.paintEngine()->paintDevice() : nullptr;
+    static LastPicture last;
+    return last;
+}
+
+// The device as an image a picture can be copied into pixel for pixel.
+QImage *plainImage(QPaintDevice *device)
+{
     if (!device || device->devType() != QInternal::Image)
         return nullptr;
-    const auto *image = static_cast<const QImage *>(device);
+    auto *image = static_cast<QImage *>(device);
     if (image->format() != QImage::Format_RGB32 && image->format() != QImage::Format_ARGB32_Premultiplied)
         return nullptr;
     if (image->devicePixelRatio() != 1.0)
         return nullptr;
+    return image;
+}
+
+// The painter's target when it is such an image and the painter only moves whole pixels.
+QImage *plainTarget(QPainter &p)
+{
+    QImage *image = plainImage(p.paintEngine() ? p.paintEngine()->paintDevice() : nullptr);
     const QTransform t = p.deviceTransform();
-    if (t.type() > QTransform::TxTranslate || t.dx() != std::floor(t.dx()) || t.dy() != std::floor(t.dy()))
+    if (!image || t.type() > QTransform::TxTranslate || t.dx() != std::floor(t.dx()) || t.dy() != std::floor(t.dy()))
         return nullptr;
     return image;
 }
@@ -421,102 +458,112 @@ QColor TTimeLabel::fillColour() const
     return transparent_ && row ? row->palette().color(QPalette::Window) : palette().color(QPalette::Window);
 }
 
+QColor TTimeLabel::inkColour() const
+{
+    const QPalette &own = palette();
+    return own.color(isEnabled() ? own.currentColorGroup() : QPalette::Disabled, foregroundRole());
+}
+
+void TTimeLabel::pictureKey(const QRect &area, int format, QRgb fill, QRgb ink, PictureKey &key) const
+{
+    key.font = fontId_;
+    key.format = format;
+    key.width = area.width();
+    key.height = area.height();
+    key.fill = fill;
+    key.ink = ink;
+    key.count = paintIndexes_.size();
+    for (qsizetype i = 0; i < paintIndexes_.size(); ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        key.glyphs[at] = paintIndexes_[i];
+        key.xs[at] = paintPositions_[i].x() - area.left();
+        key.ys[at] = paintPositions_[i].y() - area.top();
+    }
+}
+
+bool TTimeLabel::copyKept(QImage &target, QPoint corner, const QRect &area)
+{
+    const QString shown = text();
+    const QRgb fill = fillColour().rgba();
+    const QRgb ink = inkColour().rgba();
+    const QRect to = area.translated(corner);
+    LastPicture &last = lastPicture();
+    if (!last.picture.isNull() && last.area == area && last.text.equals(shown) && last.font == fontId_
+        && last.fill == fill && last.ink == ink)
+        return copyPicture(target, to, last.picture);
+    // The glyph lists and the picture's key are kept from paint to paint: a frame of the running
+    // clock allocates none of them anew.
+    paintIndexes_.resize(0);
+    paintPositions_.resize(0);
+    glyphsIn(shown, area, paintIndexes_, paintPositions_);
+    if (paintIndexes_.size() > PictureKey::MaxGlyphs)
+        return false;
+    PictureKey key;
+    pictureKey(area, static_cast<int>(target.format()), fill, ink, key);
+    const TimePictures &cache = timePictures();
+    const auto found = cache.pictures.constFind(key);
+    if (found == cache.pictures.constEnd() || !copyPicture(target, to, *found))
+        return false;
+    last = LastPicture{{}, area, fontId_, fill, ink, *found};
+    last.text.set(shown);
+    return true;
+}
+
 void TTimeLabel::paintTime(QPainter &p, const QRect &area, bool keep)
 {
     // A running time is drawn from glyphs looked up once: no text layout on every tick.
-    const QColor fill = fillColour();
-    const QPalette &own = palette();
-    const QColor ink = own.color(isEnabled() ? own.currentColorGroup() : QPalette::Disabled, foregroundRole());
-    const QImage *target = plainTarget(p);
-    // The lanes of a running race show the same text in the same place of their labels: a label
-    // that shows what the one painted before it showed takes its picture as it is.
-    struct Last {
-        KeptText text;
-        QRect area;
-        int font = -1;
-        QRgb fill = 0, ink = 0;
-        QImage picture;
-    };
-    static Last last;
-    const QString shown = text();
-    if (target && keep && !last.picture.isNull() && last.area == area && last.text.equals(shown)
-        && last.font == fontId_ && last.fill == fill.rgba() && last.ink == ink.rgba()
-        && copyPicture(p, *target, area, last.picture))
+    QImage *target = plainTarget(p);
+    if (target && keep && copyKept(*target, p.deviceTransform().map(QPoint()), area))
         return;
-    last = Last{};
+    lastPicture() = LastPicture{};
+    const QColor fill = fillColour();
+    const QColor ink = inkColour();
     // Whatever is drawn stays inside the area (the window's own painter has no clip of the label's).
     p.setClipRect(area, Qt::IntersectClip);
-    // The glyph lists and the picture's key are kept from paint to paint: a frame of the running
-    // clock allocates none of them anew.
-    QList<quint32> &indexes = paintIndexes_;
-    QList<QPointF> &positions = paintPositions_;
-    indexes.resize(0);
-    positions.resize(0);
-    glyphsIn(shown, area, indexes, positions);
-    if (!target) {
+    paintIndexes_.resize(0);
+    paintPositions_.resize(0);
+    glyphsIn(text(), area, paintIndexes_, paintPositions_);
+    if (!target || paintIndexes_.size() > PictureKey::MaxGlyphs) {
         p.fillRect(area, fill);
-        drawGlyphs(p, indexes, positions, ink);
-        return;
-    }
-    if (indexes.size() > PictureKey::MaxGlyphs) {
-        p.fillRect(area, fill);
-        drawGlyphs(p, indexes, positions, ink);
+        drawGlyphs(p, paintIndexes_, paintPositions_, ink);
         return;
     }
     PictureKey key;
-    key.font = fontId_;
-    key.format = static_cast<int>(target->format());
-    key.width = area.width();
-    key.height = area.height();
-    key.fill = fill.rgba();
-    key.ink = ink.rgba();
-    key.count = indexes.size();
-    for (qsizetype i = 0; i < indexes.size(); ++i) {
-        const auto at = static_cast<std::size_t>(i);
-        key.glyphs[at] = indexes[i];
-        key.xs[at] = positions[i].x() - area.left();
-        key.ys[at] = positions[i].y() - area.top();
-    }
+    pictureKey(area, static_cast<int>(target->format()), fill.rgba(), ink.rgba(), key);
     TimePictures &cache = timePictures();
-    auto found = cache.pictures.constFind(key);
-    if (found == cache.pictures.constEnd()) {
-        // Drawn where it shows, as the label itself draws (the font's own antialiasing, sub-pixel
-        // colours included); what was drawn becomes the picture when nothing clipped it.
-        p.fillRect(area, fill);
-        drawGlyphs(p, indexes, positions, ink);
-        if (!keep)
-            return;
-        const QRect drawn = p.deviceTransform().mapRect(area);
-        if (!target->rect().contains(drawn))
-            return;
-        const QImage picture = target->copy(drawn);
-        if (cache.bytes + picture.sizeInBytes() > TimePictures::MaxBytes) {
-            cache.pictures.clear();
-            cache.bytes = 0;
-        }
-        cache.bytes += picture.sizeInBytes();
-        cache.pictures.insert(key, picture);
+    const auto found = cache.pictures.constFind(key);
+    if (found != cache.pictures.constEnd()) {
+        // Kept, but not to be copied as it is (something clips the area).
+        const QPainter::CompositionMode mode = p.compositionMode();
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        p.drawImage(area.topLeft(), *found);
+        p.setCompositionMode(mode);
         return;
     }
-    if (keep && copyPicture(p, *target, area, *found)) {
-        last = Last{{}, area, fontId_, fill.rgba(), ink.rgba(), *found};
-        last.text.set(shown);
+    // Drawn where it shows, as the label itself draws (the font's own antialiasing, sub-pixel
+    // colours included); what was drawn becomes the picture when nothing clipped it.
+    p.fillRect(area, fill);
+    drawGlyphs(p, paintIndexes_, paintPositions_, ink);
+    if (!keep)
         return;
+    const QRect drawn = p.deviceTransform().mapRect(area);
+    if (!target->rect().contains(drawn))
+        return;
+    const QImage picture = target->copy(drawn);
+    if (cache.bytes + picture.sizeInBytes() > TimePictures::MaxBytes) {
+        cache.pictures.clear();
+        cache.bytes = 0;
     }
-    const QPainter::CompositionMode mode = p.compositionMode();
-    p.setCompositionMode(QPainter::CompositionMode_Source);
-    p.drawImage(area.topLeft(), *found);
-    p.setCompositionMode(mode);
+    cache.bytes += picture.sizeInBytes();
+    cache.pictures.insert(key, picture);
 }
 
-bool TTimeLabel::copyPicture(QPainter &p, const QImage &target, const QRect &area, const QImage &picture)
+bool TTimeLabel::copyPicture(QImage &image, const QRect &to, const QImage &picture)
 {
-    // The picture goes in as it is, line by line, where nothing clips the area (the painter's
-    // image is the window's own, shared with no one); otherwise the painter copies it.
-    auto &image = const_cast<QImage &>(target);
-    const QRect to(p.deviceTransform().map(area.topLeft()), picture.size());
+    // The picture goes in as it is, line by line, where nothing clips the area (the image is the
+    // window's own, shared with no one); otherwise it is drawn.
     if (!image.isDetached() || picture.format() != image.format() || !image.rect().contains(to) || picture.depth() != 32
-        || picture.size() != area.size())
+        || picture.size() != to.size())
         return false;
     const auto bytes = static_cast<std::size_t>(picture.width()) * 4;
     const qsizetype toLine = image.bytesPerLine(), fromLine = picture.bytesPerLine();
@@ -525,6 +572,12 @@ bool TTimeLabel::copyPicture(QPainter &p, const QImage &target, const QRect &are
     for (int y = 0, h = picture.height(); y < h; ++y, line += toLine, from += fromLine)
         std::memcpy(line, from, bytes);
     return true;
+}
+
+bool TTimeLabel::looksLike(const TTimeLabel &other) const
+{
+    return pendingDirty_ == other.pendingDirty_ && fontId_ == other.fontId_ && contents() == other.contents()
+           && text() == other.text() && fillColour() == other.fillColour() && inkColour() == other.inkColour();
 }
 
 bool TTimeLabel::PaintRunningTimes(QWidget *window, const std::vector<TTimeLabel *> &labels)
@@ -537,11 +590,18 @@ bool TTimeLabel::PaintRunningTimes(QWidget *window, const std::vector<TTimeLabel
     QWindow *handle = window ? window->windowHandle() : nullptr;
     bool direct = store && handle && handle->isExposed() && window->updatesEnabled();
     // Kept from frame to frame, so that a frame allocates none of them anew.
-    static std::vector<QRect> rects;
+    static std::vector<QRect> rects, drawn, copies;
     static std::vector<QPoint> corners;
+    static std::vector<std::size_t> sources; // per label: the label it copies, itself when drawn
     rects.clear();
+    drawn.clear();
+    copies.clear();
     corners.clear();
-    for (TTimeLabel *label : labels) {
+    sources.clear();
+    std::size_t source = labels.size();
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+        TTimeLabel *label = labels[i];
+        sources.push_back(i);
         if (label->pendingDirty_.isEmpty()) {
             corners.emplace_back();
             continue;
@@ -550,30 +610,66 @@ bool TTimeLabel::PaintRunningTimes(QWidget *window, const std::vector<TTimeLabel
             direct = false;
         corners.push_back(label->mapTo(window, QPoint()));
         rects.push_back(label->pendingDirty_.translated(corners.back()));
+        // A lane that shows what the lane drawn before it shows, where it shows it and in its
+        // colours, gets a copy of that lane's pixels.
+        if (source < labels.size() && label->looksLike(*labels[source])) {
+            sources.back() = source;
+            copies.push_back(rects.back());
+            continue;
+        }
+        source = i;
+        drawn.push_back(rects.back());
     }
     if (rects.empty())
         return true;
     if (direct) {
-        QRegion region;
-        region.setRects(rects.data(), static_cast<int>(rects.size()));
-        store->beginPaint(region);
-        QPaintDevice *device = store->paintDevice();
-        direct = device != nullptr;
-        if (direct) {
-            QPainter p(device);
+        auto draw = [store, &labels](bool copies) {
+            QPaintDevice *device = store->paintDevice();
+            if (!device)
+                return false;
+            // Kept pictures are copied in as they are; a painter is begun only for a part that
+            // must be drawn (the first frames of a race, a new colour).
+            QImage *image = plainImage(device);
+            std::optional<QPainter> p;
             for (std::size_t i = 0; i < labels.size(); ++i) {
                 TTimeLabel *label = labels[i];
-                if (label->pendingDirty_.isEmpty())
+                if (label->pendingDirty_.isEmpty() || (sources[i] != i) != copies)
                     continue;
-                p.setTransform(QTransform::fromTranslate(corners[i].x(), corners[i].y()));
-                label->paintTime(p, label->pendingDirty_, true);
+                if (image && label->copyKept(*image, corners[i], label->pendingDirty_))
+                    continue;
+                if (!p)
+                    p.emplace(device);
+                p->setTransform(QTransform::fromTranslate(corners[i].x(), corners[i].y()));
+                label->paintTime(*p, label->pendingDirty_, true);
             }
-        }
+            return true;
+        };
+        QRegion region;
+        region.setRects(drawn.data(), static_cast<int>(drawn.size()));
+        store->beginPaint(region);
+        direct = draw(false);
         store->endPaint();
+        // The copies are made by the backing store itself: on X11 inside the X server, from the
+        // pixels just sent up, so that each changed part goes up once and not once per lane.
+        // Where the backing store cannot copy, the copies are drawn as well.
+        bool copied = true;
+        for (std::size_t i = 0; direct && copied && i < labels.size(); ++i)
+            if (sources[i] != i && !labels[i]->pendingDirty_.isEmpty()) {
+                const QPoint by = corners[i] - corners[sources[i]];
+                copied = store->scroll(QRegion(labels[sources[i]]->pendingDirty_.translated(corners[sources[i]])), by.x(), by.y());
+            }
+        if (direct && !copied) {
+            region.setRects(copies.data(), static_cast<int>(copies.size()));
+            store->beginPaint(region);
+            direct = draw(true);
+            store->endPaint();
+        }
         // The changed parts go up as they are; the screen takes them in one copy of the rectangle
         // around them all (the backing store holds the rest of it unchanged).
-        if (direct)
+        if (direct) {
+            region.setRects(rects.data(), static_cast<int>(rects.size()));
             store->flush(QRegion(region.boundingRect()), handle);
+        }
     }
     for (TTimeLabel *label : labels) {
         if (!direct && !label->pendingDirty_.isEmpty())

@@ -46,9 +46,12 @@ public:
     // covers but their own window; where the window cannot be painted so (not shown, a label
     // hidden or drawn by QLabel itself) the labels are updated as usual. True when painted directly.
     static bool PaintRunningTimes(QWidget *window, const std::vector<TTimeLabel *> &labels);
+    // What a kept picture of a repainted part shows (the drawing's own).
+    struct PictureKey;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     // A time made of digits, separators and blanks is drawn from glyphs looked up once per font,
@@ -68,14 +71,25 @@ private:
     std::optional<QRect> changedInk(const QString &old, const QString &text, const QRect &contents) const;
 
     bool changeText(const QString &text, bool batched = false);
+    // contentsRect(), kept while the label's size and margins stay: the running clock asks for it
+    // on every frame, and QWidget works it out anew through the window's safe margins each time.
+    QRect contents() const;
     // The glyph drawing applies to the label as it is now (its layout, font and text).
     bool drawnFromGlyphs();
     QColor fillColour() const;
+    QColor inkColour() const;
     // Paints area (label coordinates) of the time, the painter's origin at the label's corner;
     // keep: what was drawn may be kept as a picture (nothing clipped it).
     void paintTime(QPainter &p, const QRect &area, bool keep);
-    // Copies a kept picture into area of the painter's image, line by line; false where it cannot.
-    static bool copyPicture(QPainter &p, const QImage &target, const QRect &area, const QImage &picture);
+    // The key of area's picture, from the glyphs glyphsIn put into paintIndexes_ and paintPositions_.
+    void pictureKey(const QRect &area, int format, QRgb fill, QRgb ink, PictureKey &key) const;
+    // Copies the kept picture of area (label coordinates) into target, the label's corner at
+    // corner; false where no picture is kept or it cannot be copied as it is.
+    bool copyKept(QImage &target, QPoint corner, const QRect &area);
+    // Copies a picture into the rectangle to of image, line by line; false where it cannot.
+    static bool copyPicture(QImage &image, const QRect &to, const QImage &picture);
+    // The label's batched change shows the very pixels the other label's does.
+    bool looksLike(const TTimeLabel &other) const;
     void announceName();
 
     std::int32_t tag_ = -1;
@@ -93,6 +107,8 @@ private:
     QList<quint32> paintIndexes_;         // kept from paint to paint (paintEvent)
     QList<QPointF> paintPositions_;
     QRect pendingDirty_; // batched running-time change not yet painted
+    mutable QRect contents_;     // contents(), valid for contentsSize_
+    mutable QSize contentsSize_; // invalid: contents() works it out anew
 };
 
 class TFrameLine : public QFrame {

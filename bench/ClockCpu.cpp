@@ -2,10 +2,10 @@
 // per second of wall time. Offscreen by default; under an X server (xvfb-run) with
 // QT_QPA_PLATFORM=xcb.
 //
-//   bench_clock_cpu [--busy] [accuracy=2] [seconds=20] [lanes=10]
+//   bench_clock_cpu [--busy] [--fps=N] [accuracy=2] [seconds=20] [lanes=10]
 //
 // --busy: one busy loop per core at normal priority beside it, as a laptop has while other programs
-// run.
+// run. --fps=N: the clock shows N frames a second instead of the desk's own rate (to compare).
 //
 // ZK_BENCH_PAINTS=1 lists the widgets painted and their mean painted area; ZK_BENCH_KEEP_SHM=1
 // leaves X11 shared-memory images on (Qt's default, the desk turns them off).
@@ -27,6 +27,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -57,6 +58,11 @@ int main(int argc, char **argv)
     const bool busy = !args.empty() && std::strcmp(args.front(), "--busy") == 0;
     if (busy)
         args.erase(args.begin());
+    int fps = 0;
+    if (!args.empty() && std::strncmp(args.front(), "--fps=", 6) == 0) {
+        fps = std::atoi(args.front() + 6);
+        args.erase(args.begin());
+    }
     const int accuracy = args.size() > 0 ? std::atoi(args[0]) : 2;
     const int seconds = args.size() > 1 ? std::atoi(args[1]) : 20;
     const int lanes = args.size() > 2 ? std::atoi(args[2]) : 10;
@@ -97,6 +103,8 @@ int main(int argc, char **argv)
         app.installEventFilter(&painter);
     const std::vector<pid_t> loops = busy ? startBusyLoops() : std::vector<pid_t>{};
     form.mStart->trigger();
+    if (fps > 0)
+        form.FrameMs = static_cast<int>(std::ceil(1000.0 / fps));
     const double cpu0 = cpuSeconds();
     const double system0 = cpuSeconds(true);
     QElapsedTimer wall;
@@ -108,9 +116,9 @@ int main(int argc, char **argv)
     stopBusyLoops(loops);
     for (const auto &[name, n] : painter.counts)
         std::printf("  %6d paints of %s, %lld pixels each\n", n, qPrintable(name), painter.pixels[name] / n);
-    std::printf("%s%s, accuracy %d, %d lanes running, %.1f s: %.2f %% of one core (%.3f CPU s, %.0f %% of it in the "
+    std::printf("%s%s, accuracy %d, %d frames a second at most, %d lanes running, %.1f s: %.2f %% of one core (%.3f CPU s, %.0f %% of it in the "
                 "kernel)\n",
-                qgetenv("QT_QPA_PLATFORM").constData(), busy ? " with every core busy" : "", accuracy, lanes, elapsed, 100.0 * cpu / elapsed, cpu,
+                qgetenv("QT_QPA_PLATFORM").constData(), busy ? " with every core busy" : "", accuracy, (1000 + form.FrameMs - 1) / form.FrameMs, lanes, elapsed, 100.0 * cpu / elapsed, cpu,
                 cpu > 0 ? 100.0 * system / cpu : 0.0);
 
     // What the screen shows of the running times is what the labels draw themselves: the X server's
@@ -145,7 +153,7 @@ int main(int argc, char **argv)
     // The machine's floor: the same event loop woken as often as the clock wakes it, doing nothing.
     // What the running clock costs beyond this is the desk's own.
     {
-        const int frame = form.FrameInterval();
+        const int frame = form.FrameMs;
         const int step = std::max(accuracy >= 2 ? 10 : accuracy == 1 ? 100 : 1000, frame);
         const std::vector<pid_t> floorLoops = busy ? startBusyLoops() : std::vector<pid_t>{};
         QTimer idle;

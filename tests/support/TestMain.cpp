@@ -14,7 +14,9 @@
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // ZK_TEST_PLATFORM=xcb runs a test on an X server instead (under xvfb-run).
+    qputenv("QT_QPA_PLATFORM", qEnvironmentVariableIsEmpty("ZK_TEST_PLATFORM") ? QByteArray("offscreen")
+                                                                                : qgetenv("ZK_TEST_PLATFORM"));
     // Set before anything asks for a font: the pictures the tests compare do not depend on the
     // fonts or the font settings of the machine or the user.
     qputenv("FONTCONFIG_FILE", ZK_TEST_FONTCONFIG);
