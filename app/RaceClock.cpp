@@ -97,8 +97,8 @@ void TFormMain::StartRace(std::optional<std::uint32_t> startTick)
 int TFormMain::FrameInterval() const
 {
     // Hundredths change faster than any eye reads them: 25 pictures a second show a running clock
-    // as smoothly as a television picture does, at well under half the cost of 60 (every picture
-    // is a wake-up of the desk and a request to the X server). A screen slower than that sets the
+    // as smoothly as a television picture does, for less than half of what 60 cost the desk (every
+    // picture is a wake-up and a repaint sent to the display). A screen slower than that sets the
     // pace; one that tells no refresh rate (some X servers, a remote display) is taken for 60 Hz.
     const QScreen *shown = screen();
     const double hz = shown ? shown->refreshRate() : 0.0;
@@ -131,9 +131,8 @@ void TFormMain::ClockTimer()
         TTimeLabel::PaintRunningTimes(this, RunningLabels);
     // The time shown changes only at each step of the accuracy (10 ms for hundredths, 100 ms for
     // tenths, 1 s for whole seconds): the clock wakes up when the next step begins, but never
-    // twice in one frame (FrameInterval). Frames keep
-    // their places from the start instant, so a late wake-up does not push the next one back; every
-    // frame shows the true time.
+    // twice in one frame (FrameInterval). Frames keep their places from the start instant, so a
+    // late wake-up does not push the next one back; every frame shows the true time.
     if (Clock->isActive()) {
         const int accuracy = Model.settings().accuracy;
         const int step = std::max(accuracy >= 2 ? 10 : accuracy == 1 ? 100 : 1000, FrameMs);

@@ -26,6 +26,7 @@
 #include "EventStreams.h"
 #include "FakePlatform.h"
 #include "FormMain.h"
+#include "GuardedApplication.h"
 #include "LiveSnapshot.h"
 #include "LiveView.h"
 #include "RealPlatform.h"
@@ -336,12 +337,18 @@ int barriersAndPages(const QString &folder, int toDesk, int fromDesk, int heats,
             std::this_thread::sleep_for(std::chrono::milliseconds(60 + static_cast<int>(random() % 100)));
             auto [line, bit] = lane(n);
             pages.await(Awaited::LanePlaced, n, nowNanos());
-            line->set(bit, !(line->levels() & bit)); // any edge of a lane line stops the lane
+            line->set(bit, true); // the runner breaks the beam
             got = pages.collect(5000);
             lost += kClients - static_cast<int>(got.size());
             stops.insert(stops.end(), got.begin(), got.end());
         }
         ports[0]->set(platform::LineDsr, false);
+        // The runners have passed: every beam is clear again before the next start (a beam still
+        // interrupted at the start would have its clearing stop nothing).
+        for (int n = 1; n <= kLanes; ++n) {
+            auto [line, bit] = lane(n);
+            line->set(bit, false);
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         pages.await(Awaited::Meeting, 0, nowNanos());
         const char enter = 'E';
@@ -474,6 +481,7 @@ int main(int argc, char **argv)
     ::close(toDesk[1]);
     ::close(fromDesk[0]);
 
+    platform::GuardedApplication::prepareDisplay(); // as the desk prepares its display
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     fake::Platform fp;
