@@ -275,12 +275,12 @@ public:
     void bSoundClick();
     void Sound1Click();
     void ClockTimer();
-    // The running clock shows at most as many pictures a second as a television picture has, and
-    // never more than the screen the window is on shows.
-    static constexpr int ClockFramesPerSecond = 25;
+    // The running clock shows a frame every 39 ms at most, about as many a second as a television
+    // picture has, and never more than the screen the window is on shows.
+    static constexpr int ClockFrameMs = 39;
     // The running clock repaints at most once in this many milliseconds (FrameInterval, taken at
     // each start).
-    int FrameMs = 40;
+    int FrameMs = ClockFrameMs;
     int FrameInterval() const;
     std::array<QString, 2> RunningTexts; // the running time's text, written in turn (ClockTimer)
     int RunningTextTurn = 0;

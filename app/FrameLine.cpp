@@ -639,8 +639,11 @@ bool TTimeLabel::PaintRunningTimes(QWidget *window, const std::vector<TTimeLabel
                     continue;
                 if (!p)
                     p.emplace(device);
+                // Each label's clip and origin are its own, not narrowed by the label before.
+                p->save();
                 p->setTransform(QTransform::fromTranslate(corners[i].x(), corners[i].y()));
                 label->paintTime(*p, label->pendingDirty_, true);
+                p->restore();
             }
             return true;
         };

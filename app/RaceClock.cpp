@@ -96,14 +96,16 @@ void TFormMain::StartRace(std::optional<std::uint32_t> startTick)
 
 int TFormMain::FrameInterval() const
 {
-    // Hundredths change faster than any eye reads them: 25 pictures a second show a running clock
-    // as smoothly as a television picture does, for less than half of what 60 cost the desk (every
-    // picture is a wake-up and a repaint sent to the display). A screen slower than that sets the
-    // pace; one that tells no refresh rate (some X servers, a remote display) is taken for 60 Hz.
+    // Hundredths change faster than any eye reads them: about 25 pictures a second show a running
+    // clock as smoothly as a television picture does, for less than half of what 60 cost the desk
+    // (every picture is a wake-up and a repaint sent to the display). 39 ms and not 40: frames a
+    // whole number of hundredths apart would only ever show even hundredths, these let every
+    // hundredth appear in turn. A screen slower than that sets the pace; one that tells no refresh
+    // rate (some X servers, a remote display) is taken for 60 Hz.
     const QScreen *shown = screen();
     const double hz = shown ? shown->refreshRate() : 0.0;
-    const double rate = std::min(hz >= 1.0 && hz <= 1000.0 ? hz : 60.0, double{ClockFramesPerSecond});
-    return std::max(1, static_cast<int>(std::ceil(1000.0 / rate)));
+    const double rate = hz >= 1.0 && hz <= 1000.0 ? hz : 60.0;
+    return std::max(ClockFrameMs, static_cast<int>(std::ceil(1000.0 / rate)));
 }
 
 void TFormMain::ClockTimer()

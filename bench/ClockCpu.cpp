@@ -5,7 +5,7 @@
 //   bench_clock_cpu [--busy] [--fps=N] [accuracy=2] [seconds=20] [lanes=10]
 //
 // --busy: one busy loop per core at normal priority beside it, as a laptop has while other programs
-// run. --fps=N: the clock shows N frames a second instead of the desk's own rate (to compare).
+// run. --fps=N: the clock shows up to N frames a second instead of the desk's own rate (to compare).
 //
 // ZK_BENCH_PAINTS=1 lists the widgets painted and their mean painted area; ZK_BENCH_KEEP_SHM=1
 // leaves X11 shared-memory images on (Qt's default, the desk turns them off).
@@ -116,9 +116,9 @@ int main(int argc, char **argv)
     stopBusyLoops(loops);
     for (const auto &[name, n] : painter.counts)
         std::printf("  %6d paints of %s, %lld pixels each\n", n, qPrintable(name), painter.pixels[name] / n);
-    std::printf("%s%s, accuracy %d, %d frames a second at most, %d lanes running, %.1f s: %.2f %% of one core (%.3f CPU s, %.0f %% of it in the "
+    std::printf("%s%s, accuracy %d, a frame every %d ms at most, %d lanes running, %.1f s: %.2f %% of one core (%.3f CPU s, %.0f %% of it in the "
                 "kernel)\n",
-                qgetenv("QT_QPA_PLATFORM").constData(), busy ? " with every core busy" : "", accuracy, (1000 + form.FrameMs - 1) / form.FrameMs, lanes, elapsed, 100.0 * cpu / elapsed, cpu,
+                qgetenv("QT_QPA_PLATFORM").constData(), busy ? " with every core busy" : "", accuracy, form.FrameMs, lanes, elapsed, 100.0 * cpu / elapsed, cpu,
                 cpu > 0 ? 100.0 * system / cpu : 0.0);
 
     // What the screen shows of the running times is what the labels draw themselves: the X server's

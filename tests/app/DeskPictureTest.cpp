@@ -42,6 +42,32 @@ void compare(const QImage &image, const char *name)
     EXPECT_EQ(differing, 0) << name << ": first difference at " << first.x() << "," << first.y();
 }
 
+// What the screen shows of the lanes' time labels is what a full drawing of the window shows.
+void screenShowsTheLabels(TFormMain &f, int lanes, const std::string &step)
+{
+    QCoreApplication::processEvents();
+    const QImage screen = f.screen()->grabWindow(f.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage full = f.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(screen.size(), full.size());
+    for (int lane = 1; lane <= lanes; ++lane) {
+        const QRect r(f.Line(lane)->LabelTime->mapTo(&f, QPoint(0, 0)), f.Line(lane)->LabelTime->size());
+        ASSERT_EQ(screen.copy(r), full.copy(r)) << "lane " << lane << " after " << step;
+    }
+}
+
+void showRunningClock(Desk &d, int lanes)
+{
+    d.key() = {{"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 1}, {"Port1", 0}, {"Port2", 0},
+               {"Port3", 0}, {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0}, {"Title", "T"},
+               {"LineCount", lanes}, {"Accuracy", 2}};
+    TFormMain &f = d.create();
+    f.TimerDate->stop();
+    f.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+    f.mStart->trigger();
+    f.Clock->stop(); // the test drives the clock itself
+}
+
 } // namespace
 
 TEST(DeskPicture, ReadyRunningAndStoppedLookAsBefore)
@@ -85,26 +111,9 @@ TEST(DeskPicture, ReadyRunningAndStoppedLookAsBefore)
 TEST(DeskPicture, ARunningClockRepaintsOnlyWhatChangedAndLeavesNoTrace)
 {
     Desk d;
-    d.key() = {{"Left", 0}, {"Top", 0}, {"Height", 0}, {"Sound", 1}, {"Port1", 0}, {"Port2", 0},
-               {"Port3", 0}, {"Port4", 0}, {"Alg", 0}, {"FilterInd", 1}, {"Monitor", 0}, {"Title", "T"},
-               {"LineCount", 4}, {"Accuracy", 2}};
-    TFormMain &f = d.create();
-    f.TimerDate->stop();
-    f.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
-    f.mStart->trigger();
-    f.Clock->stop(); // the test drives the clock itself
-    // What the screen shows after each partial repaint is what a full drawing shows.
-    auto sameAsFullDrawing = [&f](const std::string &step) {
-        QCoreApplication::processEvents();
-        const QImage screen = f.screen()->grabWindow(f.winId()).toImage().convertToFormat(QImage::Format_RGB32);
-        const QImage full = f.grab().toImage().convertToFormat(QImage::Format_RGB32);
-        ASSERT_EQ(screen.size(), full.size());
-        for (int lane = 1; lane <= 4; ++lane) {
-            const QRect r(f.Line(lane)->LabelTime->mapTo(&f, QPoint(0, 0)), f.Line(lane)->LabelTime->size());
-            ASSERT_EQ(screen.copy(r), full.copy(r)) << "lane " << lane << " after " << step;
-        }
-    };
+    showRunningClock(d, 4);
+    TFormMain &f = *d.form;
+    auto sameAsFullDrawing = [&f](const std::string &step) { screenShowsTheLabels(f, 4, step); };
     // Texts that grow, shrink, change in one digit, in a middle digit, in all of them, and a run
     // of consecutive hundredths across seconds, ten seconds and the minute.
     std::vector<std::uint32_t> times{0u, 9u, 990u, 9990u, 9999u, 10000u, 10010u, 59990u, 60000u, 61234u, 61834u,
@@ -130,6 +139,23 @@ TEST(DeskPicture, ARunningClockRepaintsOnlyWhatChangedAndLeavesNoTrace)
     sameAsFullDrawing("1:05,43");
     f.Line(4)->LabelTime->setText(QStringLiteral("1:0 "));
     sameAsFullDrawing("1:0");
+}
+
+TEST(DeskPicture, ARunningClockDrawsLanesThatShowDifferentTimesEachAsItself)
+{
+    // Lanes whose changes differ within one frame, none of them drawn before: each is drawn as
+    // itself, none copied from another lane or clipped away by the lane drawn before it.
+    Desk d;
+    showRunningClock(d, 4);
+    TFormMain &f = *d.form;
+    std::vector<TTimeLabel *> labels;
+    const char *texts[] = {"7:11,17 ", "7:22,27 ", "7:33,37 ", "7:44,47 "};
+    for (int lane = 1; lane <= 4; ++lane) {
+        labels.push_back(f.Line(lane)->LabelTime);
+        labels.back()->showRunningTime(QString::fromLatin1(texts[lane - 1]), true);
+    }
+    TTimeLabel::PaintRunningTimes(&f, labels);
+    screenShowsTheLabels(f, 4, "four different times");
 }
 
 TEST(DeskPicture, EveryRunningTimeIsDrawnAsTheLabelItselfWouldDrawIt)

@@ -424,15 +424,15 @@ TEST(RaceKeys, FunctionKeysActWhereverTheFocusIsAndDisabledKeysAreSwallowed)
 
 TEST(RaceClock, TheClockWakesWhenTheShownTimeChangesNext)
 {
-    // Hundredths change every 10 ms, but the clock shows 25 frames a second (one every 40 ms): it
-    // wakes at the next frame (frames counted from the start), tenths and seconds at their next step.
-    for (const auto &[accuracy, interval] : {std::pair{2, 6}, std::pair{1, 66}, std::pair{0, 766}}) {
+    // Hundredths change every 10 ms, but the clock shows a frame every 39 ms: it wakes at the next
+    // frame (frames counted from the start), tenths and seconds at their next step.
+    for (const auto &[accuracy, interval] : {std::pair{2, 14}, std::pair{1, 66}, std::pair{0, 766}}) {
         Race r(2);
         r.f->Model.setAccuracy(accuracy);
         r.start();
         r.fp.ticks.now = static_cast<std::uint32_t>(r.f->Model.desk().start) + 1234;
         r.f->ClockTimer();
-        EXPECT_EQ(r.f->FrameMs, 40);
+        EXPECT_EQ(r.f->FrameMs, 39);
         EXPECT_EQ(r.f->Clock->interval(), interval) << accuracy;
         EXPECT_TRUE(r.f->Clock->isActive());
     }
