@@ -15,10 +15,12 @@ FILTER='--gtest_filter=DeskPicture.ARunningClock*:DeskPicture.EveryRunningTime*'
 status=0
 for shm in plain shared; do
     if [ $shm = plain ]; then
-        env ZK_TEST_PLATFORM=xcb QT_XCB_NO_MITSHM=1 xvfb-run -a "$BUILD/tests/test_app" "$FILTER" || status=1
+        env ZK_TEST_PLATFORM=xcb QT_XCB_NO_MITSHM=1 xvfb-run -a "$BUILD/tests/test_app" "$FILTER"
     else
-        env -u QT_XCB_NO_MITSHM ZK_TEST_PLATFORM=xcb xvfb-run -a "$BUILD/tests/test_app" "$FILTER" || status=1
+        env -u QT_XCB_NO_MITSHM ZK_TEST_PLATFORM=xcb xvfb-run -a "$BUILD/tests/test_app" "$FILTER"
     fi
-    echo "clock on X11 ($shm images): $([ $status = 0 ] && echo passed || echo FAILED)"
+    result=$?
+    echo "clock on X11 ($shm images): $([ $result = 0 ] && echo passed || echo FAILED)"
+    [ $result = 0 ] || status=1
 done
 exit $status
